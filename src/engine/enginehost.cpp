@@ -1,0 +1,8 @@
+#include "enginehost.h"
+
+#include <QCoreApplication>
+
+void EngineHost::PumpMessages()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}

@@ -1,0 +1,25 @@
+#include "globals.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+QString programFolder;
+QString outputFolder;
+
+void InitProgramFolder()
+{
+    programFolder = WithTrailingSeparator(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
+}
+
+QString AppFolder()
+{
+    return programFolder + QStringLiteral("app");
+}
+
+QString WithTrailingSeparator(const QString &folder)
+{
+    const QChar sep = QDir::separator();
+    if (folder.endsWith(sep) || folder.endsWith(QLatin1Char('/')))
+        return folder;
+    return folder + sep;
+}
