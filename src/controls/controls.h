@@ -1,0 +1,1 @@
+// Widgets of our own live here.

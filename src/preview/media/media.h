@@ -1,0 +1,1 @@
+// Media core on FFmpeg libraries.
