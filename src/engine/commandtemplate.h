@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+struct ConversionTask;
+
+// Fills a pass's command template with the values of one task. Variable names are
+// case-sensitive and found anywhere, also inside quotes and longer words. The template is
+// read once, left to right: an inserted value is never scanned for variables again.
+class CommandTemplate
+{
+public:
+    struct Values {
+        QString inputFile;   // $INPUT_FILE
+        QString title;       // $TITLE
+        QString start;       // $START, whole seconds as HH:MM:SS
+        QString length;      // $LENGTH, whole seconds as HH:MM:SS
+        QString timestamp;   // $TIMESTAMP, local "YYYY-MM-DD hh:mm:ss"
+        QString outputDir;   // $OUTPUT_DIR, ends with a separator
+        QString outputFile;  // $OUTPUT_FILE, the base name
+        QString exactStart;  // $EXACT_START, seconds with three decimals
+        QString exactLength; // $EXACT_LENGTH, seconds with three decimals
+
+        static Values For(const ConversionTask &task, const QString &outputDir,
+                          const QDateTime &now);
+    };
+
+    // Whole seconds (truncated toward zero) as "%02d:%02d:%02d"; hours may take more digits.
+    static QString Duration(double seconds);
+    // Seconds with three decimals and a '.', whatever the locale: "59.600".
+    static QString ExactSeconds(double seconds);
+
+    // The template's text with every variable replaced: the command line for logs and display.
+    static QString ExpandText(const QString &commandTemplate, const Values &values);
+    // The arguments to start, program first. The template is split into arguments first
+    // (blanks separate, double quotes group) and the values go into those arguments, so a
+    // value never adds, ends or joins an argument, whatever characters it holds.
+    static QStringList ExpandArguments(const QString &commandTemplate, const Values &values);
+};

@@ -1,0 +1,126 @@
+// Stands in for an encoder's first pass: prints status lines in ffmpeg's layout to standard
+// error (each ending in '\r'), stops on "q" read from standard input and ends with exit 0.
+//   --frames N     status lines to print (default 10)
+//   --interval MS  pause between lines (default 50)
+//   --wait-q       after the lines, keep waiting for "q" instead of ending
+//   --ignore-q     treat "q" like any other byte
+//   --after-q N    status lines still printed after "q" (default 2)
+//   --seconds      time= as seconds ("12.34") instead of a clock ("00:00:12.34")
+//   --silent       print nothing at all
+//   --exit CODE    exit code when ending on its own (default 0)
+//   --crash        end by abort() instead
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct Options {
+    int frames = 10, interval = 50, afterQ = 2, exitCode = 0;
+    bool waitQ = false, ignoreQ = false, seconds = false, silent = false, crash = false;
+};
+
+Options Parse(int argc, char **argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const auto next = [&] { return i + 1 < argc ? std::atoi(argv[++i]) : 0; };
+        if (a == "--frames")
+            o.frames = next();
+        else if (a == "--interval")
+            o.interval = next();
+        else if (a == "--after-q")
+            o.afterQ = next();
+        else if (a == "--exit")
+            o.exitCode = next();
+        else if (a == "--wait-q")
+            o.waitQ = true;
+        else if (a == "--ignore-q")
+            o.ignoreQ = true;
+        else if (a == "--seconds")
+            o.seconds = true;
+        else if (a == "--silent")
+            o.silent = true;
+        else if (a == "--crash")
+            o.crash = true;
+    }
+    return o;
+}
+
+void Say(const Options &o, const std::string &text)
+{
+    if (!o.silent && write(2, text.data(), text.size()) < 0)
+        std::exit(3);
+}
+
+std::string Status(const Options &o, int frame, const char *sizeKey, char end)
+{
+    const double t = frame / 15.0;
+    char time[32];
+    if (o.seconds)
+        std::snprintf(time, sizeof time, "%.2f", t);
+    else
+        std::snprintf(time, sizeof time, "%02d:%02d:%05.2f", int(t) / 3600, int(t) / 60 % 60,
+                      t - (int(t) / 60) * 60);
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "frame=%5d fps= 15 q=5.0 %s=%8dkB time=%s bitrate= 224.4kbits/s speed=1x    %c",
+                  frame, sizeKey, frame * 4, time, end);
+    return line;
+}
+
+bool stdinOpen = true;
+
+// Waits up to ms for input; true when "q" arrived.
+bool WaitForQ(const Options &o, int ms)
+{
+    if (!stdinOpen) {
+        poll(nullptr, 0, ms);
+        return false;
+    }
+    pollfd p{0, POLLIN, 0};
+    if (poll(&p, 1, ms) <= 0)
+        return false;
+    char c = 0;
+    if (read(0, &c, 1) <= 0) {
+        stdinOpen = false;
+        return false;
+    }
+    return c == 'q' && !o.ignoreQ;
+}
+
+int Quit(const Options &o, int frame)
+{
+    Say(o, "\n[q] command received. Exiting.\n\n");
+    for (int i = 1; i <= o.afterQ; ++i)
+        Say(o, Status(o, frame + i, "size", '\r'));
+    Say(o, Status(o, frame + o.afterQ, "Lsize", '\n'));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const Options o = Parse(argc, argv);
+    Say(o, "fake encoder: started\n");
+    int frame = 0;
+    for (; frame < o.frames; ++frame) {
+        Say(o, Status(o, frame + 1, "size", '\r'));
+        if (WaitForQ(o, o.interval))
+            return Quit(o, frame + 1);
+    }
+    while (o.waitQ) {
+        if (WaitForQ(o, 1000))
+            return Quit(o, frame);
+    }
+    Say(o, Status(o, frame, "Lsize", '\n'));
+    if (o.crash)
+        std::abort();
+    return o.exitCode;
+}
