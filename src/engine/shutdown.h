@@ -1,0 +1,7 @@
+#pragma once
+
+class EngineHost;
+
+// Turns the computer off after a batch. Where the system refuses (no right to power off, no
+// login manager to ask), the host shows the "Warning" box and the program goes on running.
+void ShutdownComputer(EngineHost &host);

@@ -1,0 +1,69 @@
+// A login manager for tests: owns org.freedesktop.login1 on the bus whose address it is given,
+// answers CanPowerOff with a fixed text and writes every call to a record file instead of
+// doing anything. Prints "ready" once the name is owned.
+//
+//   fake_logind BUS_ADDRESS ANSWER RECORD_FILE
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QFile>
+#include <QObject>
+#include <QTextStream>
+#include <cstdio>
+
+class FakeManager : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+
+public:
+    FakeManager(QString answer, QString recordPath)
+        : answer(std::move(answer)), recordPath(std::move(recordPath))
+    {}
+
+public slots:
+    QString CanPowerOff()
+    {
+        Record(QStringLiteral("CanPowerOff"));
+        return answer;
+    }
+    void PowerOff(bool interactive)
+    {
+        Record(QStringLiteral("PowerOff %1").arg(interactive ? "true" : "false"));
+    }
+
+private:
+    void Record(const QString &line)
+    {
+        QFile file(recordPath);
+        if (file.open(QIODevice::Append | QIODevice::Text))
+            QTextStream(&file) << line << '\n';
+    }
+
+    QString answer;
+    QString recordPath;
+};
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 4) {
+        std::fprintf(stderr, "usage: fake_logind BUS_ADDRESS ANSWER RECORD_FILE\n");
+        return 2;
+    }
+    QDBusConnection bus = QDBusConnection::connectToBus(args[1], QStringLiteral("fake"));
+    FakeManager manager(args[2], args[3]);
+    if (!bus.isConnected() ||
+        !bus.registerObject(QStringLiteral("/org/freedesktop/login1"), &manager,
+                            QDBusConnection::ExportAllSlots) ||
+        !bus.registerService(QStringLiteral("org.freedesktop.login1"))) {
+        std::fprintf(stderr, "fake_logind: %s\n", qPrintable(bus.lastError().message()));
+        return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    return app.exec();
+}
+
+#include "fake_logind.moc"
