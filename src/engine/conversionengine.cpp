@@ -19,8 +19,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <cstring>
 
 #ifdef Q_OS_LINUX
@@ -188,7 +188,9 @@ void ConversionEngine::ParseProgress(QByteArrayView chunk)
     if (!tasks.IsValidIndex(currentTaskIndex))
         return;
     ConversionTask task = tasks.GetAt(currentTaskIndex);
-    const ProgressFields fields = ProgressFields::Read(chunk);
+    const ProgressFields fields = ProgressFields::Read(chunk, previousChunkEnd);
+    if (!chunk.isEmpty())
+        previousChunkEnd = chunk.back();
     // A chunk in the same millisecond as the task's start has no rate: keep the last one.
     const quint32 elapsed = now - taskStartTick;
     if (fields.frames && elapsed != 0)
@@ -294,6 +296,7 @@ RunResult ConversionEngine::RunPipedProcess(const QStringList &arguments)
     FinishPreviousEncoder();
     encoder = NewProcess();
     encoderTail.Clear();
+    previousChunkEnd = '\n';
     quitSent = false;
     readError.clear();
     encoder->setProcessChannelMode(QProcess::MergedChannels);

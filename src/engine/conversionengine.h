@@ -131,6 +131,7 @@ private:
     bool encoderReading = false; // RunPipedProcess is reading the encoder's output
     bool waitingForLater = false;
     bool quitSent = false;
+    char previousChunkEnd = '\n'; // a key right at a chunk's start needs the byte before it
     QString readError;
     QList<QEventLoop *> activeWaits; // innermost last; RequestCancel wakes them all
 };

@@ -17,11 +17,24 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// The window of text after a key, or nothing when the key is missing or too close to the end.
-std::optional<QByteArrayView> Window(QByteArrayView chunk, QByteArrayView key, qsizetype width,
-                                     qsizetype minTail)
+// The first place where the key starts a field of a status line: at the chunk's start or
+// after a blank or line end ("Lsize=" also counts as "size="). This keeps "size=" inside an
+// input's description, such as "testsrc2=size=352x288", from being read as a size.
+qsizetype FindKey(QByteArrayView chunk, QByteArrayView key, char previous)
 {
-    const qsizetype at = chunk.indexOf(key);
+    for (qsizetype at = chunk.indexOf(key); at >= 0; at = chunk.indexOf(key, at + 1)) {
+        const char before = at > 0 ? chunk[at - 1] : previous;
+        if (IsBlank(before) || (before == 'L' && key == "size="))
+            return at;
+    }
+    return -1;
+}
+
+// The window of text after a key, or nothing when the key is missing or too close to the end.
+std::optional<QByteArrayView> Window(QByteArrayView chunk, char previous, QByteArrayView key,
+                                     qsizetype width, qsizetype minTail)
+{
+    const qsizetype at = FindKey(chunk, key, previous);
     if (at < 0 || chunk.size() - at < minTail)
         return std::nullopt;
     return chunk.sliced(at + key.size()).first(std::min(width, chunk.size() - at - key.size()));
@@ -95,29 +108,33 @@ std::optional<double> ReadClock(QByteArrayView afterKey)
     return negative ? -total : total;
 }
 
-std::optional<double> ReadTime(QByteArrayView chunk)
+std::optional<double> ReadTime(QByteArrayView chunk, char previous)
 {
     const QByteArrayView key("time=");
-    const qsizetype at = chunk.indexOf(key);
+    const qsizetype at = FindKey(chunk, key, previous);
     if (at < 0 || chunk.size() - at < timeMinTail)
         return std::nullopt;
     if (const auto clock = ReadClock(chunk.sliced(at + key.size())))
         return clock;
-    return ReadDouble(*Window(chunk, key, timeWindow, timeMinTail));
+    // A clock cut short by the chunk's end must not read as its first field.
+    const QByteArrayView window = *Window(chunk, previous, key, timeWindow, timeMinTail);
+    if (window.contains(':'))
+        return std::nullopt;
+    return ReadDouble(window);
 }
 
 } // namespace
 
-ProgressFields ProgressFields::Read(QByteArrayView chunk)
+ProgressFields ProgressFields::Read(QByteArrayView chunk, char previous)
 {
     const qsizetype nul = chunk.indexOf('\0');
     if (nul >= 0)
         chunk = chunk.first(nul);
     ProgressFields fields;
-    if (const auto w = Window(chunk, "frame=", frameWindow, frameMinTail))
+    if (const auto w = Window(chunk, previous, "frame=", frameWindow, frameMinTail))
         fields.frames = ReadDouble(*w);
-    if (const auto w = Window(chunk, "size=", sizeWindow, sizeMinTail))
+    if (const auto w = Window(chunk, previous, "size=", sizeWindow, sizeMinTail))
         fields.sizeKB = ReadInt(*w);
-    fields.encodedSeconds = ReadTime(chunk);
+    fields.encodedSeconds = ReadTime(chunk, previous);
     return fields;
 }
