@@ -1,1 +1,0 @@
-// Media core on FFmpeg libraries.

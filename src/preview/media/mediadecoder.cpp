@@ -1,0 +1,336 @@
+#include "mediadecoder.h"
+
+#include "audioresampler.h"
+#include "framescaler.h"
+#include "mediaerror.h"
+#include "mediainput.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+}
+
+#include <cmath>
+
+namespace {
+
+AVCodecContext *OpenCodec(AVStream *st, bool threads)
+{
+    const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
+    if (!codec)
+        return nullptr;
+    AVCodecContext *ctx = avcodec_alloc_context3(codec);
+    if (!ctx)
+        return nullptr;
+    ctx->pkt_timebase = st->time_base;
+    // Frame threads roughly halve the time of decoding forward from a key frame to an exact
+    // seek target on two cores; sound decoders gain nothing from them.
+    ctx->thread_count = threads ? 0 : 1;
+    if (avcodec_parameters_to_context(ctx, st->codecpar) < 0 ||
+        avcodec_open2(ctx, codec, nullptr) < 0) {
+        avcodec_free_context(&ctx);
+        return nullptr;
+    }
+    return ctx;
+}
+
+int ClockwiseRotation(const AVStream *st)
+{
+    const auto *matrix = reinterpret_cast<const int32_t *>(
+        av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr));
+    if (!matrix)
+        return 0;
+    // The matrix states the counter-clockwise turn that shows the picture upright.
+    const double degrees = -av_display_rotation_get(matrix);
+    if (std::isnan(degrees))
+        return 0;
+    const int quarter = int(std::lround(degrees / 90.0));
+    return ((quarter % 4) + 4) % 4 * 90;
+}
+
+} // namespace
+
+MediaDecoder::MediaDecoder(const QString &path, QSize box, const AudioFormatSpec &sound)
+    : input(std::make_unique<MediaInput>(path)), box(box), sound(sound)
+{
+    try {
+        OpenVideo();
+        OpenAudio(sound);
+    } catch (...) {
+        avcodec_free_context(&video);
+        avcodec_free_context(&audio);
+        throw;
+    }
+    packet = av_packet_alloc();
+    decoded = av_frame_alloc();
+    soundFrame = av_frame_alloc();
+    AVFormatContext *fmt = input->Format();
+    if (fmt->start_time != AV_NOPTS_VALUE)
+        startOffset = fmt->start_time / double(AV_TIME_BASE);
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        if (int(i) != videoIndex && int(i) != audioIndex)
+            fmt->streams[i]->discard = AVDISCARD_ALL;
+    }
+}
+
+MediaDecoder::~MediaDecoder()
+{
+    for (AVPacket *p : soundBacklog)
+        av_packet_free(&p);
+    av_frame_free(&ahead);
+    av_frame_free(&decoded);
+    av_frame_free(&soundFrame);
+    av_packet_free(&packet);
+    avcodec_free_context(&video);
+    avcodec_free_context(&audio);
+}
+
+const QString &MediaDecoder::Path() const
+{
+    return input->Path();
+}
+
+double MediaDecoder::Duration() const
+{
+    const AVFormatContext *fmt = input->Format();
+    return fmt->duration > 0 ? fmt->duration / double(AV_TIME_BASE) : 0.0;
+}
+
+void MediaDecoder::OpenVideo()
+{
+    AVFormatContext *fmt = input->Format();
+    videoIndex = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (videoIndex < 0 || fmt->streams[videoIndex]->codecpar->codec_id == AV_CODEC_ID_ANSI)
+        throw MediaError(QStringLiteral("\"%1\" holds no video").arg(input->Path()));
+    videoStream = fmt->streams[videoIndex];
+    video = OpenCodec(videoStream, true);
+    if (!video)
+        throw MediaError(
+            QStringLiteral("\"%1\": no decoder for its video (%2)")
+                .arg(input->Path(), avcodec_get_name(videoStream->codecpar->codec_id)));
+    const AVRational rate = av_guess_frame_rate(fmt, videoStream, nullptr);
+    if (rate.num > 0 && rate.den > 0 && av_q2d(rate) < 1000.0)
+        frameDuration = 1.0 / av_q2d(rate);
+    rotation = ClockwiseRotation(videoStream);
+    scaler = std::make_unique<FrameScaler>(box, rotation);
+}
+
+void MediaDecoder::OpenAudio(const AudioFormatSpec &spec)
+{
+    if (!spec.IsValid())
+        return;
+    AVFormatContext *fmt = input->Format();
+    const int index = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
+    if (index < 0)
+        return;
+    // A sound track we cannot decode leaves the picture playing silently.
+    audio = OpenCodec(fmt->streams[index], false);
+    if (!audio)
+        return;
+    audioIndex = index;
+    resampler = std::make_unique<AudioResampler>(spec);
+}
+
+void MediaDecoder::SeekDemuxer(double seconds)
+{
+    AVFormatContext *fmt = input->Format();
+    const int64_t origin = fmt->start_time != AV_NOPTS_VALUE ? fmt->start_time : 0;
+    const int64_t ts = origin + std::llround(seconds * AV_TIME_BASE);
+    int rc = avformat_seek_file(fmt, -1, INT64_MIN, ts, ts, 0);
+    if (rc < 0)
+        rc = av_seek_frame(fmt, -1, ts, AVSEEK_FLAG_BACKWARD);
+    // Streams without an index (raw elementary streams) may refuse to seek: start over from the
+    // first byte and decode forward, which is slow but exact.
+    if (rc < 0)
+        avformat_seek_file(fmt, -1, 0, 0, 0, AVSEEK_FLAG_BYTE);
+}
+
+void MediaDecoder::FlushAll()
+{
+    avcodec_flush_buffers(video);
+    if (audio)
+        avcodec_flush_buffers(audio);
+    if (resampler)
+        resampler->Reset();
+    for (AVPacket *p : soundBacklog)
+        av_packet_free(&p);
+    soundBacklog.clear();
+    av_frame_free(&ahead);
+    demuxEnded = videoEnded = audioEnded = false;
+    lastVideoPts = -1.0;
+}
+
+VideoFrame MediaDecoder::SeekExact(double seconds)
+{
+    seconds = std::max(0.0, seconds);
+    if (!untouched || seconds > 0.0) {
+        SeekDemuxer(seconds);
+        FlushAll();
+    }
+    untouched = false;
+    soundFloor = seconds;
+    nextSoundPts = seconds;
+    AVFrame *best = nullptr;
+    double bestPts = 0.0;
+    while (AVFrame *frame = DecodeVideo(true)) {
+        const double pts = VideoPts(frame);
+        lastVideoPts = pts;
+        // A microsecond of slack: times computed as k / rate must land on frame k, not k - 1.
+        const bool past = pts > seconds + 1e-6;
+        if (best && past) {
+            ahead = av_frame_clone(frame);
+            break;
+        }
+        av_frame_free(&best);
+        best = av_frame_clone(frame);
+        bestPts = pts;
+        if (past)
+            break;
+    }
+    if (!best)
+        throw MediaError(QStringLiteral("\"%1\": no picture could be decoded").arg(input->Path()));
+    VideoFrame shown = Picture(best);
+    shown.pts = bestPts;
+    if (ahead)
+        shown.duration = VideoPts(ahead) - bestPts; // the true interval, not an estimate
+    lastVideoPts = ahead ? VideoPts(ahead) : bestPts;
+    av_frame_free(&best);
+    if (shown.IsNull())
+        throw MediaError(QStringLiteral("\"%1\": the picture has no size").arg(input->Path()));
+    return shown;
+}
+
+MediaDecoder::Item MediaDecoder::Next(VideoFrame &videoOut, AudioChunk &audioOut)
+{
+    untouched = false;
+    for (;;) {
+        if (ahead) {
+            videoOut = Picture(ahead);
+            videoOut.pts = VideoPts(ahead);
+            av_frame_free(&ahead);
+            return Item::Video;
+        }
+        if (ReceiveAudio(audioOut))
+            return Item::Audio;
+        if (ReceiveVideo()) {
+            videoOut = Picture(decoded);
+            videoOut.pts = VideoPts(decoded);
+            lastVideoPts = videoOut.pts;
+            return Item::Video;
+        }
+        if (videoEnded && (!audio || audioEnded))
+            return Item::End;
+        if (!soundBacklog.empty()) {
+            AVPacket *p = soundBacklog.front();
+            soundBacklog.pop_front();
+            avcodec_send_packet(audio, p);
+            av_packet_free(&p);
+            continue;
+        }
+        if (!FeedPacket(false))
+            EndOfInput();
+    }
+}
+
+// One decoded video frame (owned by the decoder, valid until the next call) or null at the end.
+AVFrame *MediaDecoder::DecodeVideo(bool keepSound)
+{
+    for (;;) {
+        if (ReceiveVideo())
+            return decoded;
+        if (videoEnded)
+            return nullptr;
+        if (!FeedPacket(keepSound))
+            EndOfInput();
+    }
+}
+
+bool MediaDecoder::ReceiveVideo()
+{
+    if (videoEnded)
+        return false;
+    const int rc = avcodec_receive_frame(video, decoded);
+    if (rc == AVERROR_EOF)
+        videoEnded = true;
+    return rc == 0;
+}
+
+bool MediaDecoder::ReceiveAudio(AudioChunk &out)
+{
+    while (audio && !audioEnded) {
+        const int rc = avcodec_receive_frame(audio, soundFrame);
+        if (rc == AVERROR_EOF)
+            audioEnded = true;
+        if (rc != 0)
+            return false;
+        const AVStream *st = input->Format()->streams[audioIndex];
+        double pts = nextSoundPts;
+        if (soundFrame->best_effort_timestamp != AV_NOPTS_VALUE)
+            pts = soundFrame->best_effort_timestamp * av_q2d(st->time_base) - startOffset;
+        const double length = soundFrame->sample_rate > 0
+                                  ? soundFrame->nb_samples / double(soundFrame->sample_rate)
+                                  : 0.0;
+        nextSoundPts = pts + length;
+        if (pts + length <= soundFloor)
+            continue; // before the seek target
+        out.samples = resampler->Convert(soundFrame);
+        out.pts = pts;
+        out.duration = double(out.samples.size()) / sound.BytesPerFrame() / sound.sampleRate;
+        av_frame_unref(soundFrame);
+        if (!out.samples.isEmpty())
+            return true;
+    }
+    return false;
+}
+
+// Reads one packet and hands it on. False at the end of the input (or on a read error, which
+// for a truncated file is the same thing).
+bool MediaDecoder::FeedPacket(bool keepSound)
+{
+    if (demuxEnded)
+        return false;
+    const int rc = av_read_frame(input->Format(), packet);
+    if (rc < 0) {
+        demuxEnded = true;
+        return false;
+    }
+    if (packet->stream_index == videoIndex) {
+        // Damaged packets are skipped: the decoder reports them and carries on.
+        avcodec_send_packet(video, packet);
+    } else if (packet->stream_index == audioIndex) {
+        if (keepSound)
+            soundBacklog.push_back(av_packet_clone(packet));
+        else
+            avcodec_send_packet(audio, packet);
+    }
+    av_packet_unref(packet);
+    return true;
+}
+
+void MediaDecoder::EndOfInput()
+{
+    // Sending the end once drains the decoders; after that they answer AVERROR_EOF.
+    if (!videoEnded && avcodec_send_packet(video, nullptr) == AVERROR_EOF)
+        videoEnded = true;
+    if (audio && soundBacklog.empty() && !audioEnded &&
+        avcodec_send_packet(audio, nullptr) == AVERROR_EOF)
+        audioEnded = true;
+}
+
+double MediaDecoder::VideoPts(const AVFrame *frame)
+{
+    if (frame->best_effort_timestamp == AV_NOPTS_VALUE)
+        return lastVideoPts < 0.0 ? 0.0 : lastVideoPts + frameDuration;
+    return frame->best_effort_timestamp * av_q2d(videoStream->time_base) - startOffset;
+}
+
+VideoFrame MediaDecoder::Picture(const AVFrame *frame)
+{
+    const AVRational sar =
+        av_guess_sample_aspect_ratio(input->Format(), videoStream, const_cast<AVFrame *>(frame));
+    VideoFrame out = scaler->Convert(frame, sar);
+    out.duration = frame->pkt_duration > 0 ? frame->pkt_duration * av_q2d(videoStream->time_base)
+                                           : frameDuration;
+    return out;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+#include <stdexcept>
+
+// The one failure type of the media core: a file that cannot be opened, holds no picture, or
+// cannot be decoded. The message is meant for people (UTF-8, names the file).
+class MediaError : public std::runtime_error
+{
+public:
+    explicit MediaError(const QString &message) : std::runtime_error(message.toStdString()) {}
+
+    QString Message() const { return QString::fromUtf8(what()); }
+};

@@ -1,0 +1,299 @@
+#include "videoedit.h"
+
+#include "audiooutput.h"
+#include "audioring.h"
+#include "mediadecoder.h"
+#include "mediaerror.h"
+#include "mediaprobe.h"
+#include "playbacksession.h"
+#include "videoeditexception.h"
+
+#include <QFileInfo>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double soundBufferSeconds = 1.0;
+constexpr int idleTickMs = 10;
+constexpr int longestTickMs = 40;
+
+bool SameFile(const QString &a, const QString &b)
+{
+    return a == b || QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
+}
+
+double CleanStart(double start)
+{
+    return std::isfinite(start) && start > 0.0 ? start : 0.0;
+}
+
+double CleanEnd(double end)
+{
+    return std::isfinite(end) && end > 0.0 ? end : std::numeric_limits<double>::infinity();
+}
+
+} // namespace
+
+CVideoEdit::CVideoEdit(QWidget *parent) : QWidget(parent), sound(std::make_unique<AudioOutput>())
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    tick.setSingleShot(true);
+    tick.setTimerType(Qt::PreciseTimer);
+    connect(&tick, &QTimer::timeout, this, &CVideoEdit::OnTick);
+}
+
+CVideoEdit::~CVideoEdit()
+{
+    tick.stop();
+    sound->Stop();
+    session.reset();
+    retired.clear();
+}
+
+double CVideoEdit::GetClipLength(const QString &file)
+{
+    try {
+        return MediaProbe::ClipLength(file);
+    } catch (const MediaError &e) {
+        throw CVideoEditException(e.Message());
+    }
+}
+
+std::unique_ptr<MediaDecoder> CVideoEdit::OpenDecoder(const QString &file) const
+{
+    try {
+        return std::make_unique<MediaDecoder>(file, QSize(previewWidth, previewHeight),
+                                              AudioOutput::DeviceFormat());
+    } catch (const MediaError &e) {
+        throw CVideoEditException(e.Message());
+    }
+}
+
+bool CVideoEdit::OpenClip(const QString &file, double start, double end, short flag)
+{
+    CloseClip();
+    decoder = OpenDecoder(file);
+    path = file;
+    rangeStart = CleanStart(start);
+    rangeEnd = CleanEnd(end);
+    if (flag != 0) {
+        try {
+            ShowStart();
+        } catch (...) {
+            CloseClip();
+            throw;
+        }
+    }
+    return true;
+}
+
+// Decodes the frame at rangeStart on this thread and shows it: the one wait on decoding the UI
+// accepts, so that what a caller sees after OpenClip is exact and known at once.
+void CVideoEdit::ShowStart()
+{
+    if (!decoder)
+        decoder = OpenDecoder(path);
+    try {
+        Show(decoder->SeekExact(rangeStart));
+    } catch (const MediaError &e) {
+        decoder.reset();
+        throw CVideoEditException(e.Message());
+    }
+    startShown = true;
+    if (state == State::Empty)
+        SetState(State::Holding);
+}
+
+bool CVideoEdit::SetClipRange(const QString &file, double start, double end)
+{
+    if (!IsOpen())
+        throw CVideoEditException(QStringLiteral("no clip is open"));
+    if (!SameFile(file, path))
+        throw CVideoEditException(QStringLiteral("\"%1\" is not the open clip").arg(file));
+    const double newStart = CleanStart(start);
+    rangeEnd = CleanEnd(end);
+    if (session)
+        session->SetEnd(rangeEnd);
+    if (newStart != rangeStart) {
+        rangeStart = newStart;
+        startShown = false;
+        if (decoder && state == State::Holding)
+            ShowStart();
+    }
+    return true;
+}
+
+bool CVideoEdit::Play()
+{
+    if (!IsOpen())
+        throw CVideoEditException(QStringLiteral("no clip is open"));
+    if (state == State::Playing)
+        return true;
+    if (state == State::Paused && session) {
+        session->SetPaused(false);
+        sound->Resume();
+        wall.restart();
+        SetState(State::Playing);
+        tick.start(0);
+        return true;
+    }
+    if (!decoder || !startShown)
+        ShowStart();
+    StartSession();
+    return true;
+}
+
+void CVideoEdit::StartSession()
+{
+    std::shared_ptr<AudioRing> ring;
+    const AudioFormatSpec format = AudioOutput::DeviceFormat();
+    if (decoder->HasAudio() && format.IsValid()) {
+        ring = std::make_shared<AudioRing>(format, soundBufferSeconds);
+        if (!sound->Start(ring))
+            ring.reset();
+    }
+    session = std::make_unique<PlaybackSession>(std::move(decoder), rangeEnd, ring);
+    session->Start();
+    startShown = false;
+    clockBase = framePts;
+    lastSoundPosition = -1.0;
+    wall.start();
+    SetState(State::Playing);
+    tick.start(0);
+}
+
+void CVideoEdit::Pause()
+{
+    if (state != State::Playing)
+        return;
+    clockBase = Clock();
+    tick.stop();
+    session->SetPaused(true);
+    sound->Suspend();
+    SetState(State::Paused);
+}
+
+void CVideoEdit::Stop()
+{
+    tick.stop();
+    sound->Stop();
+    RetireSession();
+    // The next Play starts again from the range start; the picture stays until then.
+    decoder.reset();
+    startShown = false;
+    if (state == State::Playing || state == State::Paused)
+        SetState(State::Holding);
+}
+
+void CVideoEdit::CloseClip()
+{
+    Stop();
+    path.clear();
+    frame = QImage();
+    framePts = frameDuration = 0.0;
+    SetState(State::Empty);
+    update();
+}
+
+// The sound clock when there is sound (it is what the listener hears), otherwise the wall clock.
+// Between the coarse updates of the sound position, and if the sound stops early, the wall clock
+// carries on from the last sound position.
+double CVideoEdit::Clock()
+{
+    double position = 0.0;
+    if (sound->Position(position) && position != lastSoundPosition) {
+        lastSoundPosition = position;
+        clockBase = position;
+        wall.restart();
+    }
+    return clockBase + wall.nsecsElapsed() / 1e9;
+}
+
+void CVideoEdit::OnTick()
+{
+    ReapSessions();
+    if (state != State::Playing || !session)
+        return;
+    const double clock = Clock();
+    VideoFrame picture;
+    int dropped = 0;
+    if (session->TakeDue(clock, picture, dropped)) {
+        framesDropped += dropped;
+        Show(picture);
+    }
+    if (session->Exhausted() && clock >= framePts + frameDuration) {
+        FinishPlayback();
+        return;
+    }
+    double next = 0.0;
+    int delay = idleTickMs;
+    if (session->NextPts(next))
+        delay = std::clamp(int(std::ceil((next - clock) * 1000.0)), 1, longestTickMs);
+    tick.start(delay);
+}
+
+void CVideoEdit::FinishPlayback()
+{
+    Stop();
+    emit PlaybackFinished();
+}
+
+void CVideoEdit::Show(const VideoFrame &picture)
+{
+    if (picture.IsNull())
+        return;
+    const QImage view(reinterpret_cast<const uchar *>(picture.pixels.constData()), picture.width,
+                      picture.height, picture.width * 4, QImage::Format_RGB32);
+    frame = view.copy(); // the image must not outlive the decoder's buffer
+    framePts = picture.pts;
+    frameDuration = picture.duration;
+    ++framesShown;
+    update();
+    emit FrameShown(framePts);
+}
+
+void CVideoEdit::RetireSession()
+{
+    if (!session)
+        return;
+    session->RequestStop();
+    retired.push_back(std::move(session));
+    ReapSessions();
+}
+
+// Sessions asked to stop end on their own thread; joining one is instant once it has ended, so
+// the UI thread never waits for a decoder to finish a step.
+void CVideoEdit::ReapSessions()
+{
+    std::erase_if(retired,
+                  [](const std::unique_ptr<PlaybackSession> &s) { return s->ThreadEnded(); });
+}
+
+void CVideoEdit::SetState(State next)
+{
+    if (next == state)
+        return;
+    state = next;
+    emit StateChanged(state);
+}
+
+void CVideoEdit::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    if (frame.isNull())
+        return;
+    const QSize shown = frame.size().scaled(size(), Qt::KeepAspectRatio);
+    const QRect target(QPoint((width() - shown.width()) / 2, (height() - shown.height()) / 2),
+                       shown);
+    if (shown == frame.size())
+        painter.drawImage(target.topLeft(), frame);
+    else {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(target, frame);
+    }
+}
