@@ -1,1 +1,0 @@
-// Widgets of our own live here.
