@@ -85,9 +85,9 @@ struct Placed {
 
 // Where the page draws each image, in page pixels (icons centred in their buttons).
 const Placed kPage[] = {
-    {"icons/137.png", 618, 36},  {"icons/135.png", 618, 70},  {"icons/139.png", 618, 106},
-    {"bitmaps/190.png", 10, 212}, {"icons/189.png", 10, 413}, {"icons/191.png", 28, 413},
-    {"icons/142.png", 92, 473},  {"icons/147.png", 419, 435},
+    {"icons/137.png", 618, 36},   {"icons/135.png", 618, 70},  {"icons/139.png", 618, 106},
+    {"bitmaps/190.png", 10, 212}, {"icons/189.png", 10, 413},  {"icons/191.png", 28, 413},
+    {"icons/142.png", 92, 473},   {"icons/147.png", 419, 435},
 };
 
 void DrawPage(QPainter &p, const QString &res)
@@ -95,10 +95,10 @@ void DrawPage(QPainter &p, const QString &res)
     p.drawImage(QRect(0, 0, 669, 598), QImage(res + "/bitmaps/185.png"));
     p.setPen(QColor(120, 140, 160));
     p.setBrush(QColor(255, 255, 255, 230));
-    p.drawRect(10, 13, 604, 159);                           // task list
-    p.drawRect(115, 178, 439, 19);                          // output folder
+    p.drawRect(10, 13, 604, 159);  // task list
+    p.drawRect(115, 178, 439, 19); // output folder
     p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(280, 206, 371, 224, 4, 4);            // output settings group
+    p.drawRoundedRect(280, 206, 371, 224, 4, 4); // output settings group
     for (const Placed &i : kPage)
         p.drawImage(i.x, i.y, QImage(res + "/" + i.path));
     // The slider as it paints itself: track, thumbs at 30..80 %, band.
@@ -126,8 +126,8 @@ int Sheet(const QStringList &args)
     // The slider and the small buttons under the preview, pixel by pixel.
     p.drawImage(QRect(0, 604, 669, 72), page.copy(8, 410, 223, 24));
     // Every icon, normal beside hover, at 1x and 2x on the right.
-    const int pairs[][2] = {{137, 138}, {135, 136}, {139, 140}, {147, 148}, {146, 145},
-                            {189, 188}, {191, 190}, {142, 141}};
+    const int pairs[][2] = {{137, 138}, {135, 136}, {139, 140}, {147, 148},
+                            {146, 145}, {189, 188}, {191, 190}, {142, 141}};
     int y = 8;
     for (const auto &pair : pairs) {
         int x = 680;
