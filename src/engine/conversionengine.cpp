@@ -295,6 +295,7 @@ RunResult ConversionEngine::RunPipedProcess(const QStringList &arguments)
     }
     FinishPreviousEncoder();
     encoder = NewProcess();
+    encoderStarted = false;
     encoderTail.Clear();
     previousChunkEnd = '\n';
     quitSent = false;
@@ -314,6 +315,7 @@ RunResult ConversionEngine::RunPipedProcess(const QStringList &arguments)
                     result.errorText);
         return result;
     }
+    encoderStarted = true;
     encoderReading = true;
     for (;;) {
         if (ReadEncoderChunks()) {
@@ -404,6 +406,19 @@ bool ConversionEngine::WaitForEncoderEnd(int timeoutMs)
     if (encoder && !encoderReading)
         DrainEncoder();
     return !IsEncoderRunning();
+}
+
+RunResult ConversionEngine::EncoderState() const
+{
+    RunResult result;
+    if (!encoder)
+        return result;
+    result.started = encoderStarted;
+    if (encoderStarted)
+        CollectEnd(*encoder, result);
+    result.quitRequested = quitSent;
+    result.lastLines = encoderTail.Lines();
+    return result;
 }
 
 void ConversionEngine::KillRunningTools()

@@ -88,6 +88,9 @@ public:
     // Serves events and drains the pass-1 tool's output until it ends or the time is up.
     // True when no pass-1 tool is running any more.
     bool WaitForEncoderEnd(int timeoutMs);
+    // The pass-1 tool's state now: whether it has ended and how, its output's last lines.
+    // After a Stop this tells how the tool took the quit request.
+    RunResult EncoderState() const;
     // Kills every tool still running and reaps it.
     void KillRunningTools();
 
@@ -128,6 +131,7 @@ private:
     std::unique_ptr<QProcess> encoder;   // the pass-1 tool, kept until the next pass 1
     std::unique_ptr<QProcess> laterPass; // the tool of the running later pass
     OutputTail encoderTail;
+    bool encoderStarted = false;
     bool encoderReading = false; // RunPipedProcess is reading the encoder's output
     bool waitingForLater = false;
     bool quitSent = false;
