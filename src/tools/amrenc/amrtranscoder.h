@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+// Writes a 3GP file with the input's first video stream copied unchanged and its first audio
+// stream encoded to AMR-NB 8 kHz mono. An input without audio gives a video-only file. The
+// output appears only when it is complete; input and output may be the same file.
+class AmrTranscoder
+{
+public:
+    AmrTranscoder(std::string inputPath, std::string outputPath, int mode);
+    void Run(); // throws ToolError
+
+private:
+    std::string inputPath;
+    std::string outputPath;
+    int mode;
+};

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <string>
+
+// Throws ToolError("<what>: <FFmpeg's text for result>") when result is negative.
+void CheckAv(int result, const std::string &what);
+std::string AvErrorText(int result);

@@ -1,0 +1,8 @@
+#include "toolerror.h"
+
+#include <cstring>
+
+std::string SystemError(const std::string &what, int errorNumber)
+{
+    return what + ": " + std::strerror(errorNumber);
+}
