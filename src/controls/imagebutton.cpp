@@ -2,6 +2,7 @@
 
 #include "syscolors.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QMouseEvent>
 #include <QPainter>
@@ -66,6 +67,7 @@ CImageButton::CImageButton(QWidget *parent, int style) : QPushButton(parent)
     checkBoxMode = (type & BS_CHECKBOX) != 0;
     setDefault(type == BS_DEFPUSHBUTTON);
     setMouseTracking(true);
+    systemPaletteKey = QApplication::palette().cacheKey();
     SetDefaultColors(false);
     // Connected first, so the button's own click handling runs before its owner's slots.
     connect(this, &QAbstractButton::clicked, this, &CImageButton::OnClicked);
@@ -366,14 +368,24 @@ void CImageButton::changeEvent(QEvent *event)
             CancelHover();
         }
         break;
-    case QEvent::ApplicationPaletteChange:
-        // A system colour change takes the button back to the system colours, also where
-        // its owner had set its own.
-        SetDefaultColors(true);
-        break;
     default:
         break;
     }
+}
+
+bool CImageButton::event(QEvent *event)
+{
+    const bool handled = QPushButton::event(event);
+    // A system colour change takes the button back to the system colours, also where its
+    // owner had set its own. The application palette stands for the system colours; a
+    // palette given to the button or its parents (a skin) is no system change.
+    const bool paletteEvent =
+        event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::PaletteChange;
+    if (paletteEvent && QApplication::palette().cacheKey() != systemPaletteKey) {
+        systemPaletteKey = QApplication::palette().cacheKey();
+        SetDefaultColors(true);
+    }
+    return handled;
 }
 
 void CImageButton::OnClicked()

@@ -79,6 +79,7 @@ protected:
     void leaveEvent(QEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void changeEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     void OnClicked();
@@ -107,4 +108,5 @@ private:
     COLORREF colors[ColorCount] = {};
     QString tooltipText;
     bool tooltipActive = false;
+    qint64 systemPaletteKey = 0;
 };
