@@ -12,13 +12,20 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("name");
-        QTest::newRow("plain") << "/home/u/clip.avi" << "clip";
-        QTest::newRow("several dots") << "/v/a.b.c.avi" << "a.b.c";
-        QTest::newRow("no extension") << "/v/clip" << "";
-        QTest::newRow("dot only in a folder") << "/v.d/clip" << "";
-        QTest::newRow("hidden file") << "/v/.avi" << "";
-        QTest::newRow("no folder") << "clip.mp4" << "clip";
-        QTest::newRow("blanks and quotes") << "/v/my \"best\" clip.mov" << "my \"best\" clip";
+        QTest::newRow("plain") << "/home/u/clip.avi"
+                               << "clip";
+        QTest::newRow("several dots") << "/v/a.b.c.avi"
+                                      << "a.b.c";
+        QTest::newRow("no extension") << "/v/clip"
+                                      << "";
+        QTest::newRow("dot only in a folder") << "/v.d/clip"
+                                              << "";
+        QTest::newRow("hidden file") << "/v/.avi"
+                                     << "";
+        QTest::newRow("no folder") << "clip.mp4"
+                                   << "clip";
+        QTest::newRow("blanks and quotes") << "/v/my \"best\" clip.mov"
+                                           << "my \"best\" clip";
     }
     void outputName()
     {
