@@ -21,6 +21,16 @@ bool CFadeInPicture::FadeIn(const QString &imagePath, int delay)
     QPixmap picture;
     if (!picture.load(imagePath) || picture.isNull())
         return false;
+    // On a high-DPI screen a doubled copy beside the file ("name@2x.png") draws crisply.
+    const qreal ratio = devicePixelRatioF();
+    const qsizetype dot = imagePath.lastIndexOf(QLatin1Char('.'));
+    QPixmap doubled;
+    if (ratio > 1.0 && dot > 0 &&
+        doubled.load(imagePath.left(dot) + QStringLiteral("@2x") + imagePath.mid(dot)) &&
+        doubled.size() == picture.size() * 2) {
+        doubled.setDevicePixelRatio(2.0);
+        picture = doubled;
+    }
     return Start(picture, delay);
 }
 

@@ -9,9 +9,8 @@
 
 namespace {
 
-// The size an icon draws at: twice its centre, which drops the last column or row of an
-// odd-sized image. Empty when the icon has no size to read.
-QSize DrawingSize(const QIcon &icon)
+// The icon's own size: its smallest image, the one a high-DPI copy doubles.
+QSize NaturalSize(const QIcon &icon)
 {
     const QList<QSize> sizes = icon.availableSizes();
     if (sizes.isEmpty())
@@ -21,13 +20,15 @@ QSize DrawingSize(const QIcon &icon)
         if (s.width() * s.height() < smallest.width() * smallest.height())
             smallest = s;
     }
-    return QSize(smallest.width() / 2 * 2, smallest.height() / 2 * 2);
+    return smallest;
 }
 
-QSize NaturalSize(const QIcon &icon)
+// The size an icon draws at: twice its centre, which drops the last column or row of an
+// odd-sized image. Empty when the icon has no size to read.
+QSize DrawingSize(const QIcon &icon)
 {
-    const QList<QSize> sizes = icon.availableSizes();
-    return sizes.isEmpty() ? QSize() : sizes.first();
+    const QSize size = NaturalSize(icon);
+    return QSize(size.width() / 2 * 2, size.height() / 2 * 2);
 }
 
 QIcon GreyCopy(const QIcon &icon)

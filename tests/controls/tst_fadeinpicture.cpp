@@ -1,5 +1,6 @@
 #include "fadeinpicture.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -55,6 +56,7 @@ private slots:
     void stepsAccumulate();
     void unreadableBitmap_data();
     void unreadableBitmap();
+    void shippedPicture();
 };
 
 void TestFadeInPicture::endsAsThePicture()
@@ -145,6 +147,19 @@ void TestFadeInPicture::unreadableBitmap()
     const QImage shown = w.window.grab().toImage();
     for (const QPoint p : {QPoint(12, 12), QPoint(40, 30), QPoint(58, 58)})
         QCOMPARE(shown.pixelColor(p), green);
+}
+
+void TestFadeInPicture::shippedPicture()
+{
+    if (!QFile::exists(QStringLiteral(":/bitmaps/190.png")))
+        QSKIP("the bitmap resources are not built in");
+    PictureWindow w;
+    QVERIFY(w.Ready());
+    QSignalSpy finished(w.picture, &CFadeInPicture::fadeFinished);
+    QVERIFY(w.picture->FadeIn(190, 0));
+    QCOMPARE(w.picture->GetBitmapId(), 190);
+    QCOMPARE(w.picture->size(), QSize(264, 200));
+    QVERIFY(finished.wait(5000));
 }
 
 QTEST_MAIN(TestFadeInPicture)

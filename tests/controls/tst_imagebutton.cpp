@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
@@ -82,6 +83,8 @@ private slots:
     void greyIcon();
     void greyNormalIconIsDrawn();
     void missingIconResources();
+    void shippedIcons_data();
+    void shippedIcons();
     void systemColourChangeRestoresColours();
     void tooltip();
 };
@@ -355,6 +358,36 @@ void TestImageButton::missingIconResources()
     QCOMPARE(w.button->GetHoverIconSize(), QSize(0, 0));
     QVERIFY(!w.button->HasNormalIcon());
     QCOMPARE(w.At(3, 11), green.rgb()); // transparent and without icons: nothing drawn
+}
+
+void TestImageButton::shippedIcons_data()
+{
+    QTest::addColumn<int>("hover");
+    QTest::addColumn<int>("normal");
+    QTest::addColumn<QSize>("drawn");
+    QTest::newRow("add") << 138 << 137 << QSize(36, 20);
+    QTest::newRow("remove") << 136 << 135 << QSize(36, 20);
+    QTest::newRow("start") << 148 << 147 << QSize(102, 62);
+    QTest::newRow("preview") << 188 << 189 << QSize(16, 16);
+    QTest::newRow("help") << 141 << 142 << QSize(24, 22);
+}
+
+void TestImageButton::shippedIcons()
+{
+    QFETCH(int, hover);
+    QFETCH(int, normal);
+    QFETCH(QSize, drawn);
+    if (!QFile::exists(QStringLiteral(":/icons/%1.png").arg(hover)))
+        QSKIP("the icon resources are not built in");
+    CImageButton button;
+    QCOMPARE(button.SetIcons(hover, normal, false), 0);
+    QCOMPARE(button.GetHoverIconSize(), drawn);
+    QCOMPARE(button.GetNormalIconSize(), drawn);
+    QCOMPARE(button.SetIcons(hover, CImageButton::GreyNormalIcon, false), 0);
+    QCOMPARE(button.GetNormalIconSize(), drawn);
+    QCOMPARE(button.SetIcons(hover, 0, true), 0); // the standard icon size
+    QCOMPARE(button.GetHoverIconSize(), QSize(32, 32));
+    QVERIFY(!button.HasNormalIcon());
 }
 
 void TestImageButton::systemColourChangeRestoresColours()
