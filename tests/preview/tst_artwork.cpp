@@ -148,6 +148,25 @@ private slots:
         QVERIFY(image.pixelColor(128, 128).alpha() == 255);
     }
 
+    void skinImagesAreInTheResource()
+    {
+        QFile file(ProgramFile("Stylish.skf"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString sheet = QString::fromUtf8(file.readAll());
+        const QRegularExpression url(QStringLiteral("url\\(([^)]*)\\)"));
+        int found = 0;
+        for (const QRegularExpressionMatch &m : url.globalMatch(sheet)) {
+            const QString path = m.captured(1).trimmed();
+            QVERIFY2(path.startsWith(QLatin1String(":/")), qPrintable(path));
+            QVERIFY2(!QImage(path).isNull(), qPrintable(path));
+            QString twice = path;
+            twice.insert(path.lastIndexOf(QLatin1Char('.')), QLatin1String("@2x"));
+            QCOMPARE(QImage(twice).size(), QImage(path).size() * 2);
+            ++found;
+        }
+        QVERIFY(found > 0);
+    }
+
     void skinIsCopiedBesideTheProgram()
     {
         QFile built(ProgramFile("Stylish.skf"));
