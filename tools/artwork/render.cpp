@@ -119,7 +119,7 @@ int Sheet(const QStringList &args)
     QPainter pagePainter(&page);
     DrawPage(pagePainter, res);
     pagePainter.end();
-    QImage sheet(669 + 420, 598 + 80, QImage::Format_ARGB32);
+    QImage sheet(669 + 720, 598 + 80, QImage::Format_ARGB32);
     sheet.fill(QColor(250, 250, 250));
     QPainter p(&sheet);
     p.drawImage(0, 0, page);
@@ -134,7 +134,9 @@ int Sheet(const QStringList &args)
         int rowHeight = 0;
         for (const char *suffix : {"", "@2x"}) {
             for (int id : pair) {
-                const QImage icon(QStringLiteral("%1/icons/%2%3.png").arg(res).arg(id).arg(suffix));
+                const QString path = QStringLiteral("%1/icons/%2%3.png").arg(res).arg(id);
+                QImage icon(path.arg(QLatin1String(suffix)));
+                icon.setDevicePixelRatio(1.0); // show double-size images at their real size
                 p.drawImage(x, y, icon);
                 x += icon.width() + 6;
                 rowHeight = std::max(rowHeight, icon.height());
