@@ -179,19 +179,24 @@ void CVideoEdit::Pause()
 
 void CVideoEdit::Stop()
 {
-    tick.stop();
-    sound->Stop();
-    RetireSession();
-    // The next Play starts again from the range start; the picture stays until then.
-    decoder.reset();
-    startShown = false;
+    Halt();
     if (state == State::Playing || state == State::Paused)
         SetState(State::Holding);
 }
 
+// Ends playback; the next Play starts again from the range start. The picture stays.
+void CVideoEdit::Halt()
+{
+    tick.stop();
+    sound->Stop();
+    RetireSession();
+    decoder.reset();
+    startShown = false;
+}
+
 void CVideoEdit::CloseClip()
 {
-    Stop();
+    Halt();
     path.clear();
     frame = QImage();
     framePts = frameDuration = 0.0;

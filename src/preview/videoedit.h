@@ -68,6 +68,7 @@ private:
     void Show(const VideoFrame &picture);
     void StartSession();
     void FinishPlayback();
+    void Halt();
     void RetireSession();
     void ReapSessions();
     double Clock();

@@ -67,7 +67,8 @@ inline std::vector<double> FrameTimes(const QString &file)
     std::vector<double> times;
     for (const QByteArray &line : out.split('\n')) {
         bool ok = false;
-        const double t = line.trimmed().toDouble(&ok);
+        // The time is the first field; side data may follow on the same row.
+        const double t = line.split(',').value(0).trimmed().toDouble(&ok);
         if (ok)
             times.push_back(t - origin);
     }
@@ -86,17 +87,29 @@ inline double IntervalStart(const std::vector<double> &times, double seconds)
     return start;
 }
 
-// The picture ffmpeg decodes at a frame start (accurate seek), scaled to `size` after its own
-// rotation, as 32-bit RGB.
-inline QImage FfmpegFrame(const QString &file, double frameStart, QSize size)
+// A time for ffmpeg's seek that selects the frame starting at `frameStart`: half-way back to the
+// frame before. ffmpeg keeps the first frame at or after its seek time, and its own time origin
+// may differ from the format's start time by a few milliseconds.
+inline double SeekBefore(const std::vector<double> &times, double frameStart)
 {
-    // A millisecond early: ffmpeg keeps the first frame at or after the seek time.
-    const double seek = std::max(0.0, frameStart - 0.001);
+    double previous = -1.0;
+    for (double t : times) {
+        if (t < frameStart - 1e-6)
+            previous = t;
+    }
+    return previous < 0.0 ? 0.0 : (previous + frameStart) / 2.0;
+}
+
+// The picture ffmpeg decodes at a frame start, scaled to `size` after its own rotation, as 32-bit
+// RGB. The seek is on the output side: ffmpeg decodes from the beginning and drops what comes
+// before, which stays exact where a demuxer seek lands late (MPEG program streams do).
+inline QImage FfmpegFrame(const QString &file, double seek, QSize size)
+{
     const QByteArray raw = Run(
-        "ffmpeg",
-        {"-v", "error", "-ss", QString::number(seek, 'f', 6), "-i", file, "-frames:v", "1", "-an",
-         "-vf", QStringLiteral("scale=%1:%2:flags=bicubic").arg(size.width()).arg(size.height()),
-         "-pix_fmt", "bgra", "-f", "rawvideo", "-"});
+        "ffmpeg", {"-v", "error", "-i", file, "-ss", QString::number(seek, 'f', 6), "-frames:v",
+                   "1", "-an", "-vsync", "0", "-vf",
+                   QStringLiteral("scale=%1:%2:flags=bicubic").arg(size.width()).arg(size.height()),
+                   "-pix_fmt", "bgra", "-f", "rawvideo", "-"});
     if (raw.size() != qsizetype(size.width()) * size.height() * 4)
         return {};
     QImage image(size, QImage::Format_RGB32);

@@ -135,6 +135,11 @@ void MediaDecoder::OpenAudio(const AudioFormatSpec &spec)
 void MediaDecoder::SeekDemuxer(double seconds)
 {
     AVFormatContext *fmt = input->Format();
+    // The very beginning is best reached by bytes where the format allows it: a timestamp seek
+    // in a transport stream can land after the first key frame.
+    const bool bytes = !(fmt->iformat->flags & AVFMT_NO_BYTE_SEEK);
+    if (seconds <= 0.0 && bytes && avformat_seek_file(fmt, -1, 0, 0, 0, AVSEEK_FLAG_BYTE) >= 0)
+        return;
     const int64_t origin = fmt->start_time != AV_NOPTS_VALUE ? fmt->start_time : 0;
     const int64_t ts = origin + std::llround(seconds * AV_TIME_BASE);
     int rc = avformat_seek_file(fmt, -1, INT64_MIN, ts, ts, 0);
@@ -142,7 +147,7 @@ void MediaDecoder::SeekDemuxer(double seconds)
         rc = av_seek_frame(fmt, -1, ts, AVSEEK_FLAG_BACKWARD);
     // Streams without an index (raw elementary streams) may refuse to seek: start over from the
     // first byte and decode forward, which is slow but exact.
-    if (rc < 0)
+    if (rc < 0 && bytes)
         avformat_seek_file(fmt, -1, 0, 0, 0, AVSEEK_FLAG_BYTE);
 }
 
@@ -164,8 +169,22 @@ void MediaDecoder::FlushAll()
 VideoFrame MediaDecoder::SeekExact(double seconds)
 {
     seconds = std::max(0.0, seconds);
-    if (!untouched || seconds > 0.0) {
-        SeekDemuxer(seconds);
+    // Some demuxers (transport streams, odd QuickTime files) land after the key frame before
+    // the target; then the first picture decoded is already past it. Seek again further back
+    // until the target is covered or decoding starts from the very beginning.
+    double from = seconds;
+    for (double backoff = 1.0;; backoff *= 2.0) {
+        VideoFrame shown = DecodeFrom(from, seconds);
+        if (shown.pts <= seconds + 1e-6 || from <= 0.0)
+            return shown;
+        from = std::max(0.0, seconds - backoff);
+    }
+}
+
+VideoFrame MediaDecoder::DecodeFrom(double from, double seconds)
+{
+    if (!untouched || from > 0.0) {
+        SeekDemuxer(from);
         FlushAll();
     }
     untouched = false;

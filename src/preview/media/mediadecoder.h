@@ -53,6 +53,7 @@ private:
     void ReadRotation();
     void SeekDemuxer(double seconds);
     void FlushAll();
+    VideoFrame DecodeFrom(double from, double seconds);
     AVFrame *DecodeVideo(bool keepSound);
     bool ReceiveVideo();
     bool ReceiveAudio(AudioChunk &audio);
