@@ -1,0 +1,641 @@
+#include "kestranidlg.h"
+
+#include "celllistctrl.h"
+#include "conversionengine.h"
+#include "fadeinpicture.h"
+#include "globals.h"
+#include "imagebutton.h"
+#include "pageconstants.h"
+#include "pageenginehost.h"
+#include "pagesettings.h"
+#include "rangeslider.h"
+#include "taskcell.h"
+#include "videoedit.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+
+QWidget *frameDialog = nullptr;
+
+using namespace Page;
+
+CKestraniDlg::CKestraniDlg(QWidget *parent)
+    : QWidget(parent), host(std::make_unique<CPageEngineHost>(*this)),
+      engine(std::make_unique<ConversionEngine>(*host, tasks)), icon(ApplicationIcon())
+{
+    QFont pageFont = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    pageFont.setPointSize(8);
+    // The rectangles were laid out for a narrow face; a condensed cut, where the system has
+    // one, keeps the longer texts inside them.
+    pageFont.setStretch(QFont::SemiCondensed);
+    setFont(pageFont);
+    CreateControls();
+
+    chooseVideoFiles = [this] {
+        return QFileDialog::getOpenFileNames(this, QString(), QString(),
+                                             QString::fromLatin1(videoFileFilters));
+    };
+    chooseOutputFolder = [this](const QString &startFolder) {
+        return QFileDialog::getExistingDirectory(this, QString(), startFolder,
+                                                 QFileDialog::ShowDirsOnly);
+    };
+}
+
+CKestraniDlg::~CKestraniDlg()
+{
+    OnDestroy();
+    // The list may still paint while its children go; it must not ask a half-destroyed page.
+    taskList->SetOwner(nullptr);
+}
+
+QIcon CKestraniDlg::ApplicationIcon()
+{
+    QIcon appIcon(QStringLiteral(":/icons/128.svg"));
+    for (int size : {16, 24, 32, 48})
+        appIcon.addFile(QStringLiteral(":/icons/128-%1.png").arg(size), QSize(size, size));
+    return appIcon;
+}
+
+template <class T> T *CKestraniDlg::Add(int id, T *control)
+{
+    control->setObjectName(QString::number(id));
+    controls.insert(id, control);
+    return control;
+}
+
+void CKestraniDlg::CreateControls()
+{
+    // The group box goes first so that the controls inside its frame lie above it.
+    outputGroup = Add(IDC_OUTPUT_GROUP, new QGroupBox(QString::fromLatin1(outputGroupText), this));
+    taskList = Add(IDC_TASK_LIST, new CCellListCtrl(this));
+    addButton = Add(IDC_ADD_FILE, new CImageButton(this));
+    removeButton = Add(IDC_REMOVE_TASK, new CImageButton(this));
+    removeAllButton = Add(IDC_REMOVE_ALL, new CImageButton(this));
+    outputDirLabel =
+        Add(IDC_OUTPUT_DIR_LABEL, new QLabel(QString::fromLatin1(outputDirLabelText), this));
+    outputDirEdit = Add(IDC_OUTPUT_DIR, new QLineEdit(this));
+    browseButton = Add(IDC_BROWSE, new QPushButton(QString::fromLatin1(browseText), this));
+    picture = Add(IDC_PICTURE, new CFadeInPicture(this));
+    preview = Add(IDC_PREVIEW, new CVideoEdit(this));
+    previewButton = Add(IDC_PREVIEW_PLAY, new CImageButton(this));
+    stopPreviewButton = Add(IDC_PREVIEW_STOP, new CImageButton(this));
+    slider = Add(IDC_RANGE_SLIDER, new CRangeSlider(this));
+    outputTypeLabel =
+        Add(IDC_OUTPUT_TYPE_LABEL, new QLabel(QString::fromLatin1(outputTypeLabelText), this));
+    outputTypeCombo = Add(IDC_OUTPUT_TYPE, new QComboBox(this));
+    descriptionLabel = Add(IDC_OUTPUT_DESCRIPTION, new QLabel(this));
+    profileLabel = Add(IDC_PROFILE_LABEL, new QLabel(QString::fromLatin1(profileLabelText), this));
+    profileList = Add(IDC_PROFILE_LIST, new QListWidget(this));
+    shutdownCheck = Add(IDC_SHUTDOWN, new QCheckBox(QString::fromLatin1(shutdownText), this));
+    helpButton = Add(IDC_HELP_CONTENTS, new CImageButton(this));
+    startButton = Add(IDC_START, new CImageButton(this));
+    stopButton = Add(IDC_STOP, new CImageButton(this));
+
+    for (const char *item : outputTypeItems)
+        outputTypeCombo->addItem(QString::fromLatin1(item));
+    descriptionLabel->setFrameShape(QFrame::Box);
+    descriptionLabel->setWordWrap(true);
+    descriptionLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    profileList->setSelectionMode(QAbstractItemView::SingleSelection);
+    taskList->SetOwner(this);
+    taskList->SetShowSelectionAlways(true);
+    taskList->setAcceptDrops(true);
+    taskList->viewport()->setAcceptDrops(true);
+
+    connect(addButton, &QAbstractButton::clicked, this, &CKestraniDlg::OnAddFile);
+    connect(removeButton, &QAbstractButton::clicked, this, &CKestraniDlg::OnRemoveTask);
+    connect(removeAllButton, &QAbstractButton::clicked, this, &CKestraniDlg::OnRemoveAllTasks);
+    connect(taskList, &CCellListCtrl::listClicked, this, &CKestraniDlg::OnListClick);
+    connect(browseButton, &QAbstractButton::clicked, this, &CKestraniDlg::OnBrowseOutputFolder);
+    connect(helpButton, &QAbstractButton::clicked, this, &CKestraniDlg::OnHelpContents);
+    connect(startButton, &QAbstractButton::clicked, this, &CKestraniDlg::OnStartClicked);
+    connect(stopButton, &QAbstractButton::clicked, this, &CKestraniDlg::OnStopClicked);
+    connect(previewButton, &QAbstractButton::clicked, this, &CKestraniDlg::OnPreviewClicked);
+    connect(stopPreviewButton, &QAbstractButton::clicked, this,
+            &CKestraniDlg::OnStopPreviewClicked);
+    connect(slider, &CRangeSlider::rangeChanged, this, &CKestraniDlg::OnRangeChanged,
+            Qt::DirectConnection);
+}
+
+void CKestraniDlg::OnInitDialog()
+{
+    setWindowIcon(icon);
+    SetWindowTitleFromVersion();
+    InitControls();
+    ReadOutputFolder();
+    background = QPixmap(QStringLiteral(":/bitmaps/%1.png").arg(backgroundBitmap));
+    InstallKeyFilters();
+    update();
+}
+
+void CKestraniDlg::SetWindowTitleFromVersion()
+{
+    const QString title =
+        QStringLiteral("%1 V%2").arg(QString::fromLatin1(productName), PageSettings::ReadVersion());
+    (frameDialog ? frameDialog : window())->setWindowTitle(title);
+}
+
+void CKestraniDlg::InitControls()
+{
+    for (const ListColumn &column : listColumns)
+        taskList->InsertColumn(taskList->GetColumnCount(), QString::fromLatin1(column.header),
+                               column.width, column.alignment);
+    taskList->SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    taskList->SetExtendedStyle(LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
+    SetUpImageButtons();
+    outputDirEdit->setEnabled(false);
+    ResetTrimRange();
+    stopButton->hide();
+    preview->hide();
+    picture->FadeIn(pictureBitmap, pictureFadeDelay);
+    PlaceControls();
+    outputTypeCombo->setCurrentIndex(0);
+    LoadProfiles(0);
+    // Connected only now: selecting the first type above is the page's own doing.
+    connect(outputTypeCombo, &QComboBox::currentIndexChanged, this,
+            &CKestraniDlg::OnOutputTypeChanged);
+}
+
+void CKestraniDlg::SetUpImageButtons()
+{
+    for (const ImageButtonSetup &setup : imageButtons) {
+        auto *button = static_cast<CImageButton *>(GetDlgItem(setup.id));
+        button->SetIcons(setup.hoverIcon, setup.normalIcon, false);
+        button->DrawTransparent(false);
+        button->SetDrawBorder(false, true);
+        button->SetAlign(1, true);
+        button->SetColor(CImageButton::NormalText, buttonNormalText, true);
+        button->SetColor(CImageButton::HoverText, buttonHoverText, true);
+        button->SetColor(CImageButton::FocusText, buttonFocusText, true);
+        button->SetColor(CImageButton::HoverBack, buttonHoverBack, true);
+    }
+    for (int id : tooltipOrder) {
+        for (const ImageButtonSetup &setup : imageButtons) {
+            if (setup.id == id)
+                static_cast<CImageButton *>(GetDlgItem(id))
+                    ->SetTooltipText(QString::fromLatin1(setup.tooltip), true);
+        }
+    }
+}
+
+void CKestraniDlg::PlaceControls()
+{
+    for (const ControlPlace &place : controlPlaces)
+        GetDlgItem(place.id)->setGeometry(place.rect);
+    outputGroup->lower();
+}
+
+void CKestraniDlg::ReadOutputFolder()
+{
+    QString folder;
+    if (!PageSettings::ReadDestination(folder))
+        folder = PageSettings::DefaultOutputFolder();
+    outputFolder = WithTrailingSeparator(folder);
+    outputDirEdit->setText(outputFolder);
+}
+
+void CKestraniDlg::InstallKeyFilters()
+{
+    // Pop-up windows of the controls (a combo box's list) keep their own Enter and Escape.
+    for (QWidget *child : findChildren<QWidget *>()) {
+        if (child->window() == window())
+            child->installEventFilter(this);
+    }
+}
+
+bool CKestraniDlg::IsConverting() const
+{
+    return converting != 0;
+}
+
+// --- painting and keys
+
+void CKestraniDlg::paintEvent(QPaintEvent *)
+{
+    if (background.isNull())
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawPixmap(rect(), background);
+}
+
+void CKestraniDlg::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+bool CKestraniDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (watched == taskList->viewport() &&
+        (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop))
+        return HandleDrop(event);
+    if (type != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape)
+        return true;
+    if (watched == taskList)
+        return IsConverting() || HandleListKey(key);
+    return QWidget::eventFilter(watched, event);
+}
+
+bool CKestraniDlg::HandleListKey(int key)
+{
+    const int count = tasks.Count();
+    const int mark = SelectionMark();
+    int load = -1;
+    switch (key) {
+    case Qt::Key_PageDown:
+        if (mark < count - 1)
+            load = qMin(mark + pageStep, count - 1);
+        break;
+    case Qt::Key_PageUp:
+        if (mark > 0)
+            load = qMax(mark - pageStep, 0);
+        break;
+    case Qt::Key_Up:
+        if (mark > 0)
+            load = mark - 1;
+        break;
+    case Qt::Key_Down:
+        if (mark < taskList->GetItemCount() - 1)
+            load = mark + 1;
+        break;
+    case Qt::Key_Home:
+        if (count >= 1)
+            load = 0;
+        break;
+    case Qt::Key_End:
+        if (count >= 1)
+            load = count - 1;
+        break;
+    default:
+        return false;
+    }
+    if (load >= 0) {
+        currentTask = load;
+        LoadTask(load);
+    }
+    SelectListRow(currentTask);
+    return true;
+}
+
+bool CKestraniDlg::HandleDrop(QEvent *event)
+{
+    auto *drop = static_cast<QDropEvent *>(event);
+    QStringList paths;
+    if (drop->mimeData()->hasUrls()) {
+        for (const QUrl &url : drop->mimeData()->urls()) {
+            if (url.isLocalFile() && IsVideoFile(url.toLocalFile()))
+                paths.append(url.toLocalFile());
+        }
+    }
+    if (paths.isEmpty() || IsConverting()) {
+        drop->ignore();
+        return true;
+    }
+    drop->acceptProposedAction();
+    if (event->type() == QEvent::Drop)
+        AddFiles(paths);
+    return true;
+}
+
+bool CKestraniDlg::IsVideoFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return false;
+    const QString suffix = info.suffix().toLower();
+    for (const char *extension : videoExtensions) {
+        if (suffix == QLatin1String(extension))
+            return true;
+    }
+    return false;
+}
+
+// --- task list commands
+
+int CKestraniDlg::SelectionMark() const
+{
+    return taskList->GetSelectionMark();
+}
+
+void CKestraniDlg::OnAddFile()
+{
+    if (IsConverting())
+        return;
+    const QStringList paths = chooseVideoFiles();
+    if (paths.isEmpty())
+        return;
+    AddChosenFiles(paths);
+}
+
+void CKestraniDlg::AddFiles(const QStringList &paths)
+{
+    if (IsConverting())
+        return;
+    QStringList videos;
+    for (const QString &path : paths) {
+        if (IsVideoFile(path))
+            videos.append(QFileInfo(path).absoluteFilePath());
+    }
+    if (!videos.isEmpty())
+        AddChosenFiles(videos);
+}
+
+void CKestraniDlg::AddChosenFiles(const QStringList &paths)
+{
+    // From the first added file on, the preview area belongs to the preview control.
+    ShowPreviewControl();
+    for (const QString &path : paths)
+        AddTask(QDir::toNativeSeparators(path));
+}
+
+void CKestraniDlg::ShowPreviewControl()
+{
+    preview->show();
+    picture->hide();
+}
+
+double CKestraniDlg::ClipLengthOrZero(const QString &path)
+{
+    // A file whose length cannot be read is kept with the length 0 and shown as an empty
+    // preview rather than with the picture of the task loaded before it.
+    try {
+        return preview->GetClipLength(path);
+    } catch (...) {
+        ClosePreviewClip();
+        return 0.0;
+    }
+}
+
+void CKestraniDlg::ClosePreviewClip()
+{
+    try {
+        preview->Stop();
+        preview->CloseClip();
+    } catch (...) {
+    }
+}
+
+void CKestraniDlg::AddTask(const QString &path)
+{
+    const double length = ClipLengthOrZero(path);
+    tasks.Append(ConversionTask::ForSource(path, length));
+    ResetTrimRange();
+    RefreshTaskList();
+    currentTask = tasks.Count() - 1;
+    rangeUpdateGuard = true;
+    slider->SetMinMax(0.0, length);
+    slider->SetRange(0.0, length);
+    rangeUpdateGuard = false;
+    ShowClipAt(path, previewFallbackSeconds);
+    SelectListRow(currentTask);
+}
+
+void CKestraniDlg::LoadTask(int index)
+{
+    if (!IsValidTask(index))
+        return;
+    const ConversionTask task = tasks.GetAt(index);
+    const double length = ClipLengthOrZero(task.sourcePath);
+    rangeUpdateGuard = true;
+    slider->SetMinMax(0.0, length);
+    slider->SetRange(task.beginSeconds, task.endSeconds);
+    rangeUpdateGuard = false;
+    ShowClipAt(task.sourcePath, task.beginSeconds);
+    SelectListRow(currentTask);
+}
+
+void CKestraniDlg::OnRemoveTask()
+{
+    if (IsConverting())
+        return;
+    const int mark = SelectionMark();
+    if (!IsValidTask(mark))
+        return;
+    tasks.RemoveAt(mark);
+    RefreshTaskList();
+    if (tasks.Count() == 0) {
+        currentTask = -1;
+        ClosePreviewClip();
+        ResetTrimRange();
+        return;
+    }
+    currentTask = qMin(mark, tasks.Count() - 1);
+    LoadTask(currentTask);
+}
+
+void CKestraniDlg::OnRemoveAllTasks()
+{
+    if (IsConverting())
+        return;
+    tasks.RemoveAll();
+    taskList->DeleteAllItems();
+    currentTask = -1;
+    ClosePreviewClip();
+    ResetTrimRange();
+}
+
+void CKestraniDlg::OnListClick(int code)
+{
+    Q_UNUSED(code);
+    if (IsConverting())
+        return;
+    const int mark = SelectionMark();
+    if (mark != currentTask && IsValidTask(mark)) {
+        currentTask = mark;
+        LoadTask(mark);
+    } else if (currentTask >= 0) {
+        SelectListRow(currentTask);
+    }
+}
+
+void CKestraniDlg::RefreshTaskList()
+{
+    taskList->SetItemCount(tasks.Count());
+    const int mark = taskList->GetSelectionMark();
+    taskList->RedrawItems(mark, mark);
+}
+
+void CKestraniDlg::SelectListRow(int index)
+{
+    taskList->SetSelectionMark(index);
+    taskList->SetItemState(index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    taskList->setFocus();
+    taskList->EnsureVisible(index);
+}
+
+// --- trim and preview
+
+void CKestraniDlg::ResetTrimRange()
+{
+    rangeUpdateGuard = true;
+    slider->SetMinMax(0.0, idleRangeSeconds);
+    slider->SetRange(0.0, idleRangeSeconds);
+    rangeUpdateGuard = false;
+}
+
+void CKestraniDlg::OnRangeChanged(int wParam, int lParam)
+{
+    if (IsConverting())
+        return;
+    const int mark = SelectionMark();
+    if (!IsValidTask(mark) || rangeUpdateGuard)
+        return;
+    double left = 0.0;
+    double right = 0.0;
+    slider->GetRange(left, right);
+    ConversionTask task = tasks.GetAt(mark);
+    task.beginSeconds = left;
+    task.endSeconds = right;
+    tasks.SetAt(mark, task);
+    taskList->InvalidateCells(currentTask, mark, COL_BEGIN, false);
+    taskList->InvalidateCells(currentTask, mark, COL_END, false);
+    if (lParam == 0)
+        return;
+    if (wParam == RANGE_LEFT_CHANGED || wParam == RANGE_BOTH_MOVED)
+        ShowClipAt(task.sourcePath, task.beginSeconds);
+    else if (wParam == RANGE_RIGHT_CHANGED)
+        ShowClipAt(task.sourcePath, task.endSeconds);
+}
+
+void CKestraniDlg::ShowClipAt(QString path, double position)
+{
+    // A clip the preview cannot show leaves the preview wherever the failing call left it.
+    try {
+        const double length = preview->GetClipLength(path);
+        preview->Stop();
+        preview->CloseClip();
+        const double start = position <= length ? position : previewFallbackSeconds;
+        preview->OpenClip(path, start, length, 1);
+        preview->Play();
+        preview->Pause();
+    } catch (...) {
+    }
+}
+
+void CKestraniDlg::OnPreviewClicked()
+{
+    if (IsConverting())
+        return;
+    const int mark = SelectionMark();
+    if (!IsValidTask(mark))
+        return;
+    const QString path = tasks.GetAt(mark).sourcePath;
+    // The length comes first: a clip that cannot even be measured leaves the preview as it was.
+    try {
+        const double length = preview->GetClipLength(path);
+        preview->CloseClip();
+        preview->OpenClip(path, 0.0, length, 1);
+        preview->SetClipRange(path, 0.0, length);
+        preview->Play();
+    } catch (...) {
+    }
+}
+
+void CKestraniDlg::OnStopPreviewClicked()
+{
+    if (IsConverting() || !IsValidTask(SelectionMark()))
+        return;
+    try {
+        preview->Pause();
+    } catch (...) {
+    }
+}
+
+// --- output settings, help, batch
+
+void CKestraniDlg::OnBrowseOutputFolder()
+{
+    if (IsConverting())
+        return;
+    const QString picked = chooseOutputFolder(outputFolder);
+    if (!picked.isEmpty()) {
+        const QString folder = QDir::toNativeSeparators(picked);
+        outputDirEdit->setText(folder);
+        outputFolder = WithTrailingSeparator(folder);
+    }
+    if (!outputFolder.isEmpty())
+        PageSettings::WriteDestination(outputFolder);
+}
+
+void CKestraniDlg::OnHelpContents()
+{
+    OnHelp();
+}
+
+void CKestraniDlg::OnHelp()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(programFolder + QLatin1String(helpFileName)));
+}
+
+void CKestraniDlg::LoadProfiles(int outputType)
+{
+    engine->LoadProfiles(outputType);
+}
+
+void CKestraniDlg::OnOutputTypeChanged()
+{
+    LoadProfiles(outputTypeCombo->currentIndex());
+    if (tasks.Count() > 0)
+        taskList->InvalidateCells(0, tasks.Count() - 1, COL_OUTPUT, false);
+}
+
+void CKestraniDlg::OnStartClicked()
+{
+    // The batch driver is not there yet.
+    if (closeRequested)
+        QTimer::singleShot(0, this, &CKestraniDlg::readyToClose);
+}
+
+void CKestraniDlg::OnStopClicked() {}
+
+bool CKestraniDlg::RequestClose()
+{
+    if (!IsConverting())
+        return true;
+    closeRequested = true;
+    OnStopClicked();
+    return false;
+}
+
+void CKestraniDlg::OnGetCellInfo(CellInfo &cell)
+{
+    FillTaskCell(tasks, outputTypeCombo->currentIndex(), cell);
+}
+
+void CKestraniDlg::OnDestroy()
+{
+    if (destroyed)
+        return;
+    destroyed = true;
+    PageSettings::WriteFileNumber(fileNumber);
+    if (IsConverting())
+        OnStopClicked();
+}

@@ -1,0 +1,163 @@
+#pragma once
+
+#include "cellinfoowner.h"
+#include "tasklist.h"
+
+#include <QHash>
+#include <QIcon>
+#include <QPixmap>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class CCellListCtrl;
+class CFadeInPicture;
+class CImageButton;
+class CPageEngineHost;
+class CRangeSlider;
+class CVideoEdit;
+class ConversionEngine;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+// The window that holds the title: the frame sets it, the page writes the title into it.
+extern QWidget *frameDialog;
+
+// The main page: every control of the window, the task list, and the commands on them. It is
+// the task list's cell owner and, through CPageEngineHost, the conversion engine's host.
+// Commands that change the list, the output folder or the trim range do nothing while a batch
+// runs; the batch runs inside OnStartClicked and serves events while its tools work, so every
+// handler here can run nested inside it.
+class CKestraniDlg : public QWidget, public ICellInfoOwner
+{
+    Q_OBJECT
+
+public:
+    explicit CKestraniDlg(QWidget *parent = nullptr);
+    ~CKestraniDlg() override;
+
+    // Lays out and sets up the controls, the title, the output folder and the profiles.
+    void OnInitDialog();
+    // Stores the settings kept across runs and stops a running batch. Runs once.
+    void OnDestroy();
+
+    static QIcon ApplicationIcon();
+
+    // The control with this id, or nullptr.
+    QWidget *GetDlgItem(int id) const { return controls.value(id); }
+    TaskList &Tasks() { return tasks; }
+    ConversionEngine &Engine() { return *engine; }
+    int CurrentTask() const { return currentTask; }
+    bool IsConverting() const;
+
+    // Each file goes through AddTask in order, so the last one ends up loaded. Files that are
+    // not existing video files (by their extension) are left out. Refused while converting.
+    void AddFiles(const QStringList &paths);
+    void AddTask(const QString &path);
+    void LoadTask(int index);
+    void ResetTrimRange();
+    void ShowClipAt(QString path, double position);
+    void RefreshTaskList();
+    void SelectListRow(int index);
+    void LoadProfiles(int outputType);
+
+    // True when the window may close now. While a batch runs it stops the batch instead and
+    // emits readyToClose once the batch has wound down.
+    bool RequestClose();
+
+    void OnGetCellInfo(CellInfo &cell) override;
+
+    // Where the commands get the user's choice of files and folder. Tests replace them; the
+    // chosen paths then take the same way as the dialogs' answers. An empty answer is Cancel.
+    std::function<QStringList()> chooseVideoFiles;
+    std::function<QString(const QString &startFolder)> chooseOutputFolder;
+
+    static bool IsVideoFile(const QString &path);
+
+signals:
+    void readyToClose();
+
+public slots:
+    void OnAddFile();
+    void OnRemoveTask();
+    void OnRemoveAllTasks();
+    void OnListClick(int code);
+    void OnBrowseOutputFolder();
+    void OnHelpContents();
+    void OnHelp();
+    void OnStartClicked();
+    void OnStopClicked();
+    void OnOutputTypeChanged();
+    void OnPreviewClicked();
+    void OnStopPreviewClicked();
+    void OnRangeChanged(int wParam, int lParam);
+
+protected:
+    void paintEvent(QPaintEvent *event) override; // OnEraseBkgnd
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override; // PreTranslateMessage
+
+private:
+    friend class CPageEngineHost;
+
+    void CreateControls();
+    void InitControls();
+    void SetUpImageButtons();
+    void PlaceControls();
+    void ReadOutputFolder();
+    void SetWindowTitleFromVersion();
+    void AddChosenFiles(const QStringList &paths);
+    void ShowPreviewControl();
+    bool HandleListKey(int key);
+    bool HandleDrop(QEvent *event);
+    int SelectionMark() const;
+    bool IsValidTask(int index) const { return tasks.IsValidIndex(index); }
+    double ClipLengthOrZero(const QString &path);
+    void ClosePreviewClip();
+    void InstallKeyFilters();
+    template <class T> T *Add(int id, T *control);
+
+    TaskList tasks;
+    std::unique_ptr<CPageEngineHost> host;
+    std::unique_ptr<ConversionEngine> engine;
+    QHash<int, QWidget *> controls;
+
+    CCellListCtrl *taskList = nullptr;
+    CImageButton *addButton = nullptr;
+    CImageButton *removeButton = nullptr;
+    CImageButton *removeAllButton = nullptr;
+    CImageButton *helpButton = nullptr;
+    CImageButton *startButton = nullptr;
+    CImageButton *stopButton = nullptr;
+    CImageButton *previewButton = nullptr;
+    CImageButton *stopPreviewButton = nullptr;
+    QLabel *outputDirLabel = nullptr;
+    QLineEdit *outputDirEdit = nullptr;
+    QPushButton *browseButton = nullptr;
+    CFadeInPicture *picture = nullptr;
+    CVideoEdit *preview = nullptr;
+    CRangeSlider *slider = nullptr;
+    QGroupBox *outputGroup = nullptr;
+    QLabel *outputTypeLabel = nullptr;
+    QComboBox *outputTypeCombo = nullptr;
+    QLabel *descriptionLabel = nullptr;
+    QLabel *profileLabel = nullptr;
+    QListWidget *profileList = nullptr;
+    QCheckBox *shutdownCheck = nullptr;
+
+    int currentTask = -1;
+    int converting = 0;
+    bool rangeUpdateGuard = false;
+    int fileNumber = 0;
+    QPixmap background;
+    QIcon icon;
+    bool closeRequested = false;
+    bool destroyed = false;
+};

@@ -1,0 +1,73 @@
+#include "pagesettings.h"
+
+#include "globals.h"
+#include "pageconstants.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <memory>
+
+namespace {
+
+// Native format, user scope: the registry on Windows, an INI file under XDG_CONFIG_HOME here.
+std::unique_ptr<QSettings> OpenSettings()
+{
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                       QString::fromLatin1(Page::settingsOrganization),
+                                       QString::fromLatin1(Page::settingsApplication));
+}
+
+bool ReadKey(const char *key, QString &value)
+{
+    const auto settings = OpenSettings();
+    const QString name = QString::fromLatin1(key);
+    if (!settings->contains(name))
+        return false;
+    value = settings->value(name).toString();
+    return true;
+}
+
+void WriteKey(const char *key, const QString &value)
+{
+    const auto settings = OpenSettings();
+    settings->setValue(QString::fromLatin1(key), value);
+    settings->sync();
+}
+
+} // namespace
+
+QString PageSettings::ReadVersion()
+{
+    QString version;
+    if (!ReadKey(Page::versionKey, version))
+        return QString();
+    return version.left(Page::versionMaxLength);
+}
+
+bool PageSettings::ReadDestination(QString &folder)
+{
+    return ReadKey(Page::destinationKey, folder);
+}
+
+void PageSettings::WriteDestination(const QString &folder)
+{
+    WriteKey(Page::destinationKey, folder);
+}
+
+void PageSettings::WriteFileNumber(int fileNumber)
+{
+    WriteKey(Page::fileNumberKey, QString::number(fileNumber));
+}
+
+QString PageSettings::DefaultOutputFolder()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("D:\\");
+#else
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
+    return WithTrailingSeparator(folder);
+#endif
+}

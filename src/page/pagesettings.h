@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+// The few values the page keeps between runs, each the default value of one key of the
+// user's "Kestrani" settings (the registry on Windows, an INI file in the user's config folder
+// elsewhere, with the system folder as fall-back for reading). Failed writes are ignored: a
+// setting that cannot be stored is not worth interrupting the user for.
+class PageSettings
+{
+public:
+    // The stored version text, cut to the length a 256-character buffer holds; empty when none.
+    static QString ReadVersion();
+    // The stored output folder as stored (it may lack its trailing separator); false when none.
+    static bool ReadDestination(QString &folder);
+    static void WriteDestination(const QString &folder);
+    static void WriteFileNumber(int fileNumber);
+    // The folder used when none is stored, with its trailing separator.
+    static QString DefaultOutputFolder();
+};

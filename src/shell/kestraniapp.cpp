@@ -1,0 +1,53 @@
+#include "kestraniapp.h"
+
+#include "globals.h"
+#include "kestraniframedlg.h"
+#include "skin.h"
+
+#include <QDir>
+
+CKestraniApp::CKestraniApp(int &argc, char **argv) : QApplication(argc, argv)
+{
+    setApplicationName(QString::fromLatin1(productName));
+    setOrganizationName(QString::fromLatin1(productName));
+}
+
+void CKestraniApp::PrepareProcess(const QString &folder)
+{
+    InitProgramFolder();
+    if (!folder.isEmpty())
+        programFolder = WithTrailingSeparator(QDir::toNativeSeparators(folder));
+    // Relative names from here on (the skin, later the engine's app folder) resolve against
+    // the program's own folder, whatever folder the program was started from.
+    QDir::setCurrent(programFolder);
+    skin.Init(0);
+    skin.SetEnabled(1);
+    skin.LoadSkinFromFile(QStringLiteral("Stylish.skf"));
+    skin.ApplySkin();
+}
+
+int CKestraniApp::InitInstance(const QStringList &files)
+{
+    PrepareProcess();
+
+    CKestraniFrameDlg frame;
+    frame.OnInitDialog();
+    frame.show();
+    if (!files.isEmpty())
+        frame.Page().AddFiles(files);
+    frame.exec();
+    return 0;
+}
+
+void CKestraniApp::ExitInstance()
+{
+    skin.RemoveSkin();
+}
+
+QStringList CKestraniApp::FileArguments() const
+{
+    QStringList files = arguments();
+    if (!files.isEmpty())
+        files.removeFirst();
+    return files;
+}
