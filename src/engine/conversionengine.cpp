@@ -3,7 +3,9 @@
 #include "commandtemplate.h"
 #include "enginehost.h"
 #include "globals.h"
+#include "outputnameplanner.h"
 #include "progressfields.h"
+#include "shutdown.h"
 #include "taskcell.h"
 #include "tasklist.h"
 
@@ -15,6 +17,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -26,6 +29,7 @@
 #ifdef Q_OS_LINUX
 #include <csignal>
 #include <sys/prctl.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -39,9 +43,9 @@ constexpr int previousEncoderGraceMs = 5000;
 constexpr int chunkBytes = 255;
 
 const OutputTypeInfo outputTypes[] = {
-    {"3GP_AMR_Profile.ini", 3, ".3gp"},
-    {"3GP_AAC_Profile.ini", 3, ".3gp"},
-    {"3GP2_AAC_Profile.ini", 5, ".3g2"},
+    {"3GP_AMR_Profile.ini", 3, ".3gp", "Cell Phone 3GP  files (3GP + AMR)"},
+    {"3GP_AAC_Profile.ini", 3, ".3gp", "Cell Phone 3GP  files (3GP + AAC)"},
+    {"3GP2_AAC_Profile.ini", 5, ".3g2", "Cell Phone 3GP2 files (3GP2 + AAC)"},
 };
 
 // atoi: leading blanks, a sign, digits; anything else ends the number; no digits give 0.
@@ -209,8 +213,16 @@ std::unique_ptr<QProcess> ConversionEngine::NewProcess()
 {
     auto process = std::make_unique<QProcess>();
 #ifdef Q_OS_LINUX
-    // A tool must not outlive the program, whatever way the program ends.
-    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    // A tool must not outlive the program, whatever way the program ends; a program that
+    // ended before the request took effect is no longer our parent. A process group of its
+    // own keeps a terminal's Ctrl-C away from the tool: Stop decides how it ends.
+    const pid_t parent = ::getpid();
+    process->setChildProcessModifier([parent] {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+    });
 #endif
     return process;
 }
@@ -467,4 +479,287 @@ void ConversionEngine::AppendToLog(const QString &text)
             return;
     }
     file.write(text.toUtf8());
+}
+
+// --- batch driver
+
+namespace {
+
+const char *const emptyFolderText = "  Please set the output directory firstly   ";
+const char *const missingFolderText = "  The output directory \"%1\" does not exist   ";
+const char *const unwritableFolderText = "  The output directory \"%1\" cannot be written   ";
+const char *const finishedText = "                   Converting Finished                    ";
+constexpr int folderTextMaxLength = 259;
+// How long pass 1 may take to close its file after "q" before Stop kills it. ffmpeg needs a
+// fraction of a second; the rest is room for a loaded machine.
+constexpr int quitGraceMs = 3000;
+
+// The state a pass sets just before its tool starts; -1: the state stays.
+int StateBeforePass(int pass)
+{
+    switch (pass) {
+    case 1:
+        return TASK_ENCODING;
+    case 2:
+        return TASK_EXPORTING;
+    case 4:
+        return TASK_CHANGING;
+    default:
+        return -1;
+    }
+}
+
+QString EndStatus(const RunResult &result)
+{
+    if (!result.started)
+        return QStringLiteral("the tool did not start: %1").arg(result.errorText);
+    if (!result.finished)
+        return QStringLiteral("the tool did not end");
+    if (result.crashed)
+        return QStringLiteral("the tool ended abnormally (crashed or killed)");
+    return QStringLiteral("the tool ended with exit code %1").arg(result.exitCode);
+}
+
+} // namespace
+
+void ConversionEngine::OnStartClicked()
+{
+    if (converting == 1)
+        return;
+    const int n = tasks.Count(); // taken once: the loop runs over these tasks
+    if (n < 1)
+        return;
+    host.StopPreview();
+    if (!CheckOutputFolder(host.OutputDirectoryText().left(folderTextMaxLength)))
+        return;
+    QDir::setCurrent(AppFolder());
+    converting = 1;
+    host.ShowConvertingButtons(true);
+    cancelRequested = false;
+    ResetTaskProgress();
+    host.EnableOutputSettings(false);
+    PlanOutputNames();
+    for (int i = 0; i < n && tasks.IsValidIndex(i); ++i) {
+        currentTaskIndex = i;
+        taskStartTick = TickCount();
+        const bool completed = RunTaskPasses();
+        if (cancelRequested)
+            break;
+        if (completed) {
+            ConversionTask task = tasks.GetAt(i);
+            task.finished = 1;
+            tasks.SetAt(i, task);
+            host.InvalidateCells(i, i, COL_PROGRESS, false);
+        }
+    }
+    KillRunningTools(); // every pass has ended by now; no tool may outlive its batch
+    host.EnableOutputSettings(true);
+    converting = 0;
+    host.ShowConvertingButtons(false);
+    if (!cancelRequested && host.ShutdownAfterBatch()) {
+        ShutdownComputer(host);
+        return;
+    }
+    host.ShowMessage(QString::fromLatin1(finishedText), QStringLiteral("Information"),
+                     EngineHost::MessageIcon::Information);
+}
+
+bool ConversionEngine::CheckOutputFolder(const QString &folderText)
+{
+    const auto showError = [this](const QString &text) {
+        host.ShowMessage(text, QStringLiteral("Error"), EngineHost::MessageIcon::Error);
+        return false;
+    };
+    if (folderText.isEmpty())
+        return showError(QString::fromLatin1(emptyFolderText));
+    const QFileInfo folder(folderText);
+    if (!folder.isDir())
+        return showError(QString::fromLatin1(missingFolderText).arg(folderText));
+    // Permission bits do not tell about read-only mounts and access lists: try it.
+    const QString path = WithTrailingSeparator(QDir::toNativeSeparators(folder.absoluteFilePath()));
+    QTemporaryFile probe(path + QStringLiteral(".kestrani-XXXXXX"));
+    if (!probe.open())
+        return showError(QString::fromLatin1(unwritableFolderText).arg(folderText));
+    // The files go where the check was made, however the page keeps its copy of the path.
+    outputFolder = path;
+    return true;
+}
+
+void ConversionEngine::OnStopClicked()
+{
+    // A second Stop, nested in the first one's wait or later, has nothing left to do.
+    if (converting != 1 || cancelRequested)
+        return;
+    RequestCancel();
+    const int state =
+        tasks.IsValidIndex(currentTaskIndex) ? tasks.GetAt(currentTaskIndex).state : TASK_IDLE;
+    if (state == TASK_ENCODING) {
+        RequestEncoderQuit();
+        WaitForEncoderEnd(quitGraceMs);
+    }
+    // Files are deleted only once no tool can write them any more, or create them again.
+    KillRunningTools();
+    RemoveStoppedFiles(state, host.SelectedOutputType());
+}
+
+void ConversionEngine::RemoveStoppedFiles(int state, int outputType)
+{
+    if (state != TASK_ENCODING && state != TASK_EXPORTING && state != TASK_CHANGING)
+        return;
+    TaskFiles::Remove(currentFiles.FirstTemporary());
+    if (state == TASK_EXPORTING && (outputType == 0 || outputType == 1))
+        TaskFiles::Remove(currentFiles.Output(outputType));
+    if ((state == TASK_EXPORTING && outputType == 2) || state == TASK_CHANGING)
+        TaskFiles::Remove(currentFiles.SecondTemporary());
+    if (state == TASK_CHANGING)
+        TaskFiles::Remove(currentFiles.Output(2));
+    currentFiles.RemoveNewScratch();
+}
+
+bool ConversionEngine::RunTaskPasses()
+{
+    currentPass = 0;
+    if (!tasks.IsValidIndex(currentTaskIndex))
+        return false;
+    const ConversionTask task = tasks.GetAt(currentTaskIndex);
+    const int outputType = host.SelectedOutputType();
+    const OutputTypeInfo *type = OutputType(outputType);
+    currentFiles = TaskFiles(outputFolder, task.outputName);
+    if (LoadProfileCommands() <= 0 || !type || !ProfileHasPasses(type->passCount))
+        return FailTask(0, QStringLiteral("no usable profile: none is selected, or the selected "
+                                          "one has fewer entries than the passes need"));
+    if (!(task.endSeconds - task.beginSeconds > 0.0))
+        return FailTask(0, QStringLiteral("nothing to convert: the clip length is 0 (the file "
+                                          "could not be read, or begin and end are equal)"));
+    currentFiles.RememberScratch();
+    for (int pass = 1; pass <= type->passCount; ++pass) {
+        currentPass = pass;
+        const QString commandTemplate = PassTemplate(pass);
+        const RunResult result = RunPass(pass, commandTemplate);
+        if (cancelRequested) {
+            currentPass = 0;
+            SetTaskState(TASK_CANCELED);
+            return false;
+        }
+        if (!result.Succeeded())
+            return FailTask(pass, EndStatus(result), ExpandCommand(commandTemplate),
+                            result.lastLines);
+        if (pass == 3)
+            TaskFiles::Remove(currentFiles.FirstTemporary());
+        if (pass == 5)
+            TaskFiles::Remove(currentFiles.SecondTemporary());
+    }
+    currentPass = 0;
+    const QFileInfo output(currentFiles.Output(outputType));
+    if (!output.isFile() || output.size() <= 0)
+        return FailTask(type->passCount,
+                        QStringLiteral("every tool succeeded, but the output file %1 is missing "
+                                       "or empty")
+                            .arg(output.filePath()));
+    return true;
+}
+
+RunResult ConversionEngine::RunPass(int pass, const QString &commandTemplate)
+{
+    const QStringList arguments = ExpandArguments(commandTemplate);
+    const int state = StateBeforePass(pass);
+    if (state >= 0)
+        SetTaskState(state);
+    if (pass != 1)
+        return RunProcessAndWait(arguments);
+    const RunResult result = RunPipedProcess(arguments);
+    if (!cancelRequested)
+        RequestEncoderQuit();
+    return result;
+}
+
+bool ConversionEngine::FailTask(int pass, const QString &status, const QString &command,
+                                const QStringList &lastLines)
+{
+    currentPass = 0;
+    if (pass > 0) {
+        // Whatever the task's tools left is unfinished: it must not look like a converted
+        // file. Its names were reserved for this task, so nothing else is touched.
+        KillRunningTools();
+        for (const QString &path : currentFiles.Paths(host.SelectedOutputType()))
+            TaskFiles::Remove(path);
+        currentFiles.RemoveNewScratch();
+    }
+    AppendToLog(FormatTaskFailure(currentTaskIndex, tasks.GetAt(currentTaskIndex), pass, status,
+                                  command, lastLines));
+    SetTaskState(TASK_FAILED);
+    return false;
+}
+
+QString ConversionEngine::FormatTaskFailure(int taskIndex, const ConversionTask &task, int pass,
+                                            const QString &status, const QString &command,
+                                            const QStringList &lastLines)
+{
+    QString entry = QStringLiteral("ERROR:   TASK        =   %1 (%2).\n"
+                                   "       pass            =   %3.\n"
+                                   "       status          =   %4.\n")
+                        .arg(QString::number(taskIndex + 1), task.sourcePath,
+                             pass > 0 ? QString::number(pass) : QStringLiteral("none"), status);
+    if (!command.isEmpty())
+        entry += QStringLiteral("       command         =   %1\n").arg(command);
+    if (!lastLines.isEmpty()) {
+        entry += QStringLiteral("       last output     =\n");
+        for (const QString &line : lastLines)
+            entry += QStringLiteral("           %1\n").arg(line);
+    }
+    return entry;
+}
+
+void ConversionEngine::SetTaskState(int state)
+{
+    if (!tasks.IsValidIndex(currentTaskIndex))
+        return;
+    ConversionTask task = tasks.GetAt(currentTaskIndex);
+    task.state = state;
+    tasks.SetAt(currentTaskIndex, task);
+    host.InvalidateCells(currentTaskIndex, currentTaskIndex, COL_PROGRESS, false);
+}
+
+void ConversionEngine::ResetTaskProgress()
+{
+    for (int i = 0; i < tasks.Count(); ++i) {
+        ConversionTask task = tasks.GetAt(i);
+        task.finished = 0;
+        task.sizeKB = 0;
+        task.framesPerSecond = 0.0;
+        task.encodedSeconds = 0.0;
+        tasks.SetAt(i, task);
+    }
+}
+
+void ConversionEngine::PlanOutputNames()
+{
+    OutputNamePlanner planner(outputFolder, host.SelectedOutputType());
+    for (int i = 0; i < tasks.Count(); ++i) {
+        ConversionTask task = tasks.GetAt(i);
+        task.outputName = planner.Claim(task);
+        tasks.SetAt(i, task);
+    }
+    if (tasks.Count() > 0)
+        host.InvalidateCells(0, tasks.Count() - 1, COL_OUTPUT, false);
+}
+
+QList<QStringList> ConversionEngine::TaskCommands(int index)
+{
+    QList<QStringList> commands;
+    const OutputTypeInfo *type = OutputType(host.SelectedOutputType());
+    const int saved = currentTaskIndex;
+    currentTaskIndex = index;
+    if (tasks.IsValidIndex(index) && type && LoadProfileCommands() > 0 &&
+        ProfileHasPasses(type->passCount)) {
+        for (int pass = 1; pass <= type->passCount; ++pass) {
+            QStringList arguments = ExpandArguments(PassTemplate(pass));
+            const QString program = arguments.isEmpty() ? QString() : ResolveProgram(arguments[0]);
+            if (!program.isEmpty())
+                arguments[0] = program;
+            commands.append(arguments);
+        }
+    }
+    currentTaskIndex = saved;
+    return commands;
 }

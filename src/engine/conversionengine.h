@@ -3,6 +3,7 @@
 #include "inireader.h"
 #include "outputtail.h"
 #include "runresult.h"
+#include "taskfiles.h"
 
 #include <QByteArrayView>
 #include <QList>
@@ -13,6 +14,7 @@
 
 class EngineHost;
 class TaskList;
+struct ConversionTask;
 class QEventLoop;
 class QProcess;
 
@@ -21,6 +23,7 @@ struct OutputTypeInfo {
     const char *profileFile; // relative: read from the current directory, the app folder
     int passCount;           // passes per task
     const char *extension;   // of the finished file, with its dot
+    const char *itemText;    // the output-type box's item
 };
 
 // The engine state of one program run: the profile catalog, the task being converted, the
@@ -104,7 +107,37 @@ public:
     // "log.txt" in the per-user data folder. Never truncates; failures are silent.
     static void AppendToLog(const QString &text);
 
+    // --- batch driver (the Start and Stop buttons)
+    // Runs the whole batch and returns when it has ended. Nothing starts when there is no
+    // task, the output folder is empty, missing or not writable (an "Error" box says so).
+    // A task ends finished, failed (a tool failed or left no output), or cancelled by Stop.
+    void OnStartClicked();
+    // Stops the running batch: asks pass 1 to quit (killing it when it does not end in a few
+    // seconds) or kills a later pass, and once no tool runs any more deletes the files the
+    // interrupted task had written. Returns when that is done; the batch then unwinds.
+    void OnStopClicked();
+    // The passes of the current task. True when the task completed; on failure the task is
+    // in TASK_FAILED with a log entry, on Stop in TASK_CANCELED.
+    bool RunTaskPasses();
+    // Read-modify-write of the current task's state, then a repaint of its Progress cell.
+    void SetTaskState(int state);
+    // Clears finished and the progress figures of every task; the state is kept.
+    void ResetTaskProgress();
+    // Gives every task a unique outputName in outputFolder (see OutputNamePlanner) and
+    // repaints the Output column.
+    void PlanOutputNames();
+    // The argument lists (program resolved) of the passes a task would run now, in order;
+    // empty when it has no usable profile.
+    QList<QStringList> TaskCommands(int index);
+    // The log entry for a failed task: which task and pass, how the tool ended, its command
+    // and its last lines of output.
+    static QString FormatTaskFailure(int taskIndex, const ConversionTask &task, int pass,
+                                     const QString &status, const QString &command,
+                                     const QStringList &lastLines);
+
     // --- state of the run
+    int converting = 0;           // 1 while OnStartClicked runs a batch
+    int currentPass = 0;          // the pass (1..5) of the current task that runs; 0 between
     int currentTaskIndex = 0;     // the task whose passes run
     bool cancelRequested = false; // set by Stop; the runners test it after every pump
     quint32 taskStartTick = 0;    // TickCount() when the current task's passes began
@@ -114,6 +147,14 @@ public:
     QStringList profileCommands;  // ...and values; index 1..5 are the passes' templates
 
 private:
+    bool BeginBatch();
+    void EndBatch();
+    bool CheckOutputFolder(const QString &folderText);
+    RunResult RunPass(int pass, const QString &commandTemplate);
+    bool FailTask(int pass, const QString &status, const QString &command = QString(),
+                  const QStringList &lastLines = QStringList());
+    void RemoveStoppedFiles(int state, int outputType);
+
     std::unique_ptr<QProcess> NewProcess();
     bool StartTool(QProcess &process, const QStringList &arguments, RunResult &result);
     // Hands waiting pass-1 output to the parser. True when cancelRequested was seen.
@@ -138,4 +179,5 @@ private:
     char previousChunkEnd = '\n'; // a key right at a chunk's start needs the byte before it
     QString readError;
     QList<QEventLoop *> activeWaits; // innermost last; RequestCancel wakes them all
+    TaskFiles currentFiles;          // of the task whose passes run
 };
