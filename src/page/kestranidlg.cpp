@@ -221,7 +221,7 @@ void CKestraniDlg::InstallKeyFilters()
 
 bool CKestraniDlg::IsConverting() const
 {
-    return converting != 0;
+    return engine->converting != 0;
 }
 
 // --- painting and keys
@@ -254,6 +254,12 @@ bool CKestraniDlg::eventFilter(QObject *watched, QEvent *event)
     if (watched == taskList->viewport() &&
         (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop))
         return HandleDrop(event);
+    // The list view would move its selection on a click by itself; during a batch the
+    // selection stays where it is.
+    if (watched == taskList->viewport() && IsConverting() &&
+        (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+         type == QEvent::MouseButtonDblClick))
+        return true;
     if (type != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const int key = static_cast<QKeyEvent *>(event)->key();
@@ -609,12 +615,15 @@ void CKestraniDlg::OnOutputTypeChanged()
 
 void CKestraniDlg::OnStartClicked()
 {
-    // The batch driver is not there yet.
+    engine->OnStartClicked();
     if (closeRequested)
         QTimer::singleShot(0, this, &CKestraniDlg::readyToClose);
 }
 
-void CKestraniDlg::OnStopClicked() {}
+void CKestraniDlg::OnStopClicked()
+{
+    engine->OnStopClicked();
+}
 
 bool CKestraniDlg::RequestClose()
 {

@@ -153,7 +153,6 @@ private:
     QCheckBox *shutdownCheck = nullptr;
 
     int currentTask = -1;
-    int converting = 0;
     bool rangeUpdateGuard = false;
     int fileNumber = 0;
     QPixmap background;
