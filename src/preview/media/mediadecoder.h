@@ -59,6 +59,7 @@ private:
     bool ReceiveAudio(AudioChunk &audio);
     bool FeedPacket(bool keepSound);
     void EndOfInput();
+    bool Skippable(const AVPacket *p) const;
     double VideoPts(const AVFrame *frame);
     VideoFrame Picture(const AVFrame *frame);
 
@@ -83,6 +84,7 @@ private:
     double lastVideoPts = -1.0;
     double soundFloor = 0.0; // sound before this time is dropped (the seek target)
     double nextSoundPts = 0.0;
+    double skipBefore = -1.0; // while seeking: the target
     bool demuxEnded = false;
     bool videoEnded = false;
     bool audioEnded = false;
