@@ -219,6 +219,7 @@ std::unique_ptr<QProcess> ConversionEngine::NewProcess()
     const pid_t parent = ::getpid();
     process->setChildProcessModifier([parent] {
         ::setpgid(0, 0);
+        ::signal(SIGPIPE, SIG_DFL); // an ignored signal stays ignored across exec
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent)
             ::_exit(127);

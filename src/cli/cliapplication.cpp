@@ -1,0 +1,173 @@
+#include "cliapplication.h"
+
+#include "globals.h"
+#include "mediaerror.h"
+#include "mediaprobe.h"
+#include "signalwatcher.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+
+void Print(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+// The output folder the window would use: the stored "destination", else the user's videos.
+QString StoredDestination()
+{
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+                             QString::fromLatin1(productName), QString::fromLatin1(productName));
+    const QString stored = settings.value(QStringLiteral("destination/Default")).toString();
+    if (!stored.isEmpty())
+        return stored;
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    return folder.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::HomeLocation)
+                            : folder;
+}
+
+} // namespace
+
+CliApplication::CliApplication(std::FILE *out, std::FILE *err, bool liveProgress)
+    : host(tasks, out, err, liveProgress), engine(host, tasks), out(out), err(err)
+{}
+
+int CliApplication::UsageFailure(const QString &text)
+{
+    Print(err, QStringLiteral("kestrani-cli: %1\nTry 'kestrani-cli --help'.\n").arg(text));
+    return UsageError;
+}
+
+int CliApplication::Run(const QStringList &arguments)
+{
+    if (!options.Parse(arguments))
+        return UsageFailure(options.errorText);
+    if (options.help) {
+        Print(out, CliOptions::Usage());
+        return AllFinished;
+    }
+    if (options.version) {
+        Print(out, QStringLiteral("kestrani-cli " KESTRANI_VERSION "\n"));
+        return AllFinished;
+    }
+    if (options.listProfiles)
+        return ListProfiles();
+    // Relative names mean the folder we were started in; the engine changes folders.
+    host.folderText = OutputFolderOption(options.outputDir);
+    AddTasks(options.files);
+    host.outputType = options.outputType;
+    if (!SelectProfile(options.profile))
+        return UsageFailure(QStringLiteral("type %1 has no profile %2")
+                                .arg(options.outputType)
+                                .arg(options.profile));
+    return options.printCommands ? PrintCommands() : Convert();
+}
+
+int CliApplication::ListProfiles()
+{
+    for (int type = 0; type < 3; ++type) {
+        const OutputTypeInfo *info = ConversionEngine::OutputType(type);
+        host.ForgetProfiles();
+        engine.LoadProfiles(type);
+        QString text =
+            QStringLiteral("%1  %2\n").arg(type).arg(QString::fromLatin1(info->itemText));
+        if (!host.descriptionSet) {
+            text += QStringLiteral("   (no profiles: %1 cannot be read)\n")
+                        .arg(QDir(AppFolder()).filePath(QString::fromLatin1(info->profileFile)));
+        } else {
+            text += QStringLiteral("   %1\n").arg(host.description);
+            for (int row = 0; row < host.profiles.size(); ++row)
+                text += QStringLiteral("   %1 %2  %3\n")
+                            .arg(row == host.profileRow ? QLatin1Char('*') : QLatin1Char(' '))
+                            .arg(row + 1, 2)
+                            .arg(host.profiles.at(row));
+        }
+        Print(out, text);
+    }
+    return AllFinished;
+}
+
+bool CliApplication::SelectProfile(int profile)
+{
+    engine.LoadProfiles(options.outputType); // selects the type's default, as the window does
+    if (profile == 0)
+        return true;
+    if (profile > host.profiles.size())
+        return false;
+    host.profileRow = profile - 1;
+    return true;
+}
+
+QString CliApplication::OutputFolderOption(const QString &given) const
+{
+    const QString folder = given.isEmpty() ? StoredDestination() : given;
+    if (folder.isEmpty())
+        return folder;
+    QString absolute = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    return QDir::toNativeSeparators(absolute);
+}
+
+void CliApplication::AddTasks(const QStringList &files)
+{
+    for (const QString &file : files) {
+        const QString path = QDir::toNativeSeparators(QFileInfo(file).absoluteFilePath());
+        double length = 0.0;
+        try {
+            length = MediaProbe::ClipLength(path);
+        } catch (const MediaError &e) {
+            // The task stays in the batch with nothing to convert: it fails there, in its
+            // place, with its entry in the log.
+            Print(err, QStringLiteral("kestrani-cli: %1\n").arg(e.Message()));
+        }
+        ConversionTask task = ConversionTask::ForSource(path, length);
+        task.beginSeconds = qBound(0.0, options.begin, length);
+        task.endSeconds = options.end < 0.0 ? length : qBound(0.0, options.end, length);
+        tasks.Append(task);
+    }
+}
+
+int CliApplication::PrintCommands()
+{
+    outputFolder = WithTrailingSeparator(host.folderText);
+    engine.PlanOutputNames();
+    int status = AllFinished;
+    for (int i = 0; i < tasks.Count(); ++i) {
+        const ConversionTask task = tasks.GetAt(i);
+        const QList<QStringList> commands = engine.TaskCommands(i);
+        if (commands.isEmpty() || !(task.endSeconds - task.beginSeconds > 0.0)) {
+            Print(err, QStringLiteral("kestrani-cli: %1: nothing would run for it\n")
+                           .arg(task.sourcePath));
+            status = NotAllFinished;
+            continue;
+        }
+        for (const QStringList &arguments : commands)
+            Print(out, QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(arguments))
+                                             .toJson(QJsonDocument::Compact)) +
+                           QLatin1Char('\n'));
+    }
+    return status;
+}
+
+int CliApplication::Convert()
+{
+    const SignalWatcher watcher([this](int) {
+        if (engine.converting == 1)
+            engine.OnStopClicked();
+    });
+    if (SignalWatcher::Received() == 0)
+        engine.OnStartClicked();
+    if (const int signal = SignalWatcher::Received())
+        return 128 + signal;
+    for (int i = 0; i < tasks.Count(); ++i)
+        if (tasks.GetAt(i).finished != 1)
+            return NotAllFinished;
+    return AllFinished;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "clihost.h"
+#include "clioptions.h"
+#include "conversionengine.h"
+#include "tasklist.h"
+
+#include <cstdio>
+
+// kestrani-cli's work: reads the options, builds the task list, and lists profiles, prints
+// the commands or runs the batch through the same driver as the window.
+class CliApplication
+{
+public:
+    // Exit statuses besides 128 + a signal's number.
+    enum Status { AllFinished = 0, NotAllFinished = 1, UsageError = 2 };
+
+    CliApplication(std::FILE *out, std::FILE *err, bool liveProgress);
+
+    // arguments as QCoreApplication::arguments() gives them, program name first.
+    int Run(const QStringList &arguments);
+
+private:
+    int UsageFailure(const QString &text);
+    int ListProfiles();
+    bool SelectProfile(int profile);
+    QString OutputFolderOption(const QString &given) const;
+    void AddTasks(const QStringList &files);
+    int PrintCommands();
+    int Convert();
+
+    CliOptions options;
+    TaskList tasks;
+    CliHost host;
+    ConversionEngine engine;
+    std::FILE *out;
+    std::FILE *err;
+};
