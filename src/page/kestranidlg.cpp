@@ -492,7 +492,9 @@ void CKestraniDlg::RefreshTaskList()
 void CKestraniDlg::SelectListRow(int index)
 {
     taskList->SetSelectionMark(index);
-    taskList->SetItemState(index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    // Row -1 would address every row at once: with no task loaded, nothing is selected.
+    if (index >= 0)
+        taskList->SetItemState(index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     taskList->setFocus();
     taskList->EnsureVisible(index);
 }
@@ -629,8 +631,11 @@ bool CKestraniDlg::RequestClose()
 {
     if (!IsConverting())
         return true;
-    closeRequested = true;
-    OnStopClicked();
+    // A second close while the batch winds down asks for nothing more.
+    if (!closeRequested) {
+        closeRequested = true;
+        OnStopClicked();
+    }
     return false;
 }
 

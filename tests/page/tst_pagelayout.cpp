@@ -5,6 +5,7 @@
 #include "celllistctrl.h"
 #include "fadeinpicture.h"
 #include "imagebutton.h"
+#include "kestraniapp.h"
 #include "kestranidlg.h"
 #include "kestraniframedlg.h"
 #include "pagetesting.h"
@@ -380,42 +381,45 @@ void TestPageLayout::enterAndEscapeNeverClose()
 void TestPageLayout::skinLoadedFromProgramFolder()
 {
     QTemporaryDir folder;
+    QTemporaryDir elsewhere;
     const QByteArray sheet = "QCheckBox { color: rgb(1, 2, 3); }";
     QFile file(folder.filePath("Stylish.skf"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(sheet);
     file.close();
-    const QString before = QDir::currentPath();
-    QDir::setCurrent(folder.path());
-    CSkin testSkin;
-    testSkin.Init(0);
-    testSkin.SetEnabled(1);
-    QVERIFY(testSkin.LoadSkinFromFile(QStringLiteral("Stylish.skf")));
-    testSkin.ApplySkin();
-    QDir::setCurrent(before);
+    const QString savedFolder = programFolder;
+    const QString savedCurrent = QDir::currentPath();
+    // Started from another folder, the program still finds the skin in its own.
+    QDir::setCurrent(elsewhere.path());
+    CKestraniApp::PrepareProcess(folder.path());
+    const QString current = QDir::currentPath();
+    QDir::setCurrent(savedCurrent);
+    programFolder = savedFolder;
+    QCOMPARE(QDir(current), QDir(folder.path()));
     QCOMPARE(qApp->styleSheet(), QString::fromUtf8(sheet));
     QCheckBox box;
-    testSkin.AddWindow(&box, 1);
+    skin.AddWindow(&box, 1);
     QCOMPARE(box.property("kestraniSkin").toInt(), 1);
-    testSkin.RemoveSkin();
+    skin.RemoveSkin();
     QVERIFY(qApp->styleSheet().isEmpty());
 }
 
 void TestPageLayout::missingSkinLeavesProgramPlain()
 {
     QTemporaryDir empty;
-    const QString before = QDir::currentPath();
-    QDir::setCurrent(empty.path());
+    const QString savedFolder = programFolder;
+    const QString savedCurrent = QDir::currentPath();
     MessageBoxCloser closer;
-    CSkin testSkin;
-    testSkin.Init(0);
-    testSkin.SetEnabled(1);
-    QVERIFY(!testSkin.LoadSkinFromFile(QStringLiteral("Stylish.skf")));
-    testSkin.ApplySkin();
-    QDir::setCurrent(before);
+    CKestraniApp::PrepareProcess(empty.path());
+    QDir::setCurrent(savedCurrent);
+    programFolder = savedFolder;
     QVERIFY(qApp->styleSheet().isEmpty());
+    QVERIFY(!skin.IsLoaded());
     QTest::qWait(60);
     QVERIFY(closer.texts.isEmpty());
+    // The window still opens and works without it.
+    auto frame = OpenFrame();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
 }
 
 QTEST_MAIN(TestPageLayout)
