@@ -257,6 +257,10 @@ void ConversionEngine::CollectEnd(const QProcess &process, RunResult &result)
 
 void ConversionEngine::WaitForActivity(QProcess &process, int timeoutMs)
 {
+    // What the loop would wait for may have happened already while the caller served events:
+    // its signal is gone then, and waiting would take the whole time-out.
+    if (process.state() == QProcess::NotRunning || process.bytesAvailable() > 0)
+        return;
     QEventLoop loop;
     QObject::connect(&process, &QProcess::readyReadStandardOutput, &loop, &QEventLoop::quit);
     QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
@@ -411,8 +415,10 @@ bool ConversionEngine::WaitForEncoderEnd(int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
     while (IsEncoderRunning() && !deadline.hasExpired()) {
-        if (!encoderReading)
-            DrainEncoder();
+        // Drained even under a reading RunPipedProcess (a Stop nested in it): that one only
+        // returns, unread output would keep the wait below from sleeping, and the tail keeps
+        // the last lines for the log anyway.
+        DrainEncoder();
         const qint64 left = deadline.isForever() ? wakeIntervalMs : deadline.remainingTime();
         WaitForActivity(*encoder, int(std::clamp<qint64>(left, 1, wakeIntervalMs)));
     }
