@@ -496,7 +496,6 @@ const char *const emptyFolderText = "  Please set the output directory firstly  
 const char *const missingFolderText = "  The output directory \"%1\" does not exist   ";
 const char *const unwritableFolderText = "  The output directory \"%1\" cannot be written   ";
 const char *const finishedText = "                   Converting Finished                    ";
-constexpr int folderTextMaxLength = 259;
 // How long pass 1 may take to close its file after "q" before Stop kills it. ffmpeg needs a
 // fraction of a second; the rest is room for a loaded machine.
 constexpr int quitGraceMs = 3000;
@@ -537,7 +536,8 @@ void ConversionEngine::OnStartClicked()
     if (n < 1)
         return;
     host.StopPreview();
-    if (!CheckOutputFolder(host.OutputDirectoryText().left(folderTextMaxLength)))
+    // Not cut to the edit's old 259 characters: the text names the folder the files go to.
+    if (!CheckOutputFolder(host.OutputDirectoryText()))
         return;
     QDir::setCurrent(AppFolder());
     converting = 1;
