@@ -4,6 +4,7 @@
 #include "batchfixture.h"
 #include "mediacheck.h"
 #include "outputnameplanner.h"
+#include "taskfiles.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -181,6 +182,29 @@ private slots:
         ConversionTask task = ConversionTask::ForSource(source, 1.0);
         task.outputName = outputName;
         QTEST(OutputNamePlanner::BaseName(task), "base");
+    }
+
+    // What a killed tool may leave beside a task's files goes; nothing else does.
+    void scratchOfAKilledToolIsRemoved()
+    {
+        const QString out = NewFolder() + "/";
+        const auto touch = [&out](const QString &name) {
+            QFile f(out + name);
+            return f.open(QIODevice::WriteOnly) && f.write("x") == 1;
+        };
+        QVERIFY(touch("clip-temp-12345.3gp")); // there before the task: not ours
+        TaskFiles files(out, "clip");
+        files.RememberScratch();
+        const QStringList left{"clip-temp-12345.3gp", "clip (2)-temp-11111.3gp",
+                               "clip-temp-notes.txt", "clip.3gp.Ab12Cd", "clip_temp.3gp"};
+        const QStringList removed{"clip-temp-99999.3gp", "clip-temp-4242.3g2", ".clip.3gp.Ab12Cd",
+                                  ".clip_temp_2.3g2.zZ9yY8"};
+        for (const QString &name : left + removed)
+            QVERIFY(touch(name));
+        files.RemoveNewScratch();
+        QStringList expected = left;
+        expected.sort();
+        QCOMPARE(FilesIn(out), expected);
     }
 
     void oddNamesConvertInEveryType_data()
