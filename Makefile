@@ -1,12 +1,13 @@
 # Two commands do all the set-up on a fresh Debian 12 machine:
 #   make run    install what is missing, build, start the program
 #   make test   install what is missing, build, run the whole suite headless
+#   make deb    a Debian package of the program in $(BUILD)/package/
 BUILD ?= build
 SAN_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build run test test-sanitize bench format clean
+.PHONY: all deps configure build run test test-sanitize bench deb format clean
 
 all: build
 
@@ -39,6 +40,11 @@ test-sanitize: deps
 
 bench: build
 	tools/run-benchmarks $(BUILD)
+
+# Builds what the package holds and packs it; install it with apt-get install ./<file>.deb.
+deb: configure
+	cmake --build $(BUILD) -j $(JOBS) --target kestrani kestrani-cli kestrani-amrenc
+	cd $(BUILD) && cpack -G DEB
 
 format:
 	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i

@@ -5,6 +5,7 @@
 #include "skin.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 CKestraniApp::CKestraniApp(int &argc, char **argv) : QApplication(argc, argv)
 {
@@ -49,5 +50,9 @@ QStringList CKestraniApp::FileArguments() const
     QStringList files = arguments();
     if (!files.isEmpty())
         files.removeFirst();
+    // Relative names mean the folder the program was started in; start-up leaves that folder
+    // for the program's own, so they are made absolute while it is still current.
+    for (QString &file : files)
+        file = QFileInfo(file).absoluteFilePath();
     return files;
 }

@@ -20,6 +20,7 @@ public:
     int InitInstance(const QStringList &files);
     void ExitInstance();
 
-    // The arguments that name files, without the program name and without Qt's own options.
+    // The arguments that name files, as absolute paths, without the program name and without
+    // Qt's own options. Call it before InitInstance changes the current directory.
     QStringList FileArguments() const;
 };

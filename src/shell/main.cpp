@@ -1,8 +1,45 @@
 #include "kestraniapp.h"
+#include "kestraniframedlg.h"
+
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// With KESTRANI_PRINT_TASKS set, the program prints its window title and task list as soon as
+// its event loop runs (after the files of the command line are in), then closes the window.
+// The window has no text output of its own; this lets an installed program be checked from a
+// script on the offscreen platform.
+void PrintTasksOnceRunning()
+{
+    QTimer::singleShot(0, [] {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *frame = qobject_cast<CKestraniFrameDlg *>(widget);
+            if (!frame)
+                continue;
+            std::printf("title\t%s\n", qPrintable(frame->windowTitle()));
+            const TaskList &tasks = frame->Page().Tasks();
+            for (qint32 i = 0; i < tasks.Count(); ++i) {
+                const ConversionTask task = tasks.GetAt(i);
+                std::printf("task\t%s\t%g\t%g\n", qPrintable(task.sourcePath), task.beginSeconds,
+                            task.endSeconds);
+            }
+            std::fflush(stdout);
+            frame->close();
+            return;
+        }
+        PrintTasksOnceRunning(); // the window is not up yet
+    });
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     CKestraniApp app(argc, argv);
+    if (qEnvironmentVariableIsSet("KESTRANI_PRINT_TASKS"))
+        PrintTasksOnceRunning();
     const int result = app.InitInstance(app.FileArguments());
     app.ExitInstance();
     return result;
