@@ -38,6 +38,19 @@ test-sanitize: deps
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
+# The fuzz targets under libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer (clang),
+# FUZZ_SECONDS each; FUZZ_TARGETS names some of progress, profile, template, media.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= progress profile template media
+.PHONY: fuzz
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKESTRANI_SANITIZE=ON \
+	  -DKESTRANI_FUZZ=ON -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) $(patsubst %,--target fuzz_%,$(FUZZ_TARGETS))
+	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run-fuzzers $(FUZZ_BUILD) $(FUZZ_TARGETS)
+
 bench: build
 	tools/run-benchmarks $(BUILD)
 

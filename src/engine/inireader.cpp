@@ -18,6 +18,17 @@ QString Unquote(const QString &value)
     return value;
 }
 
+// Cut to the longest prefix of at most `length` UTF-16 units that does not end between the two
+// halves of a character outside the Basic Multilingual Plane.
+QString Cut(const QString &value, qsizetype length)
+{
+    if (value.size() <= length)
+        return value;
+    if (length > 0 && value.at(length - 1).isHighSurrogate())
+        --length;
+    return value.left(length);
+}
+
 } // namespace
 
 bool CIniReader::SetFile(const QString &newPath)
@@ -90,7 +101,7 @@ QString CIniReader::GetString(const QString &section, const QString &key) const
         // An entry without "=" is listed under its whole line as the name.
         const QString &name = e.hasEquals ? e.key : e.line;
         if (name.compare(wanted, Qt::CaseInsensitive) == 0)
-            return e.hasEquals ? Unquote(e.value).left(maxValueLength) : QString();
+            return e.hasEquals ? Cut(Unquote(e.value), maxValueLength) : QString();
     }
     return QString();
 }

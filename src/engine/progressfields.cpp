@@ -104,7 +104,10 @@ std::optional<double> ReadClock(QByteArrayView afterKey)
     const auto seconds = ReadDouble(afterKey.sliced(m + 3, end - m - 3));
     if (!hours || !minutes || !seconds)
         return std::nullopt;
+    // Hundreds of hour digits still read as a finite number, but not once turned into seconds.
     const double total = *hours * 3600.0 + *minutes * 60.0 + *seconds;
+    if (!std::isfinite(total))
+        return std::nullopt;
     return negative ? -total : total;
 }
 

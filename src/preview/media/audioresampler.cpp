@@ -28,9 +28,10 @@ bool AudioResampler::Configure(const AVFrame *frame)
         frame->ch_layout.nb_channels == inChannels)
         return true;
     Reset();
-    AVChannelLayout outLayout;
+    AVChannelLayout outLayout{};
     av_channel_layout_default(&outLayout, spec.channels);
-    AVChannelLayout inLayout;
+    // Zeroed: a copy into a layout first frees what the layout held.
+    AVChannelLayout inLayout{};
     if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
         av_channel_layout_default(&inLayout, frame->ch_layout.nb_channels);
     else
