@@ -184,9 +184,6 @@ private slots:
         QCOMPARE(StreamCount(probe, "video"), 1);
         QCOMPARE(StreamCount(probe, "audio"), qMin(1, StreamCount(Probe(source), "audio")));
         const double frame = 1.0 / FrameRate(StreamOf(probe, "video"));
-        QEXPECT_FAIL("5.1 sound and rotation, trimmed, to 3G2",
-                     "the profiles' deinterlacer before the rate cap adds frames to this source",
-                     Continue);
         QVERIFY2(qAbs(Duration(probe) - (trimEnd - begin)) <= frame + 1e-3,
                  qPrintable(QStringLiteral("%1 for %2").arg(Duration(probe)).arg(trimEnd - begin)));
         QVERIFY(Is3gpBrand(MediaInfo(output, "General;%CodecID%"), outputType));
