@@ -52,11 +52,12 @@ QByteArrayView NumberStart(QByteArrayView text)
     return text.sliced(i);
 }
 
-std::optional<double> ReadDouble(QByteArrayView text)
+std::optional<double> ReadDouble(QByteArrayView text,
+                                 std::chars_format format = std::chars_format::general)
 {
     const QByteArrayView s = NumberStart(text);
     double value = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value, format);
     if (ec != std::errc() || !std::isfinite(value))
         return std::nullopt;
     return value;
@@ -134,8 +135,10 @@ ProgressFields ProgressFields::Read(QByteArrayView chunk, char previous)
     if (nul >= 0)
         chunk = chunk.first(nul);
     ProgressFields fields;
+    // A frame count is plain digits. Read with an exponent, six characters could claim 1e308
+    // frames, and the rate computed from them would overflow to infinity.
     if (const auto w = Window(chunk, previous, "frame=", frameWindow, frameMinTail))
-        fields.frames = ReadDouble(*w);
+        fields.frames = ReadDouble(*w, std::chars_format::fixed);
     if (const auto w = Window(chunk, previous, "size=", sizeWindow, sizeMinTail))
         fields.sizeKB = ReadInt(*w);
     fields.encodedSeconds = ReadTime(chunk, previous);

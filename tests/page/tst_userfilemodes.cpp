@@ -1,0 +1,124 @@
+// The files the program creates for the user, its settings and its log, get the permissions
+// the user's umask allows: neither wider (others could read or change them) nor narrower (the
+// user's group, where the umask grants it, could not).
+#include "conversionengine.h"
+#include "pagesettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+mode_t ModeOf(const QString &path)
+{
+    struct stat st {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+class Umask
+{
+public:
+    explicit Umask(mode_t mask) : saved(::umask(mask)) {}
+    ~Umask() { ::umask(saved); }
+
+private:
+    mode_t saved;
+};
+
+} // namespace
+
+class TestUserFileModes : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        // Before the first settings object: the settings folder is looked up once.
+        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+        qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
+        QCoreApplication::setOrganizationName(QStringLiteral("Kestrani"));
+    }
+
+private:
+    static void AddMasks()
+    {
+        QTest::addColumn<int>("mask");
+        QTest::newRow("umask 022") << 022;
+        QTest::newRow("umask 077") << 077;
+        QTest::newRow("umask 002") << 002;
+        QTest::newRow("umask 027") << 027;
+    }
+
+private slots:
+    // Settings written the way the page stores the output folder, in a settings folder that
+    // does not exist yet.
+    void settingsModes_data() { AddMasks(); }
+
+    void settingsModes()
+    {
+        QFETCH(int, mask);
+        const Umask restricted{mode_t(mask)};
+        const QString folder = dir.filePath("config/Kestrani");
+        QVERIFY(QDir(folder).removeRecursively());
+        PageSettings::WriteDestination(QStringLiteral("/videos/out"));
+        const QString file = folder + "/Kestrani.conf";
+        QVERIFY(QFile::exists(file));
+        QCOMPARE(ModeOf(file), mode_t(0666 & ~mask));
+        QCOMPARE(ModeOf(folder), mode_t(0777 & ~mask));
+        QString stored;
+        QVERIFY(PageSettings::ReadDestination(stored));
+        QCOMPARE(stored, QStringLiteral("/videos/out"));
+    }
+
+    // The log in the current folder, the app folder.
+    void logModes_data() { AddMasks(); }
+
+    void logModes()
+    {
+        QFETCH(int, mask);
+        const Umask restricted{mode_t(mask)};
+        const QString app = dir.filePath(QStringLiteral("app-%1").arg(mask));
+        QVERIFY(QDir().mkpath(app));
+        QVERIFY(QDir::setCurrent(app));
+        ConversionEngine::AppendToLog(QStringLiteral("entry\n"));
+        QCOMPARE(ModeOf(app + "/log.txt"), mode_t(0666 & ~mask));
+        QVERIFY(QDir::setCurrent(dir.path()));
+    }
+
+    // The log in the per-user data folder, where the app folder cannot be written.
+    void perUserLogModes_data() { AddMasks(); }
+
+    void perUserLogModes()
+    {
+        QFETCH(int, mask);
+        if (::geteuid() == 0)
+            QSKIP("the super-user can write a read-only folder");
+        const Umask restricted{mode_t(mask)};
+        const QString app = dir.filePath(QStringLiteral("read-only-app-%1").arg(mask));
+        QVERIFY(QDir().mkpath(app));
+        QVERIFY(QFile::setPermissions(app, QFile::ReadOwner | QFile::ExeOwner));
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+        QVERIFY(QDir(dir.filePath("data")).removeRecursively());
+        QVERIFY(QDir::setCurrent(app));
+        ConversionEngine::AppendToLog(QStringLiteral("entry\n"));
+        QVERIFY(QDir::setCurrent(dir.path()));
+        QVERIFY(QFile::setPermissions(app, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(!QFile::exists(app + "/log.txt"));
+        QCOMPARE(ModeOf(data + "/log.txt"), mode_t(0666 & ~mask));
+        QCOMPARE(ModeOf(data), mode_t(0777 & ~mask));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUserFileModes)
+#include "tst_userfilemodes.moc"
