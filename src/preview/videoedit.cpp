@@ -63,11 +63,10 @@ double CVideoEdit::GetClipLength(const QString &file)
     }
 }
 
-std::unique_ptr<MediaDecoder> CVideoEdit::OpenDecoder(const QString &file) const
+std::unique_ptr<MediaDecoder> CVideoEdit::OpenDecoder(const QString &file)
 {
     try {
-        return std::make_unique<MediaDecoder>(file, QSize(previewWidth, previewHeight),
-                                              AudioOutput::DeviceFormat());
+        return decoders.Open(file, QSize(previewWidth, previewHeight), AudioOutput::DeviceFormat());
     } catch (const MediaError &e) {
         throw CVideoEditException(e.Message());
     }
@@ -147,30 +146,38 @@ bool CVideoEdit::Play()
     return true;
 }
 
+// The decoding thread and the sound start on the first tick rather than here: a Pause that
+// follows at once (the page's way of leaving a still picture) then finds the decoder untouched,
+// still on the shown frame, and it can be kept for the next clip.
 void CVideoEdit::StartSession()
 {
-    std::shared_ptr<AudioRing> ring;
-    const AudioFormatSpec format = AudioOutput::DeviceFormat();
-    if (decoder->HasAudio() && format.IsValid()) {
-        ring = std::make_shared<AudioRing>(format, soundBufferSeconds);
-        if (!sound->Start(ring))
-            ring.reset();
-    }
-    session = std::make_unique<PlaybackSession>(std::move(decoder), rangeEnd, ring);
-    session->Start();
+    const AudioFormatSpec format = decoder->SoundFormat();
+    sessionSound.reset();
+    if (decoder->HasAudio() && format.IsValid())
+        sessionSound = std::make_shared<AudioRing>(format, soundBufferSeconds);
+    session = std::make_unique<PlaybackSession>(std::move(decoder), rangeEnd);
     startShown = false;
     clockBase = framePts;
     lastSoundPosition = -1.0;
-    wall.start();
     SetState(State::Playing);
     tick.start(0);
+}
+
+void CVideoEdit::BeginSession()
+{
+    std::shared_ptr<AudioRing> ring = std::move(sessionSound);
+    if (ring && !sound->Start(ring))
+        ring.reset();
+    session->Start(std::move(ring));
+    wall.start();
 }
 
 void CVideoEdit::Pause()
 {
     if (state != State::Playing)
         return;
-    clockBase = Clock();
+    if (session->Started())
+        clockBase = Clock();
     tick.stop();
     session->SetPaused(true);
     sound->Suspend();
@@ -189,8 +196,13 @@ void CVideoEdit::Halt()
 {
     tick.stop();
     sound->Stop();
+    if (session && !session->Started()) {
+        decoder = session->TakeDecoder();
+        session.reset();
+    }
+    sessionSound.reset();
     RetireSession();
-    decoder.reset();
+    decoders.Keep(std::move(decoder));
     startShown = false;
 }
 
@@ -223,6 +235,8 @@ void CVideoEdit::OnTick()
     ReapSessions();
     if (state != State::Playing || !session)
         return;
+    if (!session->Started())
+        BeginSession();
     const double clock = Clock();
     VideoFrame picture;
     int dropped = 0;

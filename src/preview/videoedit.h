@@ -1,5 +1,7 @@
 #pragma once
 
+#include "decodercache.h"
+
 #include <QElapsedTimer>
 #include <QImage>
 #include <QString>
@@ -10,6 +12,7 @@
 #include <vector>
 
 class AudioOutput;
+class AudioRing;
 class MediaDecoder;
 class PlaybackSession;
 struct VideoFrame;
@@ -19,6 +22,8 @@ struct VideoFrame;
 // on the UI thread; decoding during playback runs on a worker thread, and only opening a clip or
 // moving it to a new start decodes on the caller's thread (the one frame shown there).
 // Failures throw CVideoEditException; nothing is left half-open after one.
+// Closing a clip keeps its decoder for a while: opening the same unchanged file again reuses it,
+// so showing a clip at one time after another costs only the decoding between them.
 class CVideoEdit : public QWidget
 {
     Q_OBJECT
@@ -50,6 +55,8 @@ public:
     double CurrentPosition() const { return framePts; }
     int FramesShown() const { return framesShown; }
     int FramesDropped() const { return framesDropped; }
+    // Decoders opened from scratch (probing the file) since construction.
+    int DecodersOpened() const { return decoders.DecodersOpened(); }
 
     QSize sizeHint() const override { return {previewWidth, previewHeight}; }
 
@@ -63,10 +70,11 @@ protected:
 
 private:
     void OnTick();
-    std::unique_ptr<MediaDecoder> OpenDecoder(const QString &file) const;
+    std::unique_ptr<MediaDecoder> OpenDecoder(const QString &file);
     void ShowStart();
     void Show(const VideoFrame &picture);
     void StartSession();
+    void BeginSession();
     void FinishPlayback();
     void Halt();
     void RetireSession();
@@ -80,8 +88,10 @@ private:
     std::unique_ptr<MediaDecoder> decoder; // positioned on the shown frame, until Play
     bool startShown = false;               // the frame on screen is the one at rangeStart
     std::unique_ptr<PlaybackSession> session;
+    std::shared_ptr<AudioRing> sessionSound; // handed to the session when its thread starts
     std::vector<std::unique_ptr<PlaybackSession>> retired;
     std::unique_ptr<AudioOutput> sound;
+    DecoderCache decoders;
     State state = State::Empty;
     QImage frame;
     double framePts = 0.0;

@@ -12,8 +12,21 @@ extern "C" {
 }
 
 #include <cmath>
+#include <limits>
+#include <utility>
 
 namespace {
+
+// A microsecond of slack: times computed as k / rate must land on frame k, not k - 1.
+constexpr double timeSlack = 1e-6;
+// Decoding on from the current picture beats seeking back when the key frame a seek would start
+// from lies no later than this after it; without an index, when the target is this close.
+constexpr double keyFrameSlack = 0.25;
+constexpr double forwardWindow = 1.0;
+// Sound read while decoding on is kept for the next playback only from shortly before the
+// target: enough for the sound decoder to settle, so stepping through a long file cannot pile
+// up its whole sound track.
+constexpr double soundLeadIn = 0.5;
 
 AVCodecContext *OpenCodec(AVStream *st, bool threads)
 {
@@ -52,7 +65,7 @@ int ClockwiseRotation(const AVStream *st)
 } // namespace
 
 MediaDecoder::MediaDecoder(const QString &path, QSize box, const AudioFormatSpec &sound)
-    : input(std::make_unique<MediaInput>(path)), box(box), sound(sound)
+    : stamp(FileStamp::Of(path)), input(std::make_unique<MediaInput>(path)), box(box), sound(sound)
 {
     try {
         OpenVideo();
@@ -164,20 +177,99 @@ void MediaDecoder::FlushAll()
     av_frame_free(&ahead);
     demuxEnded = videoEnded = audioEnded = false;
     lastVideoPts = -1.0;
+    holding = false;
+    held = {};
 }
 
 VideoFrame MediaDecoder::SeekExact(double seconds)
 {
     seconds = std::max(0.0, seconds);
+    if (HoldsFrameAt(seconds)) {
+        AimSound(seconds);
+        lastRoute = Route::Held;
+        return held;
+    }
+    if (WorthDecodingOn(seconds)) {
+        // Decoding on finds the same frame a seek would, provided it has not been passed: the
+        // frame at the current position may already have been handed out. Then seek after all.
+        const std::optional<VideoFrame> shown = Advance(seconds);
+        if (shown && !shown->IsNull() && shown->pts <= seconds + timeSlack)
+            return Hold(*shown, Route::Forward);
+    }
     // Some demuxers (transport streams, odd QuickTime files) land after the key frame before
     // the target; then the first picture decoded is already past it. Seek again further back
     // until the target is covered or decoding starts from the very beginning.
     double from = seconds;
     for (double backoff = 1.0;; backoff *= 2.0) {
         VideoFrame shown = DecodeFrom(from, seconds);
-        if (shown.pts <= seconds + 1e-6 || from <= 0.0)
-            return shown;
+        if (shown.pts <= seconds + timeSlack || from <= 0.0)
+            return Hold(std::move(shown), Route::Seek);
         from = std::max(0.0, seconds - backoff);
+    }
+}
+
+VideoFrame MediaDecoder::Hold(VideoFrame shown, Route route)
+{
+    held = shown;
+    holding = true;
+    lastRoute = route;
+    return shown;
+}
+
+// True when the picture the last seek returned is still the answer: nothing was read after it
+// and `seconds` lies within its interval (the next picture, already decoded, starts later).
+bool MediaDecoder::HoldsFrameAt(double seconds)
+{
+    if (!holding || held.pts > seconds + timeSlack)
+        return false;
+    if (ahead)
+        return aheadPts > seconds + timeSlack;
+    return videoEnded; // the held picture is the last one
+}
+
+bool MediaDecoder::WorthDecodingOn(double seconds) const
+{
+    if (untouched || lastVideoPts < 0.0 || (videoEnded && !ahead))
+        return false;
+    if (seconds + timeSlack < lastVideoPts)
+        return false; // behind the current position: only a seek goes back
+    if (seconds - lastVideoPts <= forwardWindow)
+        return true;
+    const double key = KeyFrameBefore(seconds);
+    return !std::isnan(key) && key <= lastVideoPts + keyFrameSlack;
+}
+
+// The time of the last key frame at or before `seconds` in the demuxer's index, or NaN when the
+// index knows none (streams without an index, times before the first entry).
+double MediaDecoder::KeyFrameBefore(double seconds) const
+{
+    const double tb = av_q2d(videoStream->time_base);
+    if (tb <= 0.0)
+        return std::numeric_limits<double>::quiet_NaN();
+    const auto ts = int64_t(std::llround((seconds + startOffset) / tb));
+    const int i = av_index_search_timestamp(videoStream, ts, AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry *entry = i >= 0 ? avformat_index_get_entry(videoStream, i) : nullptr;
+    if (!entry)
+        return std::numeric_limits<double>::quiet_NaN();
+    return entry->timestamp * tb - startOffset;
+}
+
+// Sound after a seek starts at the target; what was read before it is dropped, except a short
+// lead-in the sound decoder needs.
+void MediaDecoder::AimSound(double seconds)
+{
+    soundFloor = seconds;
+    nextSoundPts = seconds;
+    if (audioIndex < 0)
+        return;
+    const double tb = av_q2d(input->Format()->streams[audioIndex]->time_base);
+    while (!soundBacklog.empty()) {
+        AVPacket *p = soundBacklog.front();
+        if (p->pts == AV_NOPTS_VALUE ||
+            (p->pts + p->duration) * tb - startOffset >= seconds - soundLeadIn)
+            break;
+        av_packet_free(&p);
+        soundBacklog.pop_front();
     }
 }
 
@@ -188,47 +280,71 @@ VideoFrame MediaDecoder::DecodeFrom(double from, double seconds)
         FlushAll();
     }
     untouched = false;
-    soundFloor = seconds;
-    nextSoundPts = seconds;
+    const std::optional<VideoFrame> shown = Advance(seconds);
+    if (!shown)
+        throw MediaError(QStringLiteral("\"%1\": no picture could be decoded").arg(input->Path()));
+    if (shown->IsNull())
+        throw MediaError(QStringLiteral("\"%1\": the picture has no size").arg(input->Path()));
+    return *shown;
+}
+
+// Decodes on from the current position to the frame whose interval contains `seconds` (or the
+// first frame after the position, when that already starts later). Nothing when no picture
+// comes before the end of the input.
+std::optional<VideoFrame> MediaDecoder::Advance(double seconds)
+{
+    holding = false;
+    held = {};
+    AimSound(seconds);
     skipBefore = seconds;
     AVFrame *best = nullptr;
     double bestPts = 0.0;
-    while (AVFrame *frame = DecodeVideo(true)) {
+    while (AVFrame *frame = NextVideoFrame()) {
         const double pts = VideoPts(frame);
         lastVideoPts = pts;
-        // A microsecond of slack: times computed as k / rate must land on frame k, not k - 1.
-        const bool past = pts > seconds + 1e-6;
+        const bool past = pts > seconds + timeSlack;
         if (best && past) {
-            ahead = av_frame_clone(frame);
+            ahead = frame;
+            aheadPts = pts;
             break;
         }
         av_frame_free(&best);
-        best = av_frame_clone(frame);
+        best = frame;
         bestPts = pts;
         if (past)
             break;
     }
     skipBefore = -1.0;
     if (!best)
-        throw MediaError(QStringLiteral("\"%1\": no picture could be decoded").arg(input->Path()));
+        return std::nullopt;
     VideoFrame shown = Picture(best);
     shown.pts = bestPts;
     if (ahead)
-        shown.duration = VideoPts(ahead) - bestPts; // the true interval, not an estimate
-    lastVideoPts = ahead ? VideoPts(ahead) : bestPts;
+        shown.duration = aheadPts - bestPts; // the true interval, not an estimate
+    lastVideoPts = ahead ? aheadPts : bestPts;
     av_frame_free(&best);
-    if (shown.IsNull())
-        throw MediaError(QStringLiteral("\"%1\": the picture has no size").arg(input->Path()));
     return shown;
+}
+
+// The next video frame in presentation order, owned by the caller: the one kept from the last
+// seek first, then what the decoder gives. Null at the end.
+AVFrame *MediaDecoder::NextVideoFrame()
+{
+    if (ahead)
+        return std::exchange(ahead, nullptr);
+    AVFrame *frame = DecodeVideo(true);
+    return frame ? av_frame_clone(frame) : nullptr;
 }
 
 MediaDecoder::Item MediaDecoder::Next(VideoFrame &videoOut, AudioChunk &audioOut)
 {
     untouched = false;
+    holding = false;
+    held = {};
     for (;;) {
         if (ahead) {
             videoOut = Picture(ahead);
-            videoOut.pts = VideoPts(ahead);
+            videoOut.pts = aheadPts;
             av_frame_free(&ahead);
             return Item::Video;
         }

@@ -2,6 +2,7 @@
 
 #include "audiochunk.h"
 #include "audioformatspec.h"
+#include "filestamp.h"
 #include "videoframe.h"
 
 #include <QSize>
@@ -9,6 +10,7 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
 
 struct AVCodecContext;
 struct AVFrame;
@@ -21,7 +23,8 @@ class MediaInput;
 // Decodes one file: exact seeking, then pictures (scaled and rotated for the screen) and sound
 // (in the requested output format) in presentation order. Positions are seconds from the start
 // of the clip, the same origin ClipLength measures from. Not thread-safe: one thread at a time
-// (it may change hands between calls).
+// (it may change hands between calls). A decoder stays useful after a seek or after playing:
+// the next seek decodes on from where it stands when that is cheaper than seeking back.
 class MediaDecoder
 {
 public:
@@ -35,6 +38,11 @@ public:
     MediaDecoder &operator=(const MediaDecoder &) = delete;
 
     const QString &Path() const;
+    // The file as it was just before it was opened: a kept decoder is reused only while the
+    // file on disk still has this stamp.
+    const FileStamp &Stamp() const { return stamp; }
+    QSize Box() const { return box; }
+    const AudioFormatSpec &SoundFormat() const { return sound; }
     double Duration() const;
     int Rotation() const { return rotation; } // clockwise degrees: 0, 90, 180 or 270
     bool HasAudio() const { return audioIndex >= 0; }
@@ -42,7 +50,12 @@ public:
     // Puts the frame whose presentation interval contains `seconds` on top and returns it
     // (the first frame for a time before it, the last for a time after the end). Sound then
     // continues from that time. Throws MediaError when no picture can be decoded.
+    // The frame returned by the last seek is returned again without decoding; a later time up to
+    // the next key frame is reached by decoding on instead of seeking back.
     VideoFrame SeekExact(double seconds);
+    // How the last SeekExact found its frame (benchmarks and tests watch this).
+    enum class Route { Held, Forward, Seek };
+    Route LastRoute() const { return lastRoute; }
 
     // The next picture or piece of sound in presentation order, or End.
     Item Next(VideoFrame &video, AudioChunk &audio);
@@ -53,7 +66,14 @@ private:
     void ReadRotation();
     void SeekDemuxer(double seconds);
     void FlushAll();
+    bool HoldsFrameAt(double seconds);
+    bool WorthDecodingOn(double seconds) const;
+    double KeyFrameBefore(double seconds) const;
+    void AimSound(double seconds);
     VideoFrame DecodeFrom(double from, double seconds);
+    std::optional<VideoFrame> Advance(double seconds);
+    VideoFrame Hold(VideoFrame shown, Route route);
+    AVFrame *NextVideoFrame();
     AVFrame *DecodeVideo(bool keepSound);
     bool ReceiveVideo();
     bool ReceiveAudio(AudioChunk &audio);
@@ -63,6 +83,7 @@ private:
     double VideoPts(const AVFrame *frame);
     VideoFrame Picture(const AVFrame *frame);
 
+    FileStamp stamp;
     std::unique_ptr<MediaInput> input;
     AVStream *videoStream = nullptr;
     AVCodecContext *video = nullptr;
@@ -77,6 +98,7 @@ private:
     AVPacket *packet = nullptr;
     AVFrame *decoded = nullptr; // the video frame most recently received
     AVFrame *ahead = nullptr;   // a frame received past a seek target, returned next
+    double aheadPts = 0.0;
     AVFrame *soundFrame = nullptr;
     std::deque<AVPacket *> soundBacklog; // sound read while seeking, decoded afterwards
     double startOffset = 0.0;
@@ -89,4 +111,7 @@ private:
     bool videoEnded = false;
     bool audioEnded = false;
     bool untouched = true; // nothing read since opening: a seek to 0 needs no demuxer seek
+    VideoFrame held;       // what the last seek returned, while nothing was read after it
+    bool holding = false;
+    Route lastRoute = Route::Seek;
 };

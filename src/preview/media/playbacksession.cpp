@@ -18,9 +18,8 @@ constexpr double endSlack = 1e-6;
 
 } // namespace
 
-PlaybackSession::PlaybackSession(std::unique_ptr<MediaDecoder> decoder, double end,
-                                 std::shared_ptr<AudioRing> sound)
-    : decoder(std::move(decoder)), sound(std::move(sound)), end(end)
+PlaybackSession::PlaybackSession(std::unique_ptr<MediaDecoder> decoder, double end)
+    : decoder(std::move(decoder)), end(end)
 {}
 
 PlaybackSession::~PlaybackSession()
@@ -30,10 +29,19 @@ PlaybackSession::~PlaybackSession()
         thread.join();
 }
 
-void PlaybackSession::Start()
+void PlaybackSession::Start(std::shared_ptr<AudioRing> ring)
 {
-    if (!thread.joinable() && decoder)
-        thread = std::thread([this] { Run(); });
+    if (thread.joinable() || !decoder)
+        return;
+    sound = std::move(ring);
+    thread = std::thread([this] { Run(); });
+}
+
+std::unique_ptr<MediaDecoder> PlaybackSession::TakeDecoder()
+{
+    if (thread.joinable())
+        return nullptr;
+    return std::move(decoder);
 }
 
 void PlaybackSession::SetPaused(bool value)

@@ -17,17 +17,19 @@ struct AudioChunk;
 // short queue of screen pictures (and into the sound ring, when there is one), up to an end
 // time. The presenting side takes the pictures whose time has come; it never waits for the
 // decoder. Stopping is a request: the thread finishes its current step, releases the decoder and
-// ends, and the destructor joins it.
+// ends, and the destructor joins it. Until Start the decoder is untouched and can be taken back.
 class PlaybackSession
 {
 public:
-    PlaybackSession(std::unique_ptr<MediaDecoder> decoder, double end,
-                    std::shared_ptr<AudioRing> sound);
+    PlaybackSession(std::unique_ptr<MediaDecoder> decoder, double end);
     ~PlaybackSession();
     PlaybackSession(const PlaybackSession &) = delete;
     PlaybackSession &operator=(const PlaybackSession &) = delete;
 
-    void Start();
+    void Start(std::shared_ptr<AudioRing> sound);
+    bool Started() const { return thread.joinable(); }
+    // The decoder as it was handed over; null once started.
+    std::unique_ptr<MediaDecoder> TakeDecoder();
     void SetPaused(bool paused);
     void SetEnd(double seconds);
     void RequestStop();
