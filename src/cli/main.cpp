@@ -1,7 +1,9 @@
 #include "cliapplication.h"
+#include "conversionengine.h"
 #include "globals.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <csignal>
 #include <cstdio>
@@ -12,10 +14,15 @@ int main(int argc, char *argv[])
     // A reader that goes away (a closed pipe) must not end the batch halfway: writes to it
     // simply fail.
     std::signal(SIGPIPE, SIG_IGN);
+    // Past a file-size limit a write fails and the batch says so, instead of ending here.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QString::fromLatin1(productName));
     QCoreApplication::setApplicationName(QString::fromLatin1(productName));
     InitProgramFolder();
+    for (const QString &path : ConversionEngine::RecoverInterruptedBatches())
+        std::fprintf(stderr, "kestrani-cli: removed %s, left by an interrupted batch\n",
+                     QFile::encodeName(path).constData());
     CliApplication cli(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
     return cli.Run(QCoreApplication::arguments());
 }

@@ -26,10 +26,13 @@
 #include <climits>
 #include <cstring>
 
-#ifdef Q_OS_LINUX
+#ifdef Q_OS_UNIX
 #include <csignal>
-#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
 #endif
 
 namespace {
@@ -60,6 +63,21 @@ int AsciiToInt(const QString &text)
     for (; i < s.size() && s.at(i).isDigit() && s.at(i).unicode() < 128; ++i)
         value = qMin<qint64>(value * 10 + (s.at(i).unicode() - '0'), INT_MAX);
     return int(negative ? -value : value);
+}
+
+// Ends a tool and every process it started in its group (the group's id is the tool's pid),
+// then reaps it. The group is signalled only while its leader is not yet reaped, so its id
+// cannot have been given to anyone else.
+void KillTool(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+#ifdef Q_OS_UNIX
+    if (const qint64 pid = process.processId(); pid > 0)
+        ::kill(pid_t(-pid), SIGKILL);
+#endif
+    process.kill();
+    process.waitForFinished(-1);
 }
 
 int StartErrorCode(const QString &program)
@@ -220,6 +238,9 @@ std::unique_ptr<QProcess> ConversionEngine::NewProcess()
     process->setChildProcessModifier([parent] {
         ::setpgid(0, 0);
         ::signal(SIGPIPE, SIG_DFL); // an ignored signal stays ignored across exec
+        // Past a file-size limit a write then fails with a message in the tool's output,
+        // instead of the tool vanishing without one.
+        ::signal(SIGXFSZ, SIG_IGN);
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent)
             ::_exit(127);
@@ -243,6 +264,7 @@ bool ConversionEngine::StartTool(QProcess &process, const QStringList &arguments
         return false;
     }
     result.started = true;
+    journal.AddToolGroup(process.processId());
     return true;
 }
 
@@ -375,8 +397,7 @@ RunResult ConversionEngine::RunProcessAndWait(const QStringList &arguments)
             break;
         host.PumpMessages();
         if (cancelRequested) {
-            process.kill();
-            process.waitForFinished(-1);
+            KillTool(process);
             result.cancelled = true;
             break;
         }
@@ -442,12 +463,9 @@ RunResult ConversionEngine::EncoderState() const
 
 void ConversionEngine::KillRunningTools()
 {
-    for (QProcess *process : {encoder.get(), laterPass.get()}) {
-        if (process && process->state() != QProcess::NotRunning) {
-            process->kill();
-            process->waitForFinished(-1);
-        }
-    }
+    for (QProcess *process : {encoder.get(), laterPass.get()})
+        if (process)
+            KillTool(*process);
 }
 
 // --- error log
@@ -472,25 +490,90 @@ void ConversionEngine::LogApiError(const QString &apiName)
     LogApiError(apiName, code, QString::fromLocal8Bit(std::strerror(code)));
 }
 
-void ConversionEngine::AppendToLog(const QString &text)
+void ConversionEngine::AppendToLog(const QString &text, const QString &folder)
 {
     const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text;
-    QFile file(QStringLiteral("log.txt"));
+    QFile file(folder.isEmpty() ? QStringLiteral("log.txt") : folder + QStringLiteral("/log.txt"));
     if (!file.open(mode)) {
-        const QString folder =
-            QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-        if (folder.isEmpty() || !QDir().mkpath(folder))
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+        if (data.isEmpty() || !QDir().mkpath(data))
             return;
-        file.setFileName(folder + QStringLiteral("/log.txt"));
+        file.setFileName(data + QStringLiteral("/log.txt"));
         if (!file.open(mode))
             return;
     }
     file.write(text.toUtf8());
 }
 
+QStringList ConversionEngine::RecoverInterruptedBatches()
+{
+    const BatchJournal::Recovery recovery = BatchJournal::RecoverAbandoned();
+    if (recovery.removedFiles.isEmpty() && recovery.killedProcesses == 0)
+        return {};
+    QString entry = QStringLiteral("NOTE:    a batch was interrupted (its program was killed); "
+                                   "what it left is cleaned up.\n"
+                                   "       tools ended     =   %1.\n")
+                        .arg(recovery.killedProcesses);
+    for (const QString &path : recovery.removedFiles)
+        entry += QStringLiteral("       removed         =   %1\n").arg(path);
+    AppendToLog(entry, AppFolder());
+    return recovery.removedFiles;
+}
+
 // --- batch driver
 
 namespace {
+
+// What tells that the source is still the file the first pass began to read.
+struct SourceStamp {
+    bool exists = false;
+    qint64 size = -1;
+    QDateTime modified;
+    quint64 inode = 0;
+
+    static SourceStamp Of(const QString &path)
+    {
+        const QFileInfo info(path);
+        SourceStamp stamp{info.exists(), info.size(), info.lastModified(), 0};
+#ifdef Q_OS_UNIX
+        struct stat st {
+        };
+        if (::stat(QFile::encodeName(path).constData(), &st) == 0)
+            stamp.inode = quint64(st.st_ino);
+#endif
+        return stamp;
+    }
+    bool operator==(const SourceStamp &o) const
+    {
+        return exists == o.exists && size == o.size && modified == o.modified && inode == o.inode;
+    }
+};
+
+// A line where the tool says it could not write its file. ffmpeg reports a full disk or a
+// file-size limit met while it closes its file, and may still end with exit code 0.
+QString WriteErrorLine(const QStringList &lines)
+{
+    QStringList signs{QStringLiteral("Error writing trailer"),
+                      QStringLiteral("Error closing file")};
+    for (int code : {ENOSPC, EFBIG, EROFS, EDQUOT})
+        signs.append(QString::fromLocal8Bit(std::strerror(code)));
+    for (const QString &line : lines)
+        for (const QString &sign : std::as_const(signs))
+            if (line.contains(sign))
+                return line.trimmed();
+    return QString();
+}
+
+QString OutputFolderProblem(const QString &folder)
+{
+    if (!QFileInfo(folder).isDir())
+        return QStringLiteral("the output folder %1 no longer exists").arg(folder);
+    QTemporaryFile probe(folder + QStringLiteral(".kestrani-XXXXXX"));
+    if (!probe.open())
+        return QStringLiteral("the output folder %1 cannot be written any more: %2")
+            .arg(folder, probe.errorString());
+    return QString();
+}
 
 const char *const emptyFolderText = "  Please set the output directory firstly   ";
 const char *const missingFolderText = "  The output directory \"%1\" does not exist   ";
@@ -550,6 +633,7 @@ void ConversionEngine::OnStartClicked()
         currentTaskIndex = i;
         taskStartTick = TickCount();
         const bool completed = RunTaskPasses();
+        EndTaskJournal(completed && !cancelRequested);
         if (cancelRequested)
             break;
         if (completed) {
@@ -638,7 +722,12 @@ bool ConversionEngine::RunTaskPasses()
     if (!(task.endSeconds - task.beginSeconds > 0.0))
         return FailTask(0, QStringLiteral("nothing to convert: the clip length is 0 (the file "
                                           "could not be read, or begin and end are equal)"));
+    if (const QString problem = TaskStartProblem(outputType); !problem.isEmpty())
+        return FailTask(0, problem);
     currentFiles.RememberScratch();
+    journal.BeginTask(currentFiles.Paths(outputType), currentFiles);
+    taskJournaled = true;
+    const SourceStamp source = SourceStamp::Of(task.sourcePath);
     for (int pass = 1; pass <= type->passCount; ++pass) {
         currentPass = pass;
         const QString commandTemplate = PassTemplate(pass);
@@ -651,6 +740,17 @@ bool ConversionEngine::RunTaskPasses()
         if (!result.Succeeded())
             return FailTask(pass, EndStatus(result), ExpandCommand(commandTemplate),
                             result.lastLines);
+        if (const QString line = WriteErrorLine(result.lastLines); !line.isEmpty())
+            return FailTask(pass, QStringLiteral("the tool could not write its file: %1").arg(line),
+                            ExpandCommand(commandTemplate), result.lastLines);
+        // A source cut short or replaced while it was read gives an output that looks whole
+        // but is not the file the user chose; a removed one may be read to its end, yet the
+        // user took it away mid-conversion.
+        if (pass == 1 && !(SourceStamp::Of(task.sourcePath) == source))
+            return FailTask(pass,
+                            QStringLiteral("the source file was removed, truncated or replaced "
+                                           "while it was converted"),
+                            ExpandCommand(commandTemplate), result.lastLines);
         if (pass == 3)
             TaskFiles::Remove(currentFiles.FirstTemporary());
         if (pass == 5)
@@ -664,6 +764,45 @@ bool ConversionEngine::RunTaskPasses()
                                        "or empty")
                             .arg(output.filePath()));
     return true;
+}
+
+QString ConversionEngine::TaskStartProblem(int outputType) const
+{
+    if (const QString problem = OutputFolderProblem(outputFolder); !problem.isEmpty())
+        return problem;
+    // The names were free when the batch planned them; a file that took one since is not ours
+    // and must neither be overwritten nor cleaned up as ours.
+    for (const QString &path : currentFiles.Paths(outputType)) {
+        const QFileInfo info(path);
+        if (info.exists() || info.isSymLink())
+            return QStringLiteral("the file %1 appeared in the output folder after the batch "
+                                  "began; it is left as it is")
+                .arg(path);
+    }
+    return QString();
+}
+
+void ConversionEngine::EndTaskJournal(bool completed)
+{
+    if (!taskJournaled)
+        return;
+    taskJournaled = false;
+    const QString output = currentFiles.Output(host.SelectedOutputType());
+    QStringList leftovers;
+    for (const QString &path : currentFiles.Paths(host.SelectedOutputType()))
+        if ((!completed || path != output) &&
+            (QFileInfo::exists(path) || QFileInfo(path).isSymLink()))
+            leftovers.append(path);
+    journal.EndTask(leftovers);
+    if (leftovers.isEmpty())
+        return;
+    QString entry = QStringLiteral("ERROR:   TASK        =   %1 (%2).\n")
+                        .arg(currentTaskIndex + 1)
+                        .arg(tasks.GetAt(currentTaskIndex).sourcePath);
+    for (const QString &path : std::as_const(leftovers))
+        entry += QStringLiteral("       not removed     =   %1 (the next start tries again)\n")
+                     .arg(path);
+    AppendToLog(entry);
 }
 
 RunResult ConversionEngine::RunPass(int pass, const QString &commandTemplate)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "batchjournal.h"
 #include "inireader.h"
 #include "outputtail.h"
 #include "runresult.h"
@@ -103,9 +104,14 @@ public:
     static void LogApiError(const QString &apiName, int errorCode, const QString &systemText);
     // The same for the calling thread's errno.
     static void LogApiError(const QString &apiName);
-    // Appends to "log.txt" in the current directory; where that cannot be written, to
-    // "log.txt" in the per-user data folder. Never truncates; failures are silent.
-    static void AppendToLog(const QString &text);
+    // Appends to "log.txt" in the current directory (or in `folder`); where that cannot be
+    // written, to "log.txt" in the per-user data folder. Never truncates; failures are silent.
+    static void AppendToLog(const QString &text, const QString &folder = QString());
+
+    // --- start-up
+    // Ends the tools and removes the files that batches of killed programs left behind (see
+    // BatchJournal), with an entry in the app folder's log. Returns the removed files.
+    static QStringList RecoverInterruptedBatches();
 
     // --- batch driver (the Start and Stop buttons)
     // Runs the whole batch and returns when it has ended. Nothing starts when there is no
@@ -154,6 +160,8 @@ private:
     bool FailTask(int pass, const QString &status, const QString &command = QString(),
                   const QStringList &lastLines = QStringList());
     void RemoveStoppedFiles(int state, int outputType);
+    QString TaskStartProblem(int outputType) const;
+    void EndTaskJournal(bool completed);
 
     std::unique_ptr<QProcess> NewProcess();
     bool StartTool(QProcess &process, const QStringList &arguments, RunResult &result);
@@ -180,4 +188,6 @@ private:
     QString readError;
     QList<QEventLoop *> activeWaits; // innermost last; RequestCancel wakes them all
     TaskFiles currentFiles;          // of the task whose passes run
+    BatchJournal journal;            // what a kill in the middle of the task would leave
+    bool taskJournaled = false;      // the current task's files are in the journal
 };

@@ -54,9 +54,17 @@ void TaskFiles::RememberScratch()
 
 void TaskFiles::RemoveNewScratch() const
 {
+    for (const QString &name : NewScratch())
+        Remove(folder + name);
+}
+
+QStringList TaskFiles::NewScratch() const
+{
+    QStringList names;
     for (const QString &name : ScratchNow())
         if (!scratchBefore.contains(name))
-            Remove(folder + name);
+            names.append(name);
+    return names;
 }
 
 bool TaskFiles::Remove(const QString &path)

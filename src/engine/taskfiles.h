@@ -28,6 +28,13 @@ public:
     // file in place through a temporary copy ("name-temp-12345.3gp") or a hidden staging file
     // (".name.3gp.Ab12Cd") leaves it behind when it is killed.
     void RemoveNewScratch() const;
+    // The scratch files that existed at RememberScratch (someone else's), and those since.
+    QStringList KnownScratch() const { return scratchBefore; }
+    void SetKnownScratch(const QStringList &names) { scratchBefore = names; }
+    QStringList NewScratch() const;
+
+    QString Folder() const { return folder; }
+    QString BaseName() const { return baseName; }
 
     // Removes a file; true when it is gone. Failures are silent.
     static bool Remove(const QString &path);

@@ -1,5 +1,6 @@
 #include "kestraniapp.h"
 
+#include "conversionengine.h"
 #include "globals.h"
 #include "kestraniframedlg.h"
 #include "skin.h"
@@ -30,6 +31,8 @@ void CKestraniApp::PrepareProcess(const QString &folder)
 int CKestraniApp::InitInstance(const QStringList &files)
 {
     PrepareProcess();
+    // Before a batch of ours can start: what a killed earlier run left behind goes first.
+    ConversionEngine::RecoverInterruptedBatches();
 
     CKestraniFrameDlg frame;
     frame.OnInitDialog();

@@ -3,6 +3,7 @@
 
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -37,6 +38,8 @@ void PrintTasksOnceRunning()
 
 int main(int argc, char *argv[])
 {
+    // Past a file-size limit a write fails and the batch says so, instead of ending here.
+    std::signal(SIGXFSZ, SIG_IGN);
     CKestraniApp app(argc, argv);
     if (qEnvironmentVariableIsSet("KESTRANI_PRINT_TASKS"))
         PrintTasksOnceRunning();
