@@ -51,6 +51,8 @@ private slots:
     void playbackRunsInRealTime();
     void badFilesThrowAndLeaveTheWidgetUsable_data();
     void badFilesThrowAndLeaveTheWidgetUsable();
+    void showingAgainMatchesAFreshWidget_data();
+    void showingAgainMatchesAFreshWidget();
 
 private:
     QTemporaryDir temp;
@@ -331,6 +333,61 @@ void TestVideoEdit::badFilesThrowAndLeaveTheWidgetUsable()
     QVERIFY_THROWS_EXCEPTION(CVideoEditException, edit->GetClipLength(MediaFile("broken.mp4")));
     ShowClipAt(*edit, clip, 1.0);
     QCOMPARE(edit->CurrentPosition(), 1.0);
+}
+
+// Steps: "a@t" or "b@t" shows the generated clip (a) or another video (b) at t seconds through
+// a working copy of it; "swap" puts the other video in place of the first working copy on disk;
+// "play" plays for a moment. Every picture must be the one a new widget shows at that time,
+// and only the given number of files may have been opened from scratch.
+void TestVideoEdit::showingAgainMatchesAFreshWidget_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<int>("opened");
+    QTest::newRow("slider released forward in steps")
+        << QStringList{"a@0.5", "a@1.0", "a@1.5", "a@2.5", "a@3.3", "a@4.96", "a@5.3"} << 1;
+    QTest::newRow("jumps backwards") << QStringList{"a@4.4", "a@2.2", "a@0.3", "a@0.0"} << 1;
+    QTest::newRow("the same position twice") << QStringList{"a@3.3", "a@3.3", "a@3.31"} << 1;
+    QTest::newRow("file replaced on disk between two calls")
+        << QStringList{"a@2.0", "swap", "a@2.0", "a@2.5"} << 2;
+    QTest::newRow("another file in between") << QStringList{"a@1.0", "b@1.0", "a@1.5"} << 3;
+    QTest::newRow("playback in between") << QStringList{"a@1.0", "play", "a@2.5", "a@3.0"} << 2;
+}
+
+void TestVideoEdit::showingAgainMatchesAFreshWidget()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(int, opened);
+    const QDir dir(temp.path());
+    const QString sources[2] = {clip, MediaFile("sar_2x1.mp4")};
+    const QString copies[2] = {dir.filePath("working-a.mp4"), dir.filePath("working-b.mp4")};
+    for (int i = 0; i < 2; ++i) {
+        QFile::remove(copies[i]);
+        QVERIFY(QFile::copy(sources[i], copies[i]));
+    }
+    for (const QString &step : steps) {
+        if (step == "play") {
+            edit->Play();
+            QTRY_VERIFY(edit->FramesShown() >= 5);
+            continue;
+        }
+        if (step == "swap") {
+            QVERIFY(QFile::remove(copies[0]));
+            QVERIFY(QFile::copy(sources[1], copies[0]));
+            continue;
+        }
+        const QString &file = copies[step.startsWith('a') ? 0 : 1];
+        const double at = step.mid(2).toDouble();
+        ShowClipAt(*edit, file, at);
+        CVideoEdit fresh;
+        ShowClipAt(fresh, file, at);
+        QVERIFY2(edit->CurrentFrame() == fresh.CurrentFrame(), qPrintable(step));
+        QCOMPARE(edit->CurrentPosition(), fresh.CurrentPosition());
+        QCOMPARE(edit->GetState(), State::Paused);
+    }
+    QCOMPARE(edit->DecodersOpened(), opened);
+    QTest::qWait(50); // nothing of a kept decoder may reach the screen later
+    edit->CloseClip();
+    QVERIFY(edit->CurrentFrame().isNull());
 }
 
 QTEST_MAIN(TestVideoEdit)

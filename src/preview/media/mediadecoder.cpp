@@ -38,8 +38,10 @@ AVCodecContext *OpenCodec(AVStream *st, bool threads)
         return nullptr;
     ctx->pkt_timebase = st->time_base;
     // Frame threads roughly halve the time of decoding forward from a key frame to an exact
-    // seek target on two cores; sound decoders gain nothing from them.
+    // seek target on two idle cores (slice threads serve streams coded in slices); they change
+    // no picture. Sound decoders gain nothing from them.
     ctx->thread_count = threads ? 0 : 1;
+    ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_parameters_to_context(ctx, st->codecpar) < 0 ||
         avcodec_open2(ctx, codec, nullptr) < 0) {
         avcodec_free_context(&ctx);
@@ -235,7 +237,13 @@ bool MediaDecoder::WorthDecodingOn(double seconds) const
         return false; // behind the current position: only a seek goes back
     if (seconds - lastVideoPts <= forwardWindow)
         return true;
-    const double key = KeyFrameBefore(seconds);
+    double key = KeyFrameBefore(seconds);
+    // Indexes may list decoding times, which run ahead of presentation by the reordering delay:
+    // a key frame listed just before the target can be shown after it, and then a seek has to
+    // start from the key frame before that one.
+    const double reorder = (video->has_b_frames + 1) * frameDuration;
+    if (!std::isnan(key) && seconds - key < reorder)
+        key = KeyFrameBefore(key - frameDuration / 2.0);
     return !std::isnan(key) && key <= lastVideoPts + keyFrameSlack;
 }
 
