@@ -82,9 +82,9 @@ QStringList TaskFiles::ScratchNow() const
     const QString base = QRegularExpression::escape(baseName);
     // Only these exact shapes: the base name is unique in the batch, yet "clip" is a prefix of
     // another task's "clip (2)", whose files must never be taken for this task's scratch.
-    const QRegularExpression scratch(
-        QStringLiteral("^(?:%1-temp-\\d+\\.3g[p2]|\\.%1(?:_temp|_temp_2)?\\.3g[p2]\\.\\w{6})$")
-            .arg(base));
+    const QRegularExpression scratch(QStringLiteral("^(?:%1(?:_temp|_temp_2)?-temp-\\d+\\.3g[p2]"
+                                                    "|\\.%1(?:_temp|_temp_2)?\\.3g[p2]\\.\\w{6})$")
+                                         .arg(base));
     // No name filter: a base name may hold the wildcard characters '*', '?' and '['.
     const QStringList entries = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
     QStringList names;

@@ -25,7 +25,8 @@ public:
     // Notes which scratch files exist now, so that only those appearing later are removed.
     void RememberScratch();
     // Removes the scratch files that appeared since RememberScratch: a tool that rewrites a
-    // file in place through a temporary copy ("name-temp-12345.3gp") or a hidden staging file
+    // file in place through a temporary copy ("name-temp-12345.3gp", "name_temp_2-temp-12345.3g2")
+    // or a hidden staging file
     // (".name.3gp.Ab12Cd") leaves it behind when it is killed.
     void RemoveNewScratch() const;
     // The scratch files that existed at RememberScratch (someone else's), and those since.
