@@ -259,12 +259,17 @@ bool ConversionEngine::StartTool(QProcess &process, const QStringList &arguments
     process.setProgram(program);
     process.setArguments(arguments.mid(1));
     process.start(QIODevice::ReadWrite);
+    // Journaled as soon as the group exists, before the tool can start tools of its own.
+    const qint64 forked = process.processId();
+    if (forked > 0)
+        journal.AddToolGroup(forked);
     if (!process.waitForStarted(-1)) {
         result.errorText = process.errorString();
         return false;
     }
+    if (forked <= 0)
+        journal.AddToolGroup(process.processId());
     result.started = true;
-    journal.AddToolGroup(process.processId());
     return true;
 }
 

@@ -200,6 +200,8 @@ private slots:
             },
             60000);
         QVERIFY2(reached, qPrintable(FilesIn(out).join(", ")));
+        if (!inFirstPass) // the title step's own tool is up
+            QVERIFY(WaitFor([&] { return !ProcessesUsing(out).filter("tail ").isEmpty(); }, 5000));
         QCOMPARE(Journals().size(), 1);
         QVERIFY(!ProcessesUsing(out).isEmpty());
         ::kill(pid_t(batch.processId()), SIGKILL);
