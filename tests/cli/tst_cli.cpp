@@ -1,6 +1,7 @@
 // kestrani-cli as its users run it: the built executable with real files, real tools, real
 // signals and a real terminal.
 #include "inireader.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -42,47 +43,6 @@ Outcome RunCli(const QStringList &arguments, int timeoutMs = 120000)
     outcome.out = QString::fromUtf8(process.readAllStandardOutput());
     outcome.err = QString::fromUtf8(process.readAllStandardError());
     return outcome;
-}
-
-bool MakeClip(const QString &path, double seconds, const QString &size)
-{
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-v",          "error",
-                            "-nostdin",    "-y",
-                            "-f",          "lavfi",
-                            "-i",          "testsrc2=size=" + size + ":rate=25",
-                            "-f",          "lavfi",
-                            "-i",          "sine=sample_rate=44100",
-                            "-t",          QString::number(seconds),
-                            "-c:v",        "mpeg4",
-                            "-q:v",        "4",
-                            "-c:a",        "aac",
-                            "file:" + path});
-    return ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0;
-}
-
-// Processes anywhere on the machine whose command line names this folder: our tools.
-QStringList ProcessesUsing(const QString &folder)
-{
-    QStringList found;
-    for (const QString &entry : QDir("/proc").entryList(QDir::Dirs)) {
-        bool isPid = false;
-        const int pid = entry.toInt(&isPid);
-        if (!isPid || pid == ::getpid())
-            continue;
-        QFile file("/proc/" + entry + "/cmdline");
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray cmdline = file.readAll();
-        if (cmdline.contains(folder.toUtf8()))
-            found.append(QString::fromUtf8(cmdline).replace(QChar(0), ' '));
-    }
-    return found;
-}
-
-QStringList FilesIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
 // Waits (serving events) until the process has printed `text` on standard output.
@@ -127,8 +87,8 @@ private slots:
         QVERIFY(QFileInfo(cli).isExecutable());
         clip = dir.filePath("clip.mp4");
         longClip = dir.filePath("long.mp4");
-        QVERIFY(MakeClip(clip, 1.0, "160x120"));
-        QVERIFY(MakeClip(longClip, 20.0, "640x480"));
+        QVERIFY(MakeToneClip(clip, 1.0, "160x120"));
+        QVERIFY(MakeToneClip(longClip, 20.0, "640x480"));
     }
 
     void usageErrors_data()

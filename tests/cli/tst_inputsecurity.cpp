@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
+
 #include <climits>
 #include <dirent.h>
 #include <fcntl.h>
@@ -172,23 +174,6 @@ QByteArray RawRead(const QByteArray &rawPath)
     ::close(fd);
     return data;
 }
-
-mode_t ModeOf(const QString &path)
-{
-    struct stat st {
-    };
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-class Umask
-{
-public:
-    explicit Umask(mode_t mask) : saved(::umask(mask)) {}
-    ~Umask() { ::umask(saved); }
-
-private:
-    mode_t saved;
-};
 
 } // namespace
 

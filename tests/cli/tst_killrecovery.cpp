@@ -4,6 +4,7 @@
 // outputs the batch had finished stay. A batch that still runs is never cleaned up by another
 // start.
 #include "inireader.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -31,23 +32,6 @@ esac
 exit 0
 )";
 
-bool MakeClip(const QString &path, double seconds, const QString &size)
-{
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-v",          "error",
-                            "-nostdin",    "-y",
-                            "-f",          "lavfi",
-                            "-i",          "testsrc2=size=" + size + ":rate=25",
-                            "-f",          "lavfi",
-                            "-i",          "sine=sample_rate=44100",
-                            "-t",          QString::number(seconds),
-                            "-c:v",        "mpeg4",
-                            "-q:v",        "4",
-                            "-c:a",        "aac",
-                            "file:" + path});
-    return ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0;
-}
-
 bool WriteFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -58,33 +42,6 @@ QByteArray ReadFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Processes anywhere on the machine whose command line names this folder: our tools.
-QStringList ProcessesUsing(const QString &folder)
-{
-    QStringList found;
-    for (const QString &entry : QDir("/proc").entryList(QDir::Dirs)) {
-        bool isPid = false;
-        const int pid = entry.toInt(&isPid);
-        if (!isPid || pid == ::getpid())
-            continue;
-        QFile stat("/proc/" + entry + "/stat");
-        if (stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z "))
-            continue; // ended, waiting to be reaped
-        QFile file("/proc/" + entry + "/cmdline");
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray cmdline = file.readAll();
-        if (cmdline.contains(folder.toUtf8()))
-            found.append(QString::fromUtf8(cmdline).replace(QChar(0), ' '));
-    }
-    return found;
-}
-
-QStringList FilesIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
 bool WaitFor(const std::function<bool()> &condition, int timeoutMs)
@@ -158,9 +115,9 @@ private slots:
         clip = dir.filePath("clip.mp4");
         slowClip = dir.filePath("slow.mp4");
         longClip = dir.filePath("long.mp4");
-        QVERIFY(MakeClip(clip, 1.0, "160x120"));
+        QVERIFY(MakeToneClip(clip, 1.0, "160x120"));
         QVERIFY(QFile::copy(clip, slowClip));
-        QVERIFY(MakeClip(longClip, 20.0, "640x480"));
+        QVERIFY(MakeToneClip(longClip, 20.0, "640x480"));
     }
 
     void killedBatchIsCleanedUpAtTheNextStart_data()

@@ -8,6 +8,7 @@
 #include "globals.h"
 #include "taskcell.h"
 #include "tasklist.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,39 +57,11 @@ inline QString ReadLog()
     return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
 }
 
-// Processes whose parent is this test: the tools the engine started and has not reaped.
-inline QList<int> ChildProcesses()
-{
-    QList<int> children;
-    const QString self = QString::number(::getpid());
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool isPid = false;
-        entry.toInt(&isPid);
-        if (!isPid)
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        // "pid (name) state ppid ...": the name may hold blanks and parentheses.
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields.at(1) == self.toLatin1())
-            children.append(entry.toInt());
-    }
-    return children;
-}
-
 // Points the system bus at an address where nothing listens: a batch that ends in a shutdown
 // then meets a refusal, and no test ever asks the real machine to power off.
 inline void KeepAwayFromTheSystemBus()
 {
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/kestrani-tests-have-no-bus");
-}
-
-// The files in a folder, sorted, hidden ones included.
-inline QStringList FilesIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
 // A host that answers the output settings it is given and records the batch's effects.

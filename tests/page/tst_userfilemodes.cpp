@@ -10,29 +10,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-mode_t ModeOf(const QString &path)
-{
-    struct stat st {
-    };
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-class Umask
-{
-public:
-    explicit Umask(mode_t mask) : saved(::umask(mask)) {}
-    ~Umask() { ::umask(saved); }
-
-private:
-    mode_t saved;
-};
-
-} // namespace
 
 class TestUserFileModes : public QObject
 {
