@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when a source of the engine includes a header of a GUI module.
 file(GLOB_RECURSE sources ${DIR}/*.h ${DIR}/*.cpp)
 foreach(f IN LISTS sources)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installing, and the Debian package made from it with CPack (`make deb`).
 #
 # The program folder is installed whole under lib/kestrani: the executables look for app/ (the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # kestrani_add_test(NAME name SOURCES a.cpp ... LIBS lib ... [TIMEOUT s] [LABELS l])
 # One QtTest executable per unit, run headless on the offscreen platform with its settings
 # and data folders pointed into the build tree, never at the user's own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Damaged media files: measuring the clip length and decoding the first pictures and sound
 // either work or end in a MediaError, never in a crash, a hang or a picture of the wrong size.
 #include "audiochunk.h"

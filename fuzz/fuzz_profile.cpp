@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Profile files of any content: the reader and the profile catalog on top of it never crash,
 // never read past a list, keep keys and values paired and cut values read by key to at most
 // 259 characters without leaving half a character behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Encoder status text of any shape, cut into chunks anywhere, as the first pass's runner hands
 // it on. Whatever arrives, the figures stay finite and nothing but the three progress figures
 // of the current task changes.

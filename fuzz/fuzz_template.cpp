@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Command templates and values of any content. Arguments are fixed by the template alone:
 // values never add, end or join one, and every value comes back exactly where its variable
 // stood in its argument.

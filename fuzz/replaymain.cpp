@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a fuzz target over stored inputs without libFuzzer: every file named on the command line,
 // and every file inside every folder named there. The normal build replays the corpora this way
 // under CTest, so a property broken by any stored input fails the suite.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What kestrani-cli costs on top of the tools it runs. A batch of small files goes once through
 // kestrani-cli and once through a shell script that runs the same commands, taken from
 // `kestrani-cli --print-commands`, one after another (deleting the intermediates where the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A long batch through kestrani-cli: many short clips (links to one small clip) in one run.
 // Printed: how many tasks finished, the wall time, and the program's resident memory (VmRSS)
 // when the first task starts, at 10 %, 50 % and 90 % of the tasks and at the last one, with its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs every shipped profile on test sources the way the batch runs them and prints, per
 // profile, the time of all passes, the file size, the rate and the picture quality: SSIM of
 // the output against the source put through the same scaling, padding and frame rate.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prints what painting the task list costs: a full screenful with 100,000 rows, and one
 // progress cell repainted after InvalidateCells, the path every progress step takes.
 #include "cellinfoowner.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ParseProgress throughput: 255-byte chunks of ffmpeg-like status output per second.
 #include "benchhost.h"
 #include "conversionengine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own processor time while a tool runs through each runner. A runner that
 // waits properly costs next to nothing; a spinning one costs a whole core.
 // Usage: bench_runners [seconds]   (needs the tests' fake_encoder built; uses ffmpeg too)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Event-loop latency of the window while a batch runs: the batch runs inside the Start
 // handler and serves events while its tools work, so a timer that should fire every 5 ms shows
 // how long the window can go without answering. The batch converts a generated clip with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A long batch through the window (offscreen): many short clips (links to one small clip)
 // added and converted in one batch. Printed: how many tasks finished, the wall time, this
 // process's resident memory (VmRSS) once the tasks are in, at 10 %, 50 % and 90 % of them and

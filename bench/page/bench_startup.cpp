@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Time from process start to the first painted window: this program starts itself again as
 // the child that does the real start-up (application object, program folder, skin, frame with
 // its page and profiles), and the child reports when the page has been painted once. The time

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clip length of every sample video: measured afresh (open and probe) versus answered from the
 // cache. Prints microseconds per call.
 

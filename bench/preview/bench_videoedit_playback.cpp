@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real-time playback of a generated 720p H.264 clip with sound: CPU time used per second of
 // playback, frames shown and dropped.
 

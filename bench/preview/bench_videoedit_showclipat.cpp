@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page's show-at sequence (GetClipLength, Stop, CloseClip, OpenClip, Play, Pause) on
 // generated 720p and 1080p H.264 files with key frames 10 s apart. Prints the milliseconds until
 // the exact frame is on screen for the ways a user reaches it:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tasklist.h"
 
 qint32 TaskList::Append(const ConversionTask &task)

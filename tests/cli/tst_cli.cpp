@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestrani-cli as its users run it: the built executable with real files, real tools, real
 // signals and a real terminal.
 #include "inireader.h"

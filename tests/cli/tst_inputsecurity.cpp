@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hostile input through the real kestrani-cli: file names with every character a file system
 // allows, and profile files full of shell syntax. A name is data for exactly one argument, a
 // profile is data for exactly the arguments its template spells, and no shell ever runs.

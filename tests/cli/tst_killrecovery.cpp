@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestrani-cli killed outright (SIGKILL) in the middle of a batch: its tools go with it, and the
 // next start of the program (kestrani-cli or the window) ends what its tools had started and
 // removes the files the killed batch had begun, and nothing else: the user's files and the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package from a configured and built build folder, checks it with lintian
 # and the desktop validators, installs it on this machine, uses it as an ordinary user whose
 # program folder is read-only, and removes it again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Support for the batch tests: a program folder of their own (so that "log.txt" is theirs),

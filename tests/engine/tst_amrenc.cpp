@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The AMR step's tool, run as the profiles run it, on clips made with ffmpeg.
 #include "mediacheck.h"
 

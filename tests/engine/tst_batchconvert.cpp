@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch end to end: the real driver runs the shipped profiles with the real tools on
 // generated clips and on the sample media, and the outputs are read back by ffprobe and
 // mediainfo.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a batch does when things go wrong: a pass that fails, a tool that is missing or crashes,
 // a task without a usable profile, an output folder that cannot take files. The passes here are
 // small shell steps (sh is a real tool) that copy the source or fail on request, chosen by the

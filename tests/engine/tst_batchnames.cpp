@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Output names: a batch never overwrites or deletes a file it did not create, whatever is in
 // the output folder and however the sources are named; every file name the file system allows
 // converts in every output type.

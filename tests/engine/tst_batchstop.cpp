@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stop during every pass of every output type, with the real tools: once Stop has returned no
 // tool runs any more and the interrupted task has left no file, the tasks after it are not
 // touched, and the batch ends with its message rather than a shutdown.

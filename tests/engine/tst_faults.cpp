@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults from outside while a batch runs, with the real tools: the output folder turns
 // read-only or goes away, the disk fills, the source is removed or cut short, a tool is killed
 // or missing. Each ends with the task failed (its entry in the log saying why), the user's files

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shipped profiles, run pass by pass the way the batch runs them, on generated clips and
 // on the sample media; their outputs are read back by ffprobe and mediainfo.
 #include "mediacheck.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shutdown against a private message bus and a login manager of our own. Nothing here may
 // reach the machine's real system bus: the bus address is set before any D-Bus use, and the
 // case refuses to run unless the bus it talks to is the daemon it started itself.

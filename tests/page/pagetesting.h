@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Shared pieces of the page's tests: real clips made with ffmpeg, a settings folder of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real batch run from the window: the shipped profile's smallest preset, real ffmpeg and
 // AtomicParsley, the Progress cell watched on every event the batch serves, Stop, commands
 // refused while converting, the window closed mid-batch, and the shut-down box.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as it opens: the frame and every control at its place and of its class, the
 // fixed texts, the settings read and written, help, the skin, and the keys that must not
 // close the window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stop, and closing the window, at every pass of every output type and at random moments, from
 // the real window with the shipped profiles and tools: afterwards no file of an interrupted task
 // is left (only finished tasks' outputs), no tool runs, and the next batch converts as usual.

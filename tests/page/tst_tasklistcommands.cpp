@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Adding, removing and selecting tasks through the page's buttons, the list's mouse clicks and
 // keys, drops and the command line, with real clips, the real list view and the real preview.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Trimming with the real range slider and previewing with the real preview: the thumbs are
 // dragged with mouse events, the list's Begin and End cells follow live, and the preview
 // jumps only when the mouse button is released.

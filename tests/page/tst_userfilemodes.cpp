@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The files the program creates for the user, its settings and its log, get the permissions
 // the user's umask allows: neither wider (others could read or change them) nor narrower (the
 // user's group, where the umask grants it, could not).

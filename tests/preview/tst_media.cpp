@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The media core against ffprobe and ffmpeg: clip lengths, the length cache, rejection of what
 // is not media, and the decoder's sound and picture order.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A decoder used for one seek after another, and the cache that keeps it between clips: every
 // frame it finds must be the frame a freshly opened decoder finds, whichever way it got there
 // (the same frame again, decoding on, or seeking back), and a kept decoder must never serve a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Shared by the preview tests: the real ffmpeg and ffprobe as the independent reference, clips

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview widget through its public operations, on real files, against frames ffmpeg
 // extracts: exact pictures after the show-at sequence, shapes of rotated and anamorphic video,
 // the play/pause/stop/close states, real-time playback and bad files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the artwork's SVG sources to PNG, and composes a contact sheet that shows every
 // image on a mock of the window so that they can be judged together.
 //

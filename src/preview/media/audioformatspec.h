@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the sound output wants: interleaved samples at this rate and channel count, either signed

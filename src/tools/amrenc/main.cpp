@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestrani-amrenc: the AMR step of the 3GP + AMR profiles. Reads the intermediate that the
 // first pass wrote and writes a 3GP with the video copied and the audio in AMR-NB.
 #include "amrnbencoder.h"

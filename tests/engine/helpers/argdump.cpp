@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the arguments it received (not its own name), each followed by a NUL byte, to the
 // file named by ARGDUMP_FILE, or to standard output when that is unset; then exits 0.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stands in for an encoder's first pass: prints status lines in ffmpeg's layout to standard
 // error (each ending in '\r'), stops on "q" read from standard input and ends with exit 0.
 //   --frames N     status lines to print (default 10)

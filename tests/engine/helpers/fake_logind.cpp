@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A login manager for tests: owns org.freedesktop.login1 on the bus whose address it is given,
 // answers CanPowerOff with a fixed text and writes every call to a record file instead of
 // doing anything. Prints "ready" once the name is owned.
