@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cliapplication.h"
 
-#include "globals.h"
+#include "outputtypes.h"
 #include "mediaerror.h"
 #include "mediaprobe.h"
 #include "signalwatcher.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -38,8 +39,10 @@ QString StoredDestination()
 } // namespace
 
 CliApplication::CliApplication(std::FILE *out, std::FILE *err, bool liveProgress)
-    : host(tasks, out, err, liveProgress), engine(host, tasks), out(out), err(err)
+    : host(tasks, out, err, liveProgress), out(out), err(err)
 {}
+
+CliApplication::~CliApplication() = default;
 
 int CliApplication::UsageFailure(const QString &text)
 {
@@ -56,9 +59,19 @@ int CliApplication::Run(const QStringList &arguments)
         return AllFinished;
     }
     if (options.version) {
-        Print(out, QStringLiteral("kestrani-cli " KESTRANI_VERSION "\n"));
+        Print(out, QStringLiteral("kestrani-cli " KESTRANI_VERSION "\n"
+                                  "License GPLv3+: GNU GPL version 3 or later "
+                                  "<https://gnu.org/licenses/gpl.html>\n"));
         return AllFinished;
     }
+    QString problem;
+    const EnginePaths paths = EnginePaths::ForRunningProgram(&problem);
+    if (!paths.IsValid()) {
+        Print(err, QStringLiteral("kestrani-cli: %1\n").arg(problem));
+        return NotAllFinished;
+    }
+    engine = std::make_unique<ConversionEngine>(host, tasks, paths);
+    host.logPath = [this] { return engine->Log().Path(); };
     if (options.listProfiles)
         return ListProfiles();
     // Relative names mean the folder we were started in; the engine changes folders.
@@ -75,14 +88,13 @@ int CliApplication::Run(const QStringList &arguments)
 int CliApplication::ListProfiles()
 {
     for (int type = 0; type < 3; ++type) {
-        const OutputTypeInfo *info = ConversionEngine::OutputType(type);
+        const OutputType *info = OutputType::Find(type);
         host.ForgetProfiles();
-        engine.LoadProfiles(type);
-        QString text =
-            QStringLiteral("%1  %2\n").arg(type).arg(QString::fromLatin1(info->itemText));
+        engine->LoadProfiles(type);
+        QString text = QStringLiteral("%1  %2\n").arg(type).arg(info->ItemText());
         if (!host.descriptionSet) {
             text += QStringLiteral("   (no profiles: %1 cannot be read)\n")
-                        .arg(QDir(AppFolder()).filePath(QString::fromLatin1(info->profileFile)));
+                        .arg(engine->Paths().InApp(info->ProfileFile()));
         } else {
             text += QStringLiteral("   %1\n").arg(host.description);
             for (int row = 0; row < host.profiles.size(); ++row)
@@ -98,7 +110,7 @@ int CliApplication::ListProfiles()
 
 bool CliApplication::SelectProfile(int profile)
 {
-    engine.LoadProfiles(options.outputType); // selects the type's default, as the window does
+    engine->LoadProfiles(options.outputType); // selects the type's default, as the window does
     if (profile == 0)
         return true;
     if (profile > host.profiles.size())
@@ -129,20 +141,29 @@ void CliApplication::AddTasks(const QStringList &files)
             Print(err, QStringLiteral("kestrani-cli: %1\n").arg(e.Message()));
         }
         ConversionTask task = ConversionTask::ForSource(path, length);
-        task.beginSeconds = qBound(0.0, options.begin, length);
-        task.endSeconds = options.end < 0.0 ? length : qBound(0.0, options.end, length);
+        if (length > 0.0) {
+            task.beginSeconds = qBound(0.0, options.begin, length);
+            task.endSeconds = options.end < 0.0 ? length : qBound(0.0, options.end, length);
+        } else if (options.end > 0.0) {
+            // The container does not tell its length: the given end is taken at its word.
+            task.beginSeconds = qMax(0.0, options.begin);
+            task.endSeconds = options.end;
+        } else if (QFileInfo(path).isFile()) {
+            Print(err, QStringLiteral("kestrani-cli: %1: its length cannot be read; give the "
+                                      "part to convert with -e SECONDS\n")
+                           .arg(path));
+        }
         tasks.Append(task);
     }
 }
 
 int CliApplication::PrintCommands()
 {
-    outputFolder = WithTrailingSeparator(host.folderText);
-    engine.PlanOutputNames();
+    engine->PlanOutputNames();
     int status = AllFinished;
     for (int i = 0; i < tasks.Count(); ++i) {
         const ConversionTask task = tasks.GetAt(i);
-        const QList<QStringList> commands = engine.TaskCommands(i);
+        const QList<QStringList> commands = engine->TaskCommands(i);
         if (commands.isEmpty() || !(task.endSeconds - task.beginSeconds > 0.0)) {
             Print(err, QStringLiteral("kestrani-cli: %1: nothing would run for it\n")
                            .arg(task.sourcePath));
@@ -159,12 +180,22 @@ int CliApplication::PrintCommands()
 
 int CliApplication::Convert()
 {
-    const SignalWatcher watcher([this](int) {
-        if (engine.converting == 1)
-            engine.OnStopClicked();
-    });
-    if (SignalWatcher::Received() == 0)
-        engine.OnStartClicked();
+    engine->SetSimultaneousTasks(options.jobs);
+    QObject::connect(engine.get(), &ConversionEngine::recovered, engine.get(),
+                     [this](const QStringList &paths) {
+                         for (const QString &path : paths)
+                             Print(err, QStringLiteral("kestrani-cli: removed %1, left by an "
+                                                       "interrupted batch\n")
+                                            .arg(path));
+                     });
+    QObject::connect(engine.get(), &ConversionEngine::batchEnded, engine.get(),
+                     [] { QCoreApplication::exit(0); });
+    const SignalWatcher watcher([this](int) { engine->OnStopClicked(); });
+    if (SignalWatcher::Received() == 0) {
+        engine->OnStartClicked();
+        if (engine->IsConverting())
+            QCoreApplication::exec();
+    }
     if (const int signal = SignalWatcher::Received())
         return 128 + signal;
     for (int i = 0; i < tasks.Count(); ++i)

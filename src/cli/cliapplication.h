@@ -7,9 +7,10 @@
 #include "tasklist.h"
 
 #include <cstdio>
+#include <memory>
 
 // kestrani-cli's work: reads the options, builds the task list, and lists profiles, prints
-// the commands or runs the batch through the same driver as the window.
+// the commands or runs the batch through the same engine as the window.
 class CliApplication
 {
 public:
@@ -17,8 +18,10 @@ public:
     enum Status { AllFinished = 0, NotAllFinished = 1, UsageError = 2 };
 
     CliApplication(std::FILE *out, std::FILE *err, bool liveProgress);
+    ~CliApplication();
 
-    // arguments as QCoreApplication::arguments() gives them, program name first.
+    // arguments as QCoreApplication::arguments() gives them, program name first. Runs the
+    // event loop while a batch converts.
     int Run(const QStringList &arguments);
 
 private:
@@ -33,7 +36,7 @@ private:
     CliOptions options;
     TaskList tasks;
     CliHost host;
-    ConversionEngine engine;
+    std::unique_ptr<ConversionEngine> engine;
     std::FILE *out;
     std::FILE *err;
 };

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "clihost.h"
 
-#include "conversionengine.h"
-#include "taskcell.h"
+#include "outputtypes.h"
+#include "progresstext.h"
 #include "tasklist.h"
 
 #include <QFileInfo>
@@ -70,8 +70,8 @@ void CliHost::ClearLive()
 QString CliHost::RowPrefix(int row) const
 {
     const ConversionTask task = tasks.GetAt(row);
-    const OutputTypeInfo *type = ConversionEngine::OutputType(outputType);
-    const QString extension = type ? QString::fromLatin1(type->extension) : QString();
+    const OutputType *type = OutputType::Find(outputType);
+    const QString extension = type ? type->Extension() : QString();
     return QStringLiteral("[%1/%2] %3 -> %4%5")
         .arg(row + 1)
         .arg(tasks.Count())
@@ -90,6 +90,15 @@ void CliHost::ForgetProfiles()
     descriptionSet = false;
     profiles.clear();
     profileRow = -1;
+}
+
+void CliHost::ReportTaskFailure(int row, const QString &reason)
+{
+    ClearLive();
+    QString text = QStringLiteral("%1: failed: %2\n").arg(RowPrefix(row), reason);
+    if (logPath)
+        text += QStringLiteral("  the log has the details: %1\n").arg(logPath());
+    Write(err, text);
 }
 
 void CliHost::ShowMessage(const QString &text, const QString &caption, MessageIcon)

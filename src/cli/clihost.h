@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QStringList>
 
+#include <functional>
+
 #include <cstdio>
 
 class TaskList;
@@ -45,7 +47,11 @@ public:
     void ShowMessage(const QString &text, const QString &caption, MessageIcon icon) override;
     void StopPreview() override {}
 
+    void ReportTaskFailure(int row, const QString &reason) override;
+
     void ForgetProfiles();
+    // Where the error log is, for the line that tells why a task failed.
+    std::function<QString()> logPath;
 
 private:
     struct Shown {

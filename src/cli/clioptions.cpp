@@ -19,7 +19,8 @@ bool ToNumber(const QString &text, double &value)
 QString CliOptions::Usage()
 {
     return QStringLiteral(
-        "Usage: kestrani-cli [-t TYPE] [-p PROFILE] [-o FOLDER] [-b SECONDS] [-e SECONDS] FILE...\n"
+        "Usage: kestrani-cli [-t TYPE] [-p PROFILE] [-o FOLDER] [-b SECONDS] [-e SECONDS] [-j N] "
+        "FILE...\n"
         "Converts videos into 3GP and 3G2 files for mobile phones.\n"
         "\n"
         "  -t, --type N        output type 0, 1 or 2 (default 0)\n"
@@ -28,6 +29,8 @@ QString CliOptions::Usage()
         "  -o, --output DIR    output folder (default: the stored \"destination\")\n"
         "  -b, --begin S       trim begin in seconds for every file (default 0)\n"
         "  -e, --end S         trim end in seconds for every file (default: the clip length)\n"
+        "  -j, --jobs N        convert N files at once (default 1); 0: as many as keep this\n"
+        "                      machine busy\n"
         "  --list-profiles     each type's description and its numbered profile titles, "
         "default marked\n"
         "  --print-commands    print every pass's argument list (one JSON array per line, in "
@@ -35,6 +38,9 @@ QString CliOptions::Usage()
         "  -h, --help          this text\n"
         "  --version           the program's version\n"
         "\n"
+        "Outputs never replace a file: a name already taken gets \" (2)\", \" (3)\" ..., also when\n"
+        "other runs write into the same folder at the same time. A tool that shows no progress\n"
+        "(no output, no growing file) for 10 minutes is ended and its file fails.\n"
         "Ctrl-C stops the batch. Exit status: 0 when every task finished, 1 when any did not,\n"
         "2 for a usage error, 128 + the signal's number when stopped by a signal.\n"
         "Use -- before file names that begin with a dash.\n");
@@ -49,12 +55,13 @@ bool CliOptions::Parse(const QStringList &arguments)
     const QCommandLineOption output({"o", "output"}, QString(), "DIR");
     const QCommandLineOption beginOption({"b", "begin"}, QString(), "S");
     const QCommandLineOption endOption({"e", "end"}, QString(), "S");
+    const QCommandLineOption jobsOption({"j", "jobs"}, QString(), "N");
     const QCommandLineOption list("list-profiles");
     const QCommandLineOption print("print-commands");
     const QCommandLineOption helpOption(QStringList{"h", "help"});
     const QCommandLineOption versionOption("version");
-    parser.addOptions({type, profileOption, output, beginOption, endOption, list, print, helpOption,
-                       versionOption});
+    parser.addOptions({type, profileOption, output, beginOption, endOption, jobsOption, list,
+                       print, helpOption, versionOption});
     if (!parser.parse(arguments)) {
         errorText = parser.errorText();
         return false;
@@ -79,6 +86,13 @@ bool CliOptions::Parse(const QStringList &arguments)
         profile = parser.value(profileOption).toInt(&ok);
         if (!ok || profile < 1) {
             errorText = QStringLiteral("the profile number must be 1 or more");
+            return false;
+        }
+    }
+    if (parser.isSet(jobsOption)) {
+        jobs = parser.value(jobsOption).toInt(&ok);
+        if (!ok || jobs < 0) {
+            errorText = QStringLiteral("the number of files at once must be 0 or more");
             return false;
         }
     }

@@ -18,6 +18,7 @@ public:
     QString outputDir;   // empty: the stored destination
     double begin = -1.0; // < 0: from the start
     double end = -1.0;   // < 0: to the clip's end
+    int jobs = 1;        // tasks at once; 0: as many as keep the machine busy
     bool listProfiles = false;
     bool printCommands = false;
     bool help = false;

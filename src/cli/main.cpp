@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cliapplication.h"
-#include "conversionengine.h"
-#include "globals.h"
+#include "enginepaths.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
 #include <csignal>
 #include <cstdio>
@@ -20,10 +18,6 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QString::fromLatin1(productName));
     QCoreApplication::setApplicationName(QString::fromLatin1(productName));
-    InitProgramFolder();
-    for (const QString &path : ConversionEngine::RecoverInterruptedBatches())
-        std::fprintf(stderr, "kestrani-cli: removed %s, left by an interrupted batch\n",
-                     QFile::encodeName(path).constData());
     CliApplication cli(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
     return cli.Run(QCoreApplication::arguments());
 }

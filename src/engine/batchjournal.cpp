@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "batchjournal.h"
 
+#include "fileidentity.h"
 #include "taskfiles.h"
 
 #include <QCoreApplication>
@@ -16,18 +17,19 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <cerrno>
+#include <cstring>
+
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace {
 
-// File times may be kept in steps of up to two seconds (FAT): a file written just after its
-// task began may look a little older than the task.
-constexpr qint64 timeSlackMs = 2000;
 // How long recovery waits for killed tools to be gone before it removes their files.
 constexpr int killWaitMs = 2000;
 
@@ -132,40 +134,18 @@ int KillGroups(const QJsonArray &groups)
     return int(killed.size());
 }
 
-// Removes a journaled file while it is still the one the batch wrote.
-bool RemoveIfOurs(const QString &path, qint64 since)
+void RecoverJournal(const QJsonObject &journal, qint64 lastAliveNs,
+                    BatchJournal::Recovery &recovery)
 {
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        return false;
-    if (info.exists() && info.lastModified().toMSecsSinceEpoch() < since - timeSlackMs)
-        return false;
-    return QFile::remove(path);
-}
-
-QStringList ToList(const QJsonValue &value)
-{
-    QStringList list;
-    for (const QJsonValue &item : value.toArray())
-        list.append(item.toString());
-    return list;
-}
-
-void RecoverJournal(const QJsonObject &journal, BatchJournal::Recovery &recovery)
-{
-    if (journal.value(QStringLiteral("boot")).toString() == BootId())
-        recovery.killedProcesses += KillGroups(journal.value(QStringLiteral("groups")).toArray());
-    const qint64 since = journal.value(QStringLiteral("since")).toInteger();
-    for (const QString &path : ToList(journal.value(QStringLiteral("files"))))
-        if (RemoveIfOurs(path, since))
-            recovery.removedFiles.append(path);
-    const QJsonObject scratch = journal.value(QStringLiteral("scratch")).toObject();
-    TaskFiles files(scratch.value(QStringLiteral("folder")).toString(),
-                    scratch.value(QStringLiteral("base")).toString());
-    files.SetKnownScratch(ToList(scratch.value(QStringLiteral("before"))));
-    for (const QString &name : files.NewScratch())
-        if (RemoveIfOurs(files.Folder() + name, since))
-            recovery.removedFiles.append(files.Folder() + name);
+    const bool sameBoot = journal.value(QStringLiteral("boot")).toString() == BootId();
+    for (const QJsonValue &value : journal.value(QStringLiteral("tasks")).toArray()) {
+        const QJsonObject task = value.toObject();
+        // Files are removed only once nothing can write them again.
+        if (sameBoot)
+            recovery.killedProcesses += KillGroups(task.value(QStringLiteral("groups")).toArray());
+        recovery.removedFiles += TaskFiles::RecoverFromJson(task.value(QStringLiteral("files")).toObject(),
+                                                         lastAliveNs);
+    }
 }
 
 #ifdef Q_OS_UNIX
@@ -185,93 +165,110 @@ int TryLock(const QString &path)
 
 } // namespace
 
-BatchJournal::BatchJournal(const QString &folder)
-    : folder(folder.isEmpty() ? DefaultFolder() : folder)
-{}
+BatchJournal::BatchJournal(const QString &folder) : folder(folder)
+{
+    QObject::connect(&heartbeat, &QTimer::timeout, &heartbeat, [this] { Touch(); });
+}
+
+void BatchJournal::Touch()
+{
+#ifdef Q_OS_UNIX
+    if (!journalPath.isEmpty())
+        ::utimensat(AT_FDCWD, QFile::encodeName(journalPath).constData(), nullptr, 0);
+#endif
+}
 
 BatchJournal::~BatchJournal()
 {
-    Close(files.isEmpty());
+    bool anyFiles = false;
+    for (const Task &task : std::as_const(tasks))
+        anyFiles = anyFiles || !task.files.value(QStringLiteral("files")).toArray().isEmpty();
+    Close(!anyFiles);
 }
 
-QString BatchJournal::DefaultFolder()
-{
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    return data.isEmpty() ? QString() : data + QStringLiteral("/batches");
-}
-
-void BatchJournal::BeginTask(const QStringList &paths, const TaskFiles &taskFiles)
-{
-    files = paths;
-    scratchFolder = taskFiles.Folder();
-    scratchBase = taskFiles.BaseName();
-    scratchBefore = taskFiles.KnownScratch();
-    since = QDateTime::currentMSecsSinceEpoch();
-    groups.clear();
-    Write();
-}
-
-void BatchJournal::AddToolGroup(qint64 pid)
-{
-    if (pid <= 0 || files.isEmpty())
-        return;
-    groups.append({pid, ReadProcess(pid).start});
-    Write();
-}
-
-void BatchJournal::EndTask(const QStringList &leftovers)
-{
-    files = leftovers;
-    groups.clear();
-    scratchFolder.clear();
-    scratchBase.clear();
-    scratchBefore.clear();
-    if (files.isEmpty())
-        Close(true);
-    else
-        Write();
-}
-
-bool BatchJournal::Open()
+bool BatchJournal::Open(QString *problem)
 {
 #ifdef Q_OS_UNIX
     if (lockFd >= 0)
         return true;
-    if (folder.isEmpty() || !QDir().mkpath(folder))
+    if (folder.isEmpty() || !QDir().mkpath(folder)) {
+        if (problem)
+            *problem = QStringLiteral("the folder %1 cannot be made").arg(folder);
         return false;
+    }
     const QString base = QStringLiteral("%1/%2%3-%4")
-                             .arg(folder, journalPrefix)
+                             .arg(QDir::cleanPath(folder), journalPrefix)
                              .arg(QCoreApplication::applicationPid())
                              .arg(QDateTime::currentMSecsSinceEpoch());
     // The lock first: a journal is never on disk without its living program's lock.
     lockFd = TryLock(base + lockSuffix);
-    if (lockFd < 0)
+    if (lockFd < 0) {
+        if (problem)
+            *problem = QStringLiteral("%1 cannot be written: %2")
+                           .arg(base + lockSuffix, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
+    }
     lockPath = base + lockSuffix;
     journalPath = base + journalSuffix;
+    // A journal that cannot be written now would fail silently later: try it.
+    QSaveFile probe(journalPath);
+    if (!probe.open(QIODevice::WriteOnly) || probe.write("{}") != 2 || !probe.commit()) {
+        if (problem)
+            *problem = QStringLiteral("%1 cannot be written: %2").arg(journalPath, probe.errorString());
+        Close(true);
+        return false;
+    }
     return true;
 #else
+    if (problem)
+        *problem = QStringLiteral("batch journals are not kept on this system");
     return false;
 #endif
+}
+
+void BatchJournal::SetTask(int row, const QJsonObject &files)
+{
+    tasks[row].files = files;
+    Write();
+    if (!heartbeat.isActive())
+        heartbeat.start(heartbeatMs);
+}
+
+void BatchJournal::AddToolGroup(int row, qint64 pid)
+{
+    if (pid <= 0 || !tasks.contains(row))
+        return;
+    tasks[row].groups.append({pid, ReadProcess(pid).start});
+    Write();
+}
+
+void BatchJournal::EndTask(int row)
+{
+    tasks.remove(row);
+    if (tasks.isEmpty()) {
+        heartbeat.stop();
+        Close(true);
+    } else {
+        Write();
+    }
 }
 
 void BatchJournal::Write()
 {
     if (!Open())
         return;
-    QJsonArray groupArray;
-    for (const auto &group : std::as_const(groups))
-        groupArray.append(QJsonObject{{QStringLiteral("id"), group.first},
-                                      {QStringLiteral("start"), group.second}});
-    const QJsonObject scratch{
-        {QStringLiteral("folder"), scratchFolder},
-        {QStringLiteral("base"), scratchBase},
-        {QStringLiteral("before"), QJsonArray::fromStringList(scratchBefore)}};
+    QJsonArray taskArray;
+    for (auto it = tasks.cbegin(); it != tasks.cend(); ++it) {
+        QJsonArray groupArray;
+        for (const auto &group : it.value().groups)
+            groupArray.append(QJsonObject{{QStringLiteral("id"), group.first},
+                                          {QStringLiteral("start"), group.second}});
+        taskArray.append(QJsonObject{{QStringLiteral("row"), it.key()},
+                                     {QStringLiteral("files"), it.value().files},
+                                     {QStringLiteral("groups"), groupArray}});
+    }
     const QJsonObject journal{{QStringLiteral("boot"), BootId()},
-                              {QStringLiteral("since"), since},
-                              {QStringLiteral("files"), QJsonArray::fromStringList(files)},
-                              {QStringLiteral("scratch"), scratch},
-                              {QStringLiteral("groups"), groupArray}};
+                              {QStringLiteral("tasks"), taskArray}};
     // Written beside and renamed over: a kill in the middle leaves the previous journal whole.
     QSaveFile file(journalPath);
     if (file.open(QIODevice::WriteOnly)) {
@@ -302,8 +299,8 @@ BatchJournal::Recovery BatchJournal::RecoverAbandoned(const QString &journalFold
 {
     Recovery recovery;
 #ifdef Q_OS_UNIX
-    const QDir dir(journalFolder.isEmpty() ? DefaultFolder() : journalFolder);
-    if (dir.path().isEmpty() || !dir.exists())
+    const QDir dir(journalFolder);
+    if (journalFolder.isEmpty() || !dir.exists())
         return recovery;
     const QStringList names = dir.entryList({journalPrefix + QStringLiteral("*") + journalSuffix},
                                             QDir::Files | QDir::Hidden, QDir::Name);
@@ -317,7 +314,11 @@ BatchJournal::Recovery BatchJournal::RecoverAbandoned(const QString &journalFold
         if (file.open(QIODevice::ReadOnly)) {
             const QJsonDocument journal = QJsonDocument::fromJson(file.readAll());
             file.close();
-            RecoverJournal(journal.object(), recovery);
+            // The program was last seen alive when it last touched its journal; its tools died
+            // with it, give or take a heartbeat and a second.
+            const qint64 lastAliveNs = FileIdentity::Of(journalPath).modifiedNs +
+                                       qint64(heartbeatMs + 1000) * 1000000;
+            RecoverJournal(journal.object(), lastAliveNs, recovery);
             QFile::remove(journalPath);
         }
         QFile::remove(lockPath);

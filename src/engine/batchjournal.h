@@ -1,17 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
-class TaskFiles;
-
-// What a running batch could leave behind if the program were killed: the files of the task
-// whose passes run (recorded before its first tool starts, when none of them exists yet) and
-// the process groups of its tools. One small file per running program in the user's data
-// folder, rewritten whole at each change. A lock held for the program's life tells a live
-// batch from one whose program is gone; the next start takes over only the journals of gone
-// programs, so two programs never clean up after each other's live batch.
+// What the running tasks of a batch could leave behind if the program were killed: each
+// task's files with their identities (see TaskFiles) and the process groups of its tools. One
+// small file per running program, rewritten whole at each change. A lock held for the
+// program's life tells a live batch from one whose program is gone; recovery takes over only
+// the journals of gone programs, so no program cleans up under another's live batch.
 class BatchJournal
 {
 public:
@@ -20,46 +22,45 @@ public:
         int killedProcesses = 0;
     };
 
-    // folder empty: DefaultFolder().
-    explicit BatchJournal(const QString &folder = QString());
+    explicit BatchJournal(const QString &folder);
     // A journal that still names files (ones that could not be removed) stays for the next
-    // start; an empty one goes.
+    // batch; an empty one goes.
     ~BatchJournal();
     BatchJournal(const BatchJournal &) = delete;
     BatchJournal &operator=(const BatchJournal &) = delete;
 
-    static QString DefaultFolder();
+    // Makes sure the journal can be written; false (with the reason) when it cannot.
+    bool Open(QString *problem = nullptr);
+    // How often a live program's journal shows it is alive.
+    static constexpr int heartbeatMs = 2000;
+    // A task's files as they are now (TaskFiles::ToJson), before its first tool starts.
+    void SetTask(int row, const QJsonObject &files);
+    // A tool of the task started in a process group of its own, whose id is its pid.
+    void AddToolGroup(int row, qint64 pid);
+    // The task has ended and cleaned up; its tools are gone.
+    void EndTask(int row);
 
-    // Before a task's first pass: the files it will write (none of them exists yet) and its
-    // scratch files, those that already exist being known as someone else's.
-    void BeginTask(const QStringList &paths, const TaskFiles &files);
-    // A tool started in a process group of its own, whose id is its pid.
-    void AddToolGroup(qint64 pid);
-    // The task has ended and cleaned up; `leftovers` are its files that could not be removed
-    // and stay journaled for the next start.
-    void EndTask(const QStringList &leftovers = QStringList());
-
-    // Whether this program has a journal on disk now.
-    bool IsWritten() const { return !journalPath.isEmpty(); }
     QString Path() const { return journalPath; }
 
-    // Ends the leftover tools and removes the leftover files of every journal in `folder`
-    // whose program is gone; live programs' journals are left alone. A file is removed only
-    // while it is still the batch's: it exists and has not been written before its task began.
-    static Recovery RecoverAbandoned(const QString &folder = QString());
+    // Ends the leftover tools and removes the leftover files of every journal in the folder
+    // whose program is gone. Live programs' journals are left alone.
+    static Recovery RecoverAbandoned(const QString &folder);
 
 private:
-    bool Open();
+    struct Task {
+        QJsonObject files;
+        QList<QPair<qint64, qint64>> groups; // process group id, its leader's start time
+    };
     void Write();
     void Close(bool removeFile);
+    void Touch();
 
     QString folder;
     QString journalPath;
     QString lockPath;
     int lockFd = -1;
-    QStringList files;
-    QString scratchFolder, scratchBase;
-    QStringList scratchBefore;
-    qint64 since = 0;                    // ms since the epoch: when the task began
-    QList<QPair<qint64, qint64>> groups; // process group id, its leader's start time
+    QHash<int, Task> tasks;
+    // While tasks run, the journal's time says the program was alive: a file its tools were
+    // writing and that changed later than that was written by someone else.
+    QTimer heartbeat;
 };

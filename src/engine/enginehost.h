@@ -22,8 +22,6 @@ public:
     // --- task list view
     // Repaint the cells of one column from firstRow to lastRow. Never calls back into the engine.
     virtual void InvalidateCells(int firstRow, int lastRow, int column, bool erase) = 0;
-    // Serve waiting events without blocking; the default runs the Qt event queue once.
-    virtual void PumpMessages();
 
     // --- profile catalog controls (static 1066, list box 1065)
     virtual void SetProfileDescription(const QString &text) = 0;
@@ -36,4 +34,6 @@ public:
     virtual void EnableOutputSettings(bool enable) = 0;      // 1061, 1065, 1059
     virtual void ShowMessage(const QString &text, const QString &caption, MessageIcon icon) = 0;
     virtual void StopPreview() = 0;
+    // A task failed; reason is one sentence in plain words (the log has the details).
+    virtual void ReportTaskFailure(int row, const QString &reason);
 };

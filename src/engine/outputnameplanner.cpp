@@ -2,15 +2,36 @@
 #include "outputnameplanner.h"
 
 #include "conversiontask.h"
+#include "outputtypes.h"
 #include "taskfiles.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include <algorithm>
+#include <cerrno>
 
-OutputNamePlanner::OutputNamePlanner(const QString &folder, int outputType)
-    : folder(folder), outputType(outputType)
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Enough numbers for any folder; past them something else is wrong.
+constexpr int maxNumber = 100000;
+
+// A base name shaped like a tool's scratch copy of another task's file ("clip-temp-123")
+// would be taken for that task's leftovers.
+bool LooksLikeScratch(const QString &name)
+{
+    static const QRegularExpression shape(QStringLiteral("-temp-\\d+$"));
+    return shape.match(name).hasMatch();
+}
+
+} // namespace
+
+OutputNamePlanner::OutputNamePlanner(const QString &folder, const OutputType *type)
+    : folder(folder), type(type), maxBytes(MaxBaseBytes(folder))
 {}
 
 QString OutputNamePlanner::BaseName(const ConversionTask &task)
@@ -29,26 +50,109 @@ QString OutputNamePlanner::BaseName(const ConversionTask &task)
     return name;
 }
 
-QString OutputNamePlanner::Claim(const ConversionTask &task)
+QString OutputNamePlanner::Numbered(const QString &base, int n, int maxBytes)
 {
-    const QString base = BaseName(task);
-    for (int n = 1;; ++n) {
-        const QString name = n == 1 ? base : QStringLiteral("%1 (%2)").arg(base).arg(n);
-        const QStringList files = TaskFiles::NamesFor(name, outputType);
-        if (!std::all_of(files.begin(), files.end(),
-                         [this](const QString &f) { return IsFree(f); }))
-            continue;
-        for (const QString &f : files)
-            claimed.insert(f.toCaseFolded());
-        return name;
+    const QString suffix = n > 1 ? QStringLiteral(" (%1)").arg(n) : QString();
+    const qsizetype room = maxBytes - suffix.toUtf8().size();
+    if (base.toUtf8().size() <= room)
+        return base + suffix;
+    // Cut whole characters only: a surrogate pair or a combining mark stays with its base.
+    QString cut;
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < base.size();) {
+        qsizetype next = i + 1;
+        if (base.at(i).isHighSurrogate() && next < base.size() && base.at(next).isLowSurrogate())
+            ++next;
+        while (next < base.size() && base.at(next).category() == QChar::Mark_NonSpacing)
+            ++next;
+        const qsizetype size = base.mid(i, next - i).toUtf8().size();
+        if (bytes + size > room)
+            break;
+        cut += base.mid(i, next - i);
+        bytes += size;
+        i = next;
     }
+    return cut + suffix;
 }
 
-bool OutputNamePlanner::IsFree(const QString &fileName) const
+int OutputNamePlanner::MaxBaseBytes(const QString &folder)
 {
-    if (claimed.contains(fileName.toCaseFolded()))
-        return false;
-    // A dangling symbolic link counts as taken: a tool writing there would create its target.
-    const QFileInfo info(folder + fileName);
-    return !info.exists() && !info.isSymLink();
+    long limit = 255;
+#ifdef Q_OS_UNIX
+    if (const long l = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX); l > 0)
+        limit = l;
+#else
+    Q_UNUSED(folder);
+#endif
+    // The longest file of a task is "<base>_temp_2.3g2"; its tools' scratch copies are longer.
+    return int(qMax(16L, limit - long(OutputType::scratchSuffixBytes)));
+}
+
+QString OutputNamePlanner::Candidate(const QString &base, int n) const
+{
+    if (n == 1 && LooksLikeScratch(base))
+        return QString();
+    return Numbered(base, n, maxBytes);
+}
+
+bool OutputNamePlanner::ReservedForOther(int row, const QString &name) const
+{
+    for (TaskFile file : type->Files()) {
+        const auto it = reserved.constFind(type->FileName(file, name).toCaseFolded());
+        if (it != reserved.constEnd() && it.value() != row)
+            return true;
+    }
+    return false;
+}
+
+bool OutputNamePlanner::FreeOnDisk(const QString &name) const
+{
+    for (TaskFile file : type->Files()) {
+        // A dangling symbolic link counts as taken: a tool writing there would create its target.
+        const QFileInfo info(folder + type->FileName(file, name));
+        if (info.exists() || info.isSymLink())
+            return false;
+    }
+    return true;
+}
+
+void OutputNamePlanner::Reserve(int row, const QString &name)
+{
+    for (auto it = reserved.begin(); it != reserved.end();)
+        it = it.value() == row ? reserved.erase(it) : std::next(it);
+    for (TaskFile file : type->Files())
+        reserved.insert(type->FileName(file, name).toCaseFolded(), row);
+}
+
+QString OutputNamePlanner::Plan(int row, const ConversionTask &task)
+{
+    const QString base = BaseName(task);
+    for (int n = 1; n <= maxNumber; ++n) {
+        const QString name = Candidate(base, n);
+        if (name.isEmpty() || ReservedForOther(row, name) || !FreeOnDisk(name))
+            continue;
+        Reserve(row, name);
+        return name;
+    }
+    return Numbered(base, 1, maxBytes);
+}
+
+int OutputNamePlanner::Claim(int row, const ConversionTask &task, TaskFiles &files)
+{
+    const QString base = BaseName(task);
+    for (int n = 1; n <= maxNumber; ++n) {
+        const QString name = Candidate(base, n);
+        if (name.isEmpty() || ReservedForOther(row, name))
+            continue;
+        TaskFiles candidate(folder, name, type);
+        const int error = candidate.Claim();
+        if (error == EEXIST)
+            continue;
+        if (error != 0)
+            return error;
+        Reserve(row, name);
+        files = candidate;
+        return 0;
+    }
+    return EEXIST;
 }

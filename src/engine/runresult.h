@@ -4,17 +4,22 @@
 #include <QString>
 #include <QStringList>
 
-// What one run of an encoder tool came to, for the batch driver and the log.
+// What one run of an encoder tool came to, for the task and the log.
 struct RunResult {
     bool started = false;       // the tool was found and started
-    bool finished = false;      // the tool has ended (false when a cancel returned first)
+    bool finished = false;      // the tool has ended
     int exitCode = -1;          // valid when finished and not crashed
     bool crashed = false;       // ended by a signal or an abnormal exit
-    bool cancelled = false;     // returned because cancelRequested was set
+    bool cancelled = false;     // ended by a Stop
     bool quitRequested = false; // "q" was sent during this run
+    bool stalled = false;       // ended because it made no progress for too long
+    QString program;            // the tool as started (resolved)
     QString errorText;          // why it did not start, or why reading failed
     QStringList lastLines;      // the tail of the tool's console output
 
     // A tool that ran to its end on its own and reported success.
-    bool Succeeded() const { return started && finished && !crashed && exitCode == 0; }
+    bool Succeeded() const
+    {
+        return started && finished && !crashed && !cancelled && !stalled && exitCode == 0;
+    }
 };

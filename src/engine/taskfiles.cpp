@@ -1,88 +1,247 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "taskfiles.h"
 
-#include "conversionengine.h"
-
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
+#include <QJsonArray>
 #include <QRegularExpression>
 
-TaskFiles::TaskFiles(const QString &folder, const QString &baseName)
-    : folder(folder), baseName(baseName)
+#include <cerrno>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// File times come from a clock that may lag the one read here by a few milliseconds; a file
+// a tool wrote just after its pass began must not look older than the pass.
+constexpr qint64 clockSlackNs = 1000000000;
+
+qint64 NowNs()
+{
+    return QDateTime::currentMSecsSinceEpoch() * 1000000 - clockSlackNs;
+}
+
+// When the file came into being, as well as the file system tells.
+qint64 BornNs(const FileIdentity &id)
+{
+    return id.birthNs != 0 ? id.birthNs : id.changedNs;
+}
+
+bool Unlink(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    return ::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT;
+#else
+    return QFile::remove(path);
+#endif
+}
+
+// Creates an empty file where no entry has the name; 0 or the errno.
+int CreateExclusively(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    return 0;
+#else
+    QFile file(path);
+    if (file.exists())
+        return EEXIST;
+    return file.open(QIODevice::NewOnly) ? 0 : EACCES;
+#endif
+}
+
+const char *FileKey(TaskFile file)
+{
+    switch (file) {
+    case TaskFile::FirstTemporary:
+        return "temp";
+    case TaskFile::SecondTemporary:
+        return "temp2";
+    case TaskFile::Output:
+        return "output";
+    }
+    return "";
+}
+
+} // namespace
+
+TaskFiles::TaskFiles(const QString &folder, const QString &baseName, const OutputType *type)
+    : folder(folder), baseName(baseName), type(type)
 {}
 
-QString TaskFiles::FirstTemporary() const
+QString TaskFiles::Path(TaskFile file) const
 {
-    return folder + baseName + QStringLiteral("_temp.3gp");
+    return type ? folder + type->FileName(file, baseName) : QString();
 }
 
-QString TaskFiles::SecondTemporary() const
-{
-    return folder + baseName + QStringLiteral("_temp_2.3g2");
-}
-
-QString TaskFiles::Output(int outputType) const
-{
-    const OutputTypeInfo *type = ConversionEngine::OutputType(outputType);
-    return type ? folder + baseName + QString::fromLatin1(type->extension) : QString();
-}
-
-QStringList TaskFiles::Paths(int outputType) const
+QStringList TaskFiles::Paths() const
 {
     QStringList paths;
-    for (const QString &name : NamesFor(baseName, outputType))
-        paths.append(folder + name);
+    if (type)
+        for (TaskFile file : type->Files())
+            paths.append(Path(file));
     return paths;
 }
 
-QStringList TaskFiles::NamesFor(const QString &baseName, int outputType)
+int TaskFiles::Claim()
 {
-    const OutputTypeInfo *type = ConversionEngine::OutputType(outputType);
     if (!type)
-        return {};
-    QStringList names{baseName + QStringLiteral("_temp.3gp")};
-    if (type->passCount > 3)
-        names.append(baseName + QStringLiteral("_temp_2.3g2"));
-    names.append(baseName + QString::fromLatin1(type->extension));
-    return names;
+        return EINVAL;
+    const qint64 claimed = NowNs();
+    for (TaskFile file : type->Files()) {
+        const QString path = Path(file);
+        if (const int error = CreateExclusively(path); error != 0) {
+            // The base name is someone else's: so are any scratch files of that name.
+            for (const Owned &o : std::as_const(owned))
+                DeleteOwned(o);
+            owned.clear();
+            return error;
+        }
+        owned.append({file, FileIdentity::Of(path)});
+    }
+    passStartNs = claimed;
+    scratchBefore = ScratchIn(folder, baseName);
+    return 0;
 }
 
-void TaskFiles::RememberScratch()
+void TaskFiles::BeginPass(int pass)
 {
-    scratchBefore = ScratchNow();
+    runningPass = pass;
+    passStartNs = NowNs();
 }
 
-void TaskFiles::RemoveNewScratch() const
+void TaskFiles::EndPass()
 {
-    for (const QString &name : NewScratch())
-        Remove(folder + name);
+    for (Owned &o : owned) {
+        const FileIdentity now = FileIdentity::Of(Path(o.file));
+        if (IsOwn(o, now))
+            o.identity = now;
+    }
+    runningPass = 0;
 }
 
-QStringList TaskFiles::NewScratch() const
+bool TaskFiles::IsOwn(const Owned &o, const FileIdentity &now) const
 {
-    QStringList names;
-    for (const QString &name : ScratchNow())
-        if (!scratchBefore.contains(name))
-            names.append(name);
-    return names;
-}
-
-bool TaskFiles::Remove(const QString &path)
-{
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
+    if (o.identity.SameFile(now))
         return true;
-    return QFile::remove(path);
+    // Only the task's own tools write under its names while it holds them; a file its
+    // running pass put in place (a rename over the placeholder) is new since the pass began.
+    return runningPass > 0 && type && type->WrittenBy(runningPass).contains(o.file) &&
+           now.Exists() && BornNs(now) >= passStartNs;
 }
 
-QStringList TaskFiles::ScratchNow() const
+bool TaskFiles::DeleteOwned(const Owned &o)
+{
+    const QString path = Path(o.file);
+    const FileIdentity now = FileIdentity::Of(path);
+    if (!now.Exists() || !IsOwn(o, now))
+        return true; // nothing of ours is there any more
+    return Unlink(path);
+}
+
+void TaskFiles::Delete(TaskFile file)
+{
+    for (qsizetype i = 0; i < owned.size(); ++i) {
+        if (owned.at(i).file != file)
+            continue;
+        if (DeleteOwned(owned.at(i)))
+            owned.removeAt(i);
+        return;
+    }
+}
+
+QStringList TaskFiles::DeleteAll()
+{
+    QStringList left;
+    QList<Owned> kept;
+    for (const Owned &o : std::as_const(owned)) {
+        if (DeleteOwned(o))
+            continue;
+        left.append(Path(o.file));
+        kept.append(o);
+    }
+    owned = kept;
+    for (const QString &name : ScratchIn(folder, baseName)) {
+        const QString path = folder + name;
+        if (scratchBefore.contains(name) || BornNs(FileIdentity::Of(path)) < passStartNs)
+            continue;
+        if (!Unlink(path))
+            left.append(path);
+    }
+    return left;
+}
+
+void TaskFiles::Release(TaskFile file)
+{
+    owned.erase(std::remove_if(owned.begin(), owned.end(),
+                               [file](const Owned &o) { return o.file == file; }),
+                owned.end());
+}
+
+QJsonObject TaskFiles::ToJson() const
+{
+    QJsonArray files;
+    const QList<TaskFile> writing =
+        runningPass > 0 && type ? type->WrittenBy(runningPass) : QList<TaskFile>();
+    for (const Owned &o : owned)
+        files.append(QJsonObject{{QStringLiteral("kind"), QLatin1String(FileKey(o.file))},
+                                 {QStringLiteral("path"), Path(o.file)},
+                                 {QStringLiteral("id"), o.identity.ToJson()},
+                                 {QStringLiteral("writing"), writing.contains(o.file)}});
+    return QJsonObject{{QStringLiteral("files"), files},
+                       {QStringLiteral("folder"), folder},
+                       {QStringLiteral("base"), baseName},
+                       {QStringLiteral("since"), QString::number(passStartNs)},
+                       {QStringLiteral("scratchBefore"), QJsonArray::fromStringList(scratchBefore)}};
+}
+
+QStringList TaskFiles::RecoverFromJson(const QJsonObject &object, qint64 lastAliveNs)
+{
+    QStringList removed;
+    for (const QJsonValue &value : object.value(QStringLiteral("files")).toArray()) {
+        const QJsonObject entry = value.toObject();
+        const QString path = entry.value(QStringLiteral("path")).toString();
+        const FileIdentity was = FileIdentity::FromJson(entry.value(QStringLiteral("id")).toObject());
+        const FileIdentity now = FileIdentity::Of(path);
+        const bool writing = entry.value(QStringLiteral("writing")).toBool();
+        const bool ours = writing ? now.SameFile(was) && now.modifiedNs <= lastAliveNs
+                                  : now.Untouched(was);
+        if (ours && Unlink(path))
+            removed.append(path);
+    }
+    const QString folder = object.value(QStringLiteral("folder")).toString();
+    const QString base = object.value(QStringLiteral("base")).toString();
+    const qint64 since = object.value(QStringLiteral("since")).toString().toLongLong();
+    QStringList before;
+    for (const QJsonValue &v : object.value(QStringLiteral("scratchBefore")).toArray())
+        before.append(v.toString());
+    if (folder.isEmpty() || base.isEmpty())
+        return removed;
+    for (const QString &name : ScratchIn(folder, base)) {
+        const QString path = folder + name;
+        const FileIdentity id = FileIdentity::Of(path);
+        if (!before.contains(name) && BornNs(id) >= since && id.modifiedNs <= lastAliveNs &&
+            Unlink(path))
+            removed.append(path);
+    }
+    return removed;
+}
+
+QStringList TaskFiles::ScratchIn(const QString &folder, const QString &baseName)
 {
     if (folder.isEmpty() || baseName.isEmpty())
         return {};
     const QString base = QRegularExpression::escape(baseName);
-    // Only these exact shapes: the base name is unique in the batch, yet "clip" is a prefix of
-    // another task's "clip (2)", whose files must never be taken for this task's scratch.
+    // Only these exact shapes: "clip" is a prefix of another task's "clip (2)", whose files
+    // must never be taken for this task's scratch.
     const QRegularExpression scratch(QStringLiteral("^(?:%1(?:_temp|_temp_2)?-temp-\\d+\\.3g[p2]"
                                                     "|\\.%1(?:_temp|_temp_2)?\\.3g[p2]\\.\\w{6})$")
                                          .arg(base));

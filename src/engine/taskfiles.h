@@ -1,50 +1,72 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "fileidentity.h"
+#include "outputtypes.h"
+
+#include <QHash>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
-// The files one task of a batch writes into the output folder, named from the folder (ending
-// with a separator) and the task's output base name, and the scratch files its tools may leave
-// beside them when they are killed in the middle of a write.
+// The files one task writes into the output folder and the scratch files its tools may leave
+// beside them. A task takes its names by creating every one of them exclusively (an empty
+// placeholder that its tools later write or replace), so two tasks, in this program or in
+// another, never share a name. It deletes only files it knows as its own: by identity, never
+// by name alone.
 class TaskFiles
 {
 public:
     TaskFiles() = default;
-    TaskFiles(const QString &folder, const QString &baseName);
-
-    QString FirstTemporary() const;       // "%s%s_temp.3gp": pass 1 writes it
-    QString SecondTemporary() const;      // "%s%s_temp_2.3g2": passes 2 and 3 of output type 2
-    QString Output(int outputType) const; // the finished file; empty for an unknown type
-
-    // Every file this task writes for the output type, with its folder.
-    QStringList Paths(int outputType) const;
-    // The names (without folder) of every file a task with this base name writes for the
-    // output type; empty for an unknown type.
-    static QStringList NamesFor(const QString &baseName, int outputType);
-
-    // Notes which scratch files exist now, so that only those appearing later are removed.
-    void RememberScratch();
-    // Removes the scratch files that appeared since RememberScratch: a tool that rewrites a
-    // file in place through a temporary copy ("name-temp-12345.3gp", "name_temp_2-temp-12345.3g2")
-    // or a hidden staging file
-    // (".name.3gp.Ab12Cd") leaves it behind when it is killed.
-    void RemoveNewScratch() const;
-    // The scratch files that existed at RememberScratch (someone else's), and those since.
-    QStringList KnownScratch() const { return scratchBefore; }
-    void SetKnownScratch(const QStringList &names) { scratchBefore = names; }
-    QStringList NewScratch() const;
+    // folder ends with a separator.
+    TaskFiles(const QString &folder, const QString &baseName, const OutputType *type);
 
     QString Folder() const { return folder; }
     QString BaseName() const { return baseName; }
+    QString Path(TaskFile file) const;
+    QStringList Paths() const; // every file of the task, with its folder
 
-    // Removes a file; true when it is gone. Failures are silent.
-    static bool Remove(const QString &path);
+    // Creates every file of the task, each only where no file (nor a link) has the name.
+    // On failure nothing of it stays and the result is the errno (EEXIST: a name is taken).
+    int Claim();
+    // A pass begins: its tools may now write or replace these files.
+    void BeginPass(int pass);
+    // The pass has ended: the files it wrote, as they are now, are the task's own.
+    void EndPass();
+    // Deletes one of the task's files while it is still its own.
+    void Delete(TaskFile file);
+    // Deletes every file the task still owns (also those the running pass's tools wrote
+    // or put in place) and the scratch files that appeared during the task.
+    // Returns the paths that should have gone but could not be deleted.
+    QStringList DeleteAll();
+    // Gives up the finished output: it is the user's from now on.
+    void Release(TaskFile file);
+
+    // For the journal: the owned files with their identities, and the scratch state.
+    QJsonObject ToJson() const;
+    // Deletes what a task journaled by a program that is gone still owns: a file only while
+    // it is the same file untouched since (or, for the files its running pass wrote into, the
+    // same file not written after lastAliveNs, when the program and its tools were last
+    // alive); scratch files that appeared after it began. Returns the removed paths.
+    static QStringList RecoverFromJson(const QJsonObject &object, qint64 lastAliveNs);
+
+    // The scratch files (without folder) that a tool killed in the middle of a write leaves:
+    // "<name>-temp-12345.3gp" of a file rewritten in place, ".<name>.3gp.Ab12Cd" staging.
+    static QStringList ScratchIn(const QString &folder, const QString &baseName);
 
 private:
-    QStringList ScratchNow() const;
+    struct Owned {
+        TaskFile file;
+        FileIdentity identity;
+    };
+    bool IsOwn(const Owned &owned, const FileIdentity &now) const;
+    bool DeleteOwned(const Owned &owned);
 
     QString folder;
     QString baseName;
+    const OutputType *type = nullptr;
+    QList<Owned> owned;
+    int runningPass = 0;
+    qint64 passStartNs = 0;
     QStringList scratchBefore;
 };

@@ -38,8 +38,14 @@ using namespace Page;
 
 CKestraniDlg::CKestraniDlg(QWidget *parent)
     : QWidget(parent), host(std::make_unique<CPageEngineHost>(*this)),
-      engine(std::make_unique<ConversionEngine>(*host, tasks)), icon(ApplicationIcon())
+      engine(std::make_unique<ConversionEngine>(*host, tasks,
+                                                EnginePaths::ForProgramFolder(programFolder))),
+      icon(ApplicationIcon())
 {
+    connect(engine.get(), &ConversionEngine::batchEnded, this, [this] {
+        if (closeRequested)
+            emit readyToClose();
+    });
     QFont pageFont = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     pageFont.setPointSize(8);
     // The rectangles were laid out for a narrow face; a condensed cut, where the system has
@@ -222,7 +228,7 @@ void CKestraniDlg::InstallKeyFilters()
 
 bool CKestraniDlg::IsConverting() const
 {
-    return engine->converting != 0;
+    return engine->IsConverting();
 }
 
 // --- painting and keys
@@ -619,8 +625,6 @@ void CKestraniDlg::OnOutputTypeChanged()
 void CKestraniDlg::OnStartClicked()
 {
     engine->OnStartClicked();
-    if (closeRequested)
-        QTimer::singleShot(0, this, &CKestraniDlg::readyToClose);
 }
 
 void CKestraniDlg::OnStopClicked()

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kestraniapp.h"
 
-#include "conversionengine.h"
 #include "globals.h"
 #include "kestraniframedlg.h"
 #include "skin.h"
 
 #include <QDir>
+#include <QMessageBox>
 #include <QFileInfo>
 
 CKestraniApp::CKestraniApp(int &argc, char **argv) : QApplication(argc, argv)
@@ -20,20 +20,21 @@ void CKestraniApp::PrepareProcess(const QString &folder)
     InitProgramFolder();
     if (!folder.isEmpty())
         programFolder = WithTrailingSeparator(QDir::toNativeSeparators(folder));
-    // Relative names from here on (the skin, later the engine's app folder) resolve against
-    // the program's own folder, whatever folder the program was started from.
-    QDir::setCurrent(programFolder);
     skin.Init(0);
     skin.SetEnabled(1);
-    skin.LoadSkinFromFile(QStringLiteral("Stylish.skf"));
+    skin.LoadSkinFromFile(programFolder + QStringLiteral("Stylish.skf"));
     skin.ApplySkin();
 }
 
 int CKestraniApp::InitInstance(const QStringList &files)
 {
     PrepareProcess();
-    // Before a batch of ours can start: what a killed earlier run left behind goes first.
-    ConversionEngine::RecoverInterruptedBatches();
+    // Without its profiles and tools the program could only fail every task it is given.
+    if (QString problem; !EnginePaths::ForProgramFolder(programFolder, &problem).IsValid()) {
+        QMessageBox::critical(nullptr, QString::fromLatin1(productName),
+                              QStringLiteral("Kestrani cannot start: %1.").arg(problem));
+        return 1;
+    }
 
     CKestraniFrameDlg frame;
     frame.OnInitDialog();

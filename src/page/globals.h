@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "enginepaths.h"
+
 #include <QString>
 
 // Process-wide paths, each ending with the platform's separator.
 extern QString programFolder; // the executable's own folder; set once at start-up
 extern QString outputFolder;  // the chosen output folder
-
-inline const char *const productName = "Kestrani";
 
 // Sets programFolder from the running executable (QCoreApplication must exist).
 void InitProgramFolder();
@@ -15,6 +15,3 @@ void InitProgramFolder();
 // programFolder followed directly by "app": the profile files and our own tools live there.
 QString AppFolder();
 
-// Appends the platform's separator unless the text already ends with one. An empty text
-// becomes the separator alone.
-QString WithTrailingSeparator(const QString &folder);

@@ -16,11 +16,3 @@ QString AppFolder()
 {
     return programFolder + QStringLiteral("app");
 }
-
-QString WithTrailingSeparator(const QString &folder)
-{
-    const QChar sep = QDir::separator();
-    if (folder.endsWith(sep) || folder.endsWith(QLatin1Char('/')))
-        return folder;
-    return folder + sep;
-}

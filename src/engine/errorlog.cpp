@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "errorlog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+bool AppendTo(const QString &path, const QByteArray &bytes)
+{
+    if (path.isEmpty())
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return false;
+    return file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+QString ErrorLog::FormatEntry(const QString &apiName, int errorCode, const QString &message)
+{
+    return QStringLiteral("ERROR:   API         =   %1.\n"
+                          "       error   code   =   %2.\n"
+                          "       message         =   %3.\n")
+        .arg(apiName, QString::number(errorCode), message);
+}
+
+void ErrorLog::Append(const QString &text) const
+{
+    const QByteArray bytes = text.toUtf8();
+    if (AppendTo(mainPath, bytes)) {
+        lastWritten = mainPath;
+        return;
+    }
+    if (!fallbackPath.isEmpty())
+        QDir().mkpath(QFileInfo(fallbackPath).absolutePath());
+    if (AppendTo(fallbackPath, bytes))
+        lastWritten = fallbackPath;
+}
+
+void ErrorLog::LogApiError(const QString &apiName, int errorCode, const QString &systemText) const
+{
+    Append(FormatEntry(apiName, errorCode, systemText));
+}
+
+QString ErrorLog::Path() const
+{
+    if (!lastWritten.isEmpty())
+        return lastWritten;
+    const QFileInfo main(mainPath);
+    if (main.exists() ? main.isWritable() : QFileInfo(main.absolutePath()).isWritable())
+        return mainPath;
+    return fallbackPath;
+}

@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The files a task writes into the output folder, named from its output base name.
+enum class TaskFile {
+    FirstTemporary,  // "<base>_temp.3gp": pass 1 writes it
+    SecondTemporary, // "<base>_temp_2.3g2": passes 2 and 3 of the 3G2 type
+    Output,          // the finished file
+};
+
+// What an output type (the selection of the output-type box) decides: everything else asks
+// here rather than knowing these facts itself.
+class OutputType
+{
+public:
+    static constexpr int count = 3;
+    // nullptr for anything but 0, 1 and 2.
+    static const OutputType *Find(int index);
+
+    int Index() const { return index; }
+    QString ProfileFile() const { return QString::fromLatin1(profileFile); }
+    int PassCount() const { return passCount; }
+    QString Extension() const { return QString::fromLatin1(extension); } // with its dot
+    QString ItemText() const { return QString::fromLatin1(itemText); }
+    // ftyp brands a finished file may carry (major or compatible).
+    QStringList Brands() const;
+
+    // The state a pass sets just before its tool starts; -1 when the state stays.
+    int StateBeforePass(int pass) const;
+    // The files of a task of this type, in the order they come into being.
+    QList<TaskFile> Files() const;
+    QString FileName(TaskFile file, const QString &baseName) const;
+    // The files a pass writes or replaces (so what it leaves there is the task's own).
+    QList<TaskFile> WrittenBy(int pass) const;
+    // The intermediate a finished pass leaves behind for nobody: deleted after it.
+    QList<TaskFile> DeletedAfter(int pass) const;
+    // The longest name a tool may give a scratch file beside a task's files is the base name
+    // plus at most this many bytes ("<base>_temp_2-temp-1234567.3g2", ".<base>.3gp.Ab12Cd").
+    static constexpr int scratchSuffixBytes = 26;
+
+    int index;
+    const char *profileFile;
+    int passCount;
+    const char *extension;
+    const char *itemText;
+};

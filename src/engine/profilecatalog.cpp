@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "profilecatalog.h"
+
+#include "inireader.h"
+#include "outputtypes.h"
+
+#include <climits>
+
+namespace {
+
+// atoi: leading blanks, a sign, digits; anything else ends the number; no digits give 0.
+int AsciiToInt(const QString &text)
+{
+    const QString s = text.trimmed();
+    qsizetype i = 0;
+    const bool negative = i < s.size() && s.at(i) == QLatin1Char('-');
+    if (i < s.size() && (s.at(i) == QLatin1Char('-') || s.at(i) == QLatin1Char('+')))
+        ++i;
+    qint64 value = 0;
+    for (; i < s.size() && s.at(i).isDigit() && s.at(i).unicode() < 128; ++i)
+        value = qMin<qint64>(value * 10 + (s.at(i).unicode() - '0'), INT_MAX);
+    return int(negative ? -value : value);
+}
+
+const QString infoSection = QStringLiteral("Info");
+
+} // namespace
+
+QString Profile::PassTemplate(int pass) const
+{
+    if (pass < 1 || pass >= values.size())
+        return QString();
+    return values.at(pass);
+}
+
+bool Profile::HasPasses(int passCount) const
+{
+    return passCount >= 1 && values.size() > passCount;
+}
+
+QString Profile::Entry(const QString &key) const
+{
+    for (qsizetype i = 0; i < keys.size() && i < values.size(); ++i)
+        if (keys.at(i).compare(key, Qt::CaseInsensitive) == 0)
+            return values.at(i);
+    return QString();
+}
+
+ProfileCatalog::Listing ProfileCatalog::List(int outputType) const
+{
+    Listing listing;
+    const OutputType *type = OutputType::Find(outputType);
+    if (!type)
+        return listing;
+    listing.file = paths.InApp(type->ProfileFile());
+    CIniReader reader;
+    reader.SetFile(listing.file);
+    if (!reader.HasKeys(infoSection))
+        return listing;
+    listing.readable = true;
+    listing.description = reader.GetString(infoSection, QStringLiteral("Description"));
+    const int defaultProfile = AsciiToInt(reader.GetString(infoSection,
+                                                           QStringLiteral("DefaultProfile")));
+    QStringList sections;
+    const int n = reader.GetSectionNames(sections);
+    for (int i = 1; i < n; ++i)
+        listing.titles.append(reader.GetString(sections.at(i), QStringLiteral("Title")));
+    if (defaultProfile >= 1 && defaultProfile <= n - 1)
+        listing.defaultRow = defaultProfile - 1;
+    return listing;
+}
+
+std::optional<Profile> ProfileCatalog::Load(int outputType, int row) const
+{
+    const OutputType *type = OutputType::Find(outputType);
+    if (!type)
+        return std::nullopt;
+    CIniReader reader;
+    reader.SetFile(paths.InApp(type->ProfileFile()));
+    QStringList sections;
+    const int n = reader.GetSectionNames(sections);
+    // No selection would name the "Info" section itself.
+    if (n <= 0 || row < 0 || row + 1 >= n)
+        return std::nullopt;
+    Profile profile;
+    reader.GetSection(sections.at(row + 1), profile.keys, profile.values);
+    return profile;
+}

@@ -1,0 +1,382 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "taskrun.h"
+
+#include "batchjournal.h"
+#include "enginehost.h"
+#include "errorlog.h"
+#include "outputcheck.h"
+#include "outputnameplanner.h"
+#include "outputtypes.h"
+#include "passrunner.h"
+#include "progressfields.h"
+#include "progresstext.h"
+#include "tasklist.h"
+#include "toolmessage.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+quint32 TickCount()
+{
+    using namespace std::chrono;
+    return quint32(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+QString EndStatus(const RunResult &result)
+{
+    if (!result.started)
+        return QStringLiteral("the tool did not start: %1").arg(result.errorText);
+    if (result.stalled)
+        return QStringLiteral("the tool made no progress for too long and was ended");
+    if (result.crashed)
+        return QStringLiteral("the tool ended abnormally (crashed or killed)");
+    return QStringLiteral("the tool ended with exit code %1").arg(result.exitCode);
+}
+
+QString OutputFolderProblem(const QString &folder)
+{
+    if (!QFileInfo(folder).isDir())
+        return QStringLiteral("the output folder %1 no longer exists").arg(folder);
+    QTemporaryFile probe(folder + QStringLiteral(".kestrani-XXXXXX"));
+    if (!probe.open())
+        return QStringLiteral("the output folder %1 cannot be written any more: %2")
+            .arg(folder, probe.errorString());
+    return QString();
+}
+
+// What tells that the source is still the file the first pass began to read.
+FileIdentity SourceStampOf(const QString &path)
+{
+    const QString target = QFileInfo(path).canonicalFilePath();
+    return FileIdentity::Of(target.isEmpty() ? path : target);
+}
+
+bool SameSource(const FileIdentity &a, const FileIdentity &b)
+{
+    return a.SameFile(b) && a.size == b.size && a.modifiedNs == b.modifiedNs;
+}
+
+CommandTemplate::Values ValuesFor(const BatchContext &context, const ConversionTask &task,
+                                  const SourceInfo &source)
+{
+    CommandTemplate::Values values =
+        CommandTemplate::Values::For(task, context.outputFolder, QDateTime::currentDateTime());
+    values.TakeSource(source);
+    return values;
+}
+
+QStringList Resolved(QStringList arguments, const EnginePaths &paths)
+{
+    if (!arguments.isEmpty())
+        arguments[0] = PassRunner::ResolveProgram(arguments.at(0), paths.appFolder);
+    return arguments;
+}
+
+} // namespace
+
+TaskRun::TaskRun(BatchContext &context, int row, QObject *parent)
+    : QObject(parent), context(context), row(row)
+{}
+
+TaskRun::~TaskRun()
+{
+    if (!running)
+        return;
+    delete runner; // kills the tool and its group, and waits for it
+    files.EndPass();
+    files.DeleteAll();
+    context.journal.EndTask(row);
+}
+
+QList<QStringList> TaskRun::Commands(const EnginePaths &paths, const OutputType *type,
+                                     int profileRow, const QString &outputFolder,
+                                     const ConversionTask &task)
+{
+    QList<QStringList> commands;
+    if (!type)
+        return commands;
+    const std::optional<Profile> profile = ProfileCatalog(paths).Load(type->Index(), profileRow);
+    if (!profile || !profile->HasPasses(type->PassCount()))
+        return commands;
+    const SourceInfo source = SourceProbe::Probe(task.sourcePath);
+    CommandTemplate::Values values =
+        CommandTemplate::Values::For(task, outputFolder, QDateTime::currentDateTime());
+    values.TakeSource(source);
+    for (int pass = 1; pass <= type->PassCount(); ++pass)
+        commands.append(
+            Resolved(CommandTemplate::ExpandArguments(profile->PassTemplate(pass), values), paths));
+    return commands;
+}
+
+QString TaskRun::StartProblem(ConversionTask &task)
+{
+    const std::optional<Profile> loaded =
+        context.type ? ProfileCatalog(context.paths).Load(context.type->Index(), context.profileRow)
+                     : std::nullopt;
+    if (!loaded || !loaded->HasPasses(context.type->PassCount()))
+        return QStringLiteral("no usable profile: none is selected, or the selected one has "
+                              "fewer entries than the passes need");
+    profile = *loaded;
+    if (!(task.endSeconds - task.beginSeconds > 0.0))
+        return QStringLiteral("nothing to convert: the clip length is 0 (the file could not "
+                              "be read, or begin and end are equal)");
+    source = SourceProbe::Probe(task.sourcePath);
+    if (!source.problem.isEmpty())
+        return QStringLiteral("the source %1").arg(source.problem);
+    if (const QString problem = OutputFolderProblem(context.outputFolder); !problem.isEmpty())
+        return problem;
+    if (const int error = context.names.Claim(row, task, files); error != 0)
+        return QStringLiteral("no name for the output could be had in %1: %2")
+            .arg(context.outputFolder, QString::fromLocal8Bit(std::strerror(error)));
+    return QString();
+}
+
+void TaskRun::Start()
+{
+    if (running || !context.tasks.IsValidIndex(row))
+        return;
+    running = true;
+    startTick = TickCount();
+    ConversionTask task = context.tasks.GetAt(row);
+    if (const QString problem = StartProblem(task); !problem.isEmpty()) {
+        Fail(0, problem);
+        return;
+    }
+    if (task.outputName != files.BaseName()) {
+        task.outputName = files.BaseName(); // another program took the planned name meanwhile
+        context.tasks.SetAt(row, task);
+        context.host.InvalidateCells(row, row, COL_OUTPUT, false);
+    }
+    if (source.audioIndex < 0 && source.hasAudioStreams)
+        context.log.Append(QStringLiteral("NOTE:    TASK        =   %1 (%2).\n"
+                                          "       the source's sound cannot be read; the "
+                                          "picture is converted without it.\n")
+                               .arg(row + 1)
+                               .arg(task.sourcePath));
+    context.journal.SetTask(row, files.ToJson());
+    sourceStamp = SourceStampOf(task.sourcePath);
+    RunPass(1);
+}
+
+void TaskRun::Stop()
+{
+    if (!running || cancelled)
+        return;
+    cancelled = true;
+    if (runner && runner->IsRunning())
+        runner->RequestStop();
+}
+
+void TaskRun::RunPass(int next)
+{
+    pass = next;
+    const ConversionTask task = context.tasks.GetAt(row);
+    const CommandTemplate::Values values = ValuesFor(context, task, source);
+    const QString commandTemplate = profile.PassTemplate(pass);
+    command = CommandTemplate::ExpandText(commandTemplate, values);
+    const QStringList arguments =
+        Resolved(CommandTemplate::ExpandArguments(commandTemplate, values), context.paths);
+    if (const int state = context.type->StateBeforePass(pass); state >= 0)
+        SetState(state);
+    if (cancelled) { // a Stop while the row repainted
+        EndCancelled();
+        return;
+    }
+    files.BeginPass(pass);
+    context.journal.SetTask(row, files.ToJson());
+    auto *tool = new PassRunner(pass == 1 ? PassRunner::Mode::Piped : PassRunner::Mode::Quiet, this);
+    runner = tool;
+    connect(tool, &PassRunner::started, this,
+            [this](qint64 pid) { context.journal.AddToolGroup(row, pid); });
+    connect(tool, &PassRunner::output, this, &TaskRun::ParseProgress);
+    connect(tool, &PassRunner::ended, this, &TaskRun::OnPassEnded);
+    tool->SetStallLimit(context.stallSeconds, [this] { return FilesProgress(); });
+    previousChunkEnd = '\n';
+    tool->Start(arguments);
+}
+
+qint64 TaskRun::FilesProgress() const
+{
+    qint64 total = 0;
+    for (const QString &path : files.Paths())
+        total += qMax<qint64>(0, FileIdentity::Of(path).size);
+    for (const QString &name : TaskFiles::ScratchIn(files.Folder(), files.BaseName()))
+        total += qMax<qint64>(0, FileIdentity::Of(files.Folder() + name).size);
+    return total;
+}
+
+void TaskRun::ParseProgress(const QByteArray &chunk)
+{
+    const quint32 now = TickCount();
+    ConversionTask task = context.tasks.GetAt(row);
+    const ProgressFields fields = ProgressFields::Read(chunk, previousChunkEnd);
+    if (!chunk.isEmpty())
+        previousChunkEnd = chunk.back();
+    // A chunk in the same millisecond as the task's start has no rate: keep the last one.
+    const quint32 elapsed = now - startTick;
+    if (fields.frames && elapsed != 0)
+        task.framesPerSecond = *fields.frames * 1000.0 / double(elapsed);
+    if (fields.sizeKB)
+        task.sizeKB = *fields.sizeKB;
+    if (fields.encodedSeconds)
+        task.encodedSeconds = *fields.encodedSeconds;
+    context.tasks.SetAt(row, task);
+    context.host.InvalidateCells(row, row, COL_PROGRESS, false);
+}
+
+void TaskRun::OnPassEnded(const RunResult &result)
+{
+    if (runner)
+        runner->deleteLater();
+    runner = nullptr;
+    files.EndPass();
+    if (!result.started && pass == 1)
+        context.log.LogApiError(QStringLiteral("CreateProcess"),
+                                result.program.isEmpty() ? ENOENT : EACCES, result.errorText);
+    if (cancelled) {
+        EndCancelled();
+        return;
+    }
+    if (!result.Succeeded()) {
+        Fail(pass, EndStatus(result), command, result.lastLines,
+             ToolMessage::Reason(result, EndStatus(result)));
+        return;
+    }
+    if (const QString line = ToolMessage::WriteErrorLine(result.lastLines); !line.isEmpty()) {
+        Fail(pass, QStringLiteral("the tool could not write its file: %1").arg(line), command,
+             result.lastLines, ToolMessage::Reason(result, line));
+        return;
+    }
+    // A source cut short or replaced while it was read gives an output that looks whole but is
+    // not the file the user chose; a removed one may be read to its end, yet the user took it
+    // away mid-conversion.
+    if (pass == 1 && !SameSource(SourceStampOf(context.tasks.GetAt(row).sourcePath), sourceStamp)) {
+        Fail(pass, QStringLiteral("the source file was removed, truncated or replaced while it "
+                                  "was converted"),
+             command, result.lastLines);
+        return;
+    }
+    for (TaskFile file : context.type->DeletedAfter(pass))
+        files.Delete(file);
+    context.journal.SetTask(row, files.ToJson());
+    if (pass < context.type->PassCount())
+        RunPass(pass + 1);
+    else
+        Complete();
+}
+
+void TaskRun::Complete()
+{
+    const ConversionTask task = context.tasks.GetAt(row);
+    const QString output = files.Path(TaskFile::Output);
+    const QFileInfo info(output);
+    if (!info.isFile() || info.size() <= 0) {
+        Fail(context.type->PassCount(),
+             QStringLiteral("every tool succeeded, but the output file %1 is missing or empty")
+                 .arg(output));
+        return;
+    }
+    OutputExpectation expected;
+    expected.brands = context.type->Brands();
+    expected.ReadCheckEntry(profile.keys, profile.values);
+    expected.durationSeconds = task.endSeconds - task.beginSeconds;
+    expected.expectSound = source.audioIndex >= 0;
+    if (const QString problem = OutputCheck::Verify(output, expected); !problem.isEmpty()) {
+        Fail(context.type->PassCount(),
+             QStringLiteral("the finished file is not what the profile makes: %1").arg(problem),
+             QString(), QStringList(), QStringLiteral("the result is not right: %1").arg(problem));
+        return;
+    }
+    files.Release(TaskFile::Output);
+    Finish(true);
+}
+
+void TaskRun::SetState(int state)
+{
+    ConversionTask task = context.tasks.GetAt(row);
+    task.state = state;
+    context.tasks.SetAt(row, task);
+    context.host.InvalidateCells(row, row, COL_PROGRESS, false);
+}
+
+void TaskRun::Fail(int failedPass, const QString &status, const QString &failedCommand,
+                   const QStringList &lastLines, const QString &reason)
+{
+    if (runner) {
+        runner->disconnect(this);
+        delete runner; // a tool still running is killed first: its files go next
+    }
+    CleanUp();
+    const ConversionTask task = context.tasks.GetAt(row);
+    context.log.Append(FormatFailure(row, task, failedPass, status, failedCommand, lastLines));
+    SetState(TASK_FAILED);
+    context.host.ReportTaskFailure(row, reason.isEmpty() ? status : reason);
+    Finish(false);
+}
+
+void TaskRun::EndCancelled()
+{
+    CleanUp();
+    SetState(TASK_CANCELED);
+    Finish(false);
+}
+
+void TaskRun::CleanUp()
+{
+    // Whatever the task's tools left is unfinished: it must not look like a converted file.
+    const QStringList left = files.DeleteAll();
+    if (left.isEmpty())
+        return;
+    QString entry = QStringLiteral("ERROR:   TASK        =   %1 (%2).\n")
+                        .arg(row + 1)
+                        .arg(context.tasks.GetAt(row).sourcePath);
+    for (const QString &path : left)
+        entry += QStringLiteral("       not removed     =   %1 (the next batch tries again)\n")
+                     .arg(path);
+    context.log.Append(entry);
+}
+
+void TaskRun::Finish(bool finished)
+{
+    running = false;
+    if (finished) {
+        ConversionTask task = context.tasks.GetAt(row);
+        task.finished = 1;
+        context.tasks.SetAt(row, task);
+        context.host.InvalidateCells(row, row, COL_PROGRESS, false);
+    }
+    // Files that could not be deleted stay journaled for the next batch to try again.
+    if (files.ToJson().value(QStringLiteral("files")).toArray().isEmpty())
+        context.journal.EndTask(row);
+    else
+        context.journal.SetTask(row, files.ToJson());
+    emit ended(row, finished);
+}
+
+QString TaskRun::FormatFailure(int taskRow, const ConversionTask &task, int failedPass,
+                               const QString &status, const QString &failedCommand,
+                               const QStringList &lastLines)
+{
+    QString entry = QStringLiteral("ERROR:   TASK        =   %1 (%2).\n"
+                                   "       pass            =   %3.\n"
+                                   "       status          =   %4.\n")
+                        .arg(QString::number(taskRow + 1), task.sourcePath,
+                             failedPass > 0 ? QString::number(failedPass) : QStringLiteral("none"),
+                             status);
+    if (!failedCommand.isEmpty())
+        entry += QStringLiteral("       command         =   %1\n").arg(failedCommand);
+    if (!lastLines.isEmpty()) {
+        entry += QStringLiteral("       last output     =\n");
+        for (const QString &line : lastLines)
+            entry += QStringLiteral("           %1\n").arg(line);
+    }
+    return entry;
+}

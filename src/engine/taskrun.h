@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "commandtemplate.h"
+#include "fileidentity.h"
+#include "profilecatalog.h"
+#include "runresult.h"
+#include "sourceprobe.h"
+#include "taskfiles.h"
+
+#include <QObject>
+#include <QPointer>
+
+class BatchJournal;
+class EngineHost;
+class ErrorLog;
+class OutputNamePlanner;
+class OutputType;
+class PassRunner;
+class TaskList;
+struct ConversionTask;
+
+// What the tasks of one batch share: set at Start, read by every task run.
+struct BatchContext {
+    EngineHost &host;
+    TaskList &tasks;
+    const EnginePaths &paths;
+    const ErrorLog &log;
+    BatchJournal &journal;
+    OutputNamePlanner &names;
+    const OutputType *type = nullptr;
+    int profileRow = -1;
+    QString outputFolder; // ends with a separator
+    int stallSeconds = 0;
+};
+
+// The passes of one task, in order: its name claimed, each pass's command expanded and its
+// tool run, the task's state and progress kept in its row, its intermediates deleted, the
+// result checked. Ends with `ended`: finished, failed (with the reason in the log) or
+// cancelled by Stop. Whatever ends it, nothing of its own stays that looks finished.
+class TaskRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    TaskRun(BatchContext &context, int row, QObject *parent = nullptr);
+    // A run destroyed mid-pass (the program closing) kills its tool and cleans up at once.
+    ~TaskRun() override;
+
+    int Row() const { return row; }
+    // Starts the first pass; ended may come before this returns.
+    void Start();
+    // A first pass is asked to quit, a later one killed; the task then ends cancelled once
+    // its tool has ended and its files are deleted.
+    void Stop();
+    bool IsRunning() const { return running; }
+
+    // The arguments (program resolved) of every pass the task would run now; empty when it
+    // has no usable profile.
+    static QList<QStringList> Commands(const EnginePaths &paths, const OutputType *type,
+                                       int profileRow, const QString &outputFolder,
+                                       const ConversionTask &task);
+
+    // The log entry for a failed task.
+    static QString FormatFailure(int row, const ConversionTask &task, int pass,
+                                 const QString &status, const QString &command,
+                                 const QStringList &lastLines);
+
+signals:
+    void ended(int row, bool finished);
+
+private:
+    void RunPass(int pass);
+    void OnPassEnded(const RunResult &result);
+    void ParseProgress(const QByteArray &chunk);
+    void SetState(int state);
+    void Complete();
+    void Fail(int pass, const QString &status, const QString &command = QString(),
+              const QStringList &lastLines = QStringList(), const QString &reason = QString());
+    void EndCancelled();
+    void Finish(bool finished);
+    QString StartProblem(ConversionTask &task);
+    void CleanUp();
+    qint64 FilesProgress() const;
+
+    BatchContext &context;
+    const int row;
+    Profile profile;
+    SourceInfo source;
+    TaskFiles files;
+    QPointer<PassRunner> runner;
+    int pass = 0;
+    QString command; // the running pass's, for the log
+    bool running = false;
+    bool cancelled = false;
+    quint32 startTick = 0;
+    char previousChunkEnd = '\n';
+    FileIdentity sourceStamp;
+    qint64 sourceModified = 0;
+};

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "toolmessage.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+struct Known {
+    const char *sign;  // as the tool writes it
+    const char *words; // as the user is told
+};
+
+const Known knownLines[] = {
+    {"No space left on device", "the disk is full"},
+    {"Disk quota exceeded", "the disk quota is used up"},
+    {"File too large", "the file grew past what the file system allows"},
+    {"Read-only file system", "the output folder is on a read-only file system"},
+    {"Permission denied", "permission to write the output folder is missing"},
+    {"matches no streams", "the source has no stream of the kind the profile needs"},
+    {"Invalid data found when processing input", "the source cannot be read as a video"},
+    {"No such file or directory", "a file the conversion needs is not there any more"},
+    {"Conversion failed", ""},
+};
+
+// Lines that advise a reader of the tool's manual, or only repeat that it failed.
+bool IsAdvice(const QString &line)
+{
+    return line.contains(QLatin1String("To ignore this")) ||
+           line.contains(QLatin1String("add a trailing '?'")) ||
+           line.startsWith(QLatin1String("Conversion failed")) ||
+           line.startsWith(QLatin1String("frame=")) || line.startsWith(QLatin1String("size=")) ||
+           line.contains(QLatin1String("Exiting normally"));
+}
+
+} // namespace
+
+QString ToolMessage::WriteErrorLine(const QStringList &lines)
+{
+    QStringList signs{QStringLiteral("Error writing trailer"), QStringLiteral("Error closing file")};
+    for (int code : {ENOSPC, EFBIG, EROFS, EDQUOT})
+        signs.append(QString::fromLocal8Bit(std::strerror(code)));
+    for (const QString &line : lines)
+        for (const QString &sign : std::as_const(signs))
+            if (line.contains(sign))
+                return line.trimmed();
+    return QString();
+}
+
+QString ToolMessage::Reason(const RunResult &result, const QString &status)
+{
+    const QString tool = QFileInfo(result.program).fileName();
+    QString why;
+    for (qsizetype i = result.lastLines.size() - 1; i >= 0 && why.isEmpty(); --i) {
+        const QString line = result.lastLines.at(i).trimmed();
+        for (const Known &known : knownLines)
+            if (line.contains(QLatin1String(known.sign)) && *known.words) {
+                why = QString::fromLatin1(known.words);
+                break;
+            }
+    }
+    for (qsizetype i = result.lastLines.size() - 1; i >= 0 && why.isEmpty(); --i) {
+        const QString line = result.lastLines.at(i).trimmed();
+        if (!line.isEmpty() && !IsAdvice(line))
+            why = line;
+    }
+    QString text = tool.isEmpty() ? status : QStringLiteral("%1: %2").arg(tool, status);
+    if (!why.isEmpty() && !status.contains(why))
+        text += QStringLiteral(" (%1)").arg(why);
+    return text;
+}
