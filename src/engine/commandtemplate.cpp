@@ -2,6 +2,7 @@
 #include "commandtemplate.h"
 
 #include "conversiontask.h"
+#include "sourceprobe.h"
 
 #include <QProcess>
 
@@ -18,7 +19,7 @@ struct Variable {
 };
 
 using V = CommandTemplate::Values;
-const std::array<Variable, 9> variables{{
+const std::array<Variable, 10> variables{{
     {QLatin1StringView("$INPUT_FILE"), &V::inputFile},
     {QLatin1StringView("$TITLE"), &V::title},
     {QLatin1StringView("$START"), &V::start},
@@ -28,6 +29,7 @@ const std::array<Variable, 9> variables{{
     {QLatin1StringView("$OUTPUT_FILE"), &V::outputFile},
     {QLatin1StringView("$EXACT_START"), &V::exactStart},
     {QLatin1StringView("$EXACT_LENGTH"), &V::exactLength},
+    {QLatin1StringView("$AUDIO_MAP"), &V::audioMap},
 }};
 
 // The longest variable name that starts at position i, if any.
@@ -68,6 +70,14 @@ CommandTemplate::Values CommandTemplate::Values::For(const ConversionTask &task,
     v.exactStart = ExactSeconds(task.beginSeconds);
     v.exactLength = ExactSeconds(length);
     return v;
+}
+
+void CommandTemplate::Values::TakeSource(const SourceInfo &source)
+{
+    // "?" keeps a stream the probe chose from failing the run should the tool count otherwise;
+    // "-0:a" drops every audio stream, so a silent or unreadable one cannot stop the picture.
+    audioMap = source.audioIndex >= 0 ? QStringLiteral("0:a:%1?").arg(source.audioIndex)
+                                      : QStringLiteral("-0:a");
 }
 
 QString CommandTemplate::Duration(double seconds)

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 struct ConversionTask;
+struct SourceInfo;
 
 // Fills a pass's command template with the values of one task. Variable names are
 // case-sensitive and found anywhere, also inside quotes and longer words. The template is
@@ -23,9 +24,14 @@ public:
         QString outputFile;  // $OUTPUT_FILE, the base name
         QString exactStart;  // $EXACT_START, seconds with three decimals
         QString exactLength; // $EXACT_LENGTH, seconds with three decimals
+        // $AUDIO_MAP, the argument of "-map" that picks the sound: a stream that may be
+        // missing until the source has been probed, a negative map when it has no usable sound.
+        QString audioMap = QStringLiteral("0:a:0?");
 
         static Values For(const ConversionTask &task, const QString &outputDir,
                           const QDateTime &now);
+        // Points $AUDIO_MAP at the sound the probe chose.
+        void TakeSource(const SourceInfo &source);
     };
 
     // Whole seconds (truncated toward zero) as "%02d:%02d:%02d"; hours may take more digits.

@@ -1,0 +1,201 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "outputcheck.h"
+
+#include "mediaerror.h"
+#include "mediainput.h"
+
+#include <QRegularExpression>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// Measured rates carry rounding (a mean over a short clip); a cap of 15000/1001 still takes 15.
+constexpr double rateTolerance = 1.005;
+// Sound that stops earlier than this share of the picture is a broken result, not rounding.
+constexpr double minSoundShare = 0.9;
+
+QString Seconds(double s)
+{
+    return QString::number(s, 'f', 2) + QStringLiteral(" s");
+}
+
+QString Rate(double fps)
+{
+    return QString::number(fps, 'g', 5);
+}
+
+QStringList BrandsOf(const AVFormatContext *fmt)
+{
+    QStringList brands;
+    if (const AVDictionaryEntry *e = av_dict_get(fmt->metadata, "major_brand", nullptr, 0))
+        brands.append(QString::fromLatin1(e->value));
+    if (const AVDictionaryEntry *e = av_dict_get(fmt->metadata, "compatible_brands", nullptr, 0)) {
+        const QString all = QString::fromLatin1(e->value);
+        for (qsizetype i = 0; i + 4 <= all.size(); i += 4)
+            brands.append(all.mid(i, 4));
+    }
+    brands.removeDuplicates(); // the major brand is usually listed again
+    return brands;
+}
+
+const AVStream *FirstStream(const AVFormatContext *fmt, AVMediaType type)
+{
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream *st = fmt->streams[i];
+        if (st->codecpar->codec_type == type && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return st;
+    }
+    return nullptr;
+}
+
+double StreamSeconds(const AVStream *st, const AVFormatContext *fmt)
+{
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
+        return st->duration * av_q2d(st->time_base);
+    return fmt->duration != AV_NOPTS_VALUE ? fmt->duration / double(AV_TIME_BASE) : 0.0;
+}
+
+double FrameRate(const AVStream *st)
+{
+    const AVRational r = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0
+                             ? st->avg_frame_rate
+                             : st->r_frame_rate;
+    return r.num > 0 && r.den > 0 ? av_q2d(r) : 0.0;
+}
+
+void CheckBrand(const AVFormatContext *fmt, const OutputExpectation &e, QStringList &faults)
+{
+    if (e.brands.isEmpty())
+        return;
+    const QStringList found = BrandsOf(fmt);
+    for (const QString &b : found) {
+        if (e.brands.contains(b))
+            return;
+    }
+    faults.append(QStringLiteral("file type is %1 instead of %2")
+                      .arg(found.isEmpty() ? QStringLiteral("unmarked") : found.join(u'/'),
+                           e.brands.join(QStringLiteral(" or "))));
+}
+
+// Checks the picture and answers its length, 0 when unknown.
+double CheckPicture(const AVFormatContext *fmt, const AVStream *video, const OutputExpectation &e,
+                    QStringList &faults)
+{
+    const AVCodecParameters *par = video->codecpar;
+    const QString codec = QString::fromLatin1(avcodec_get_name(par->codec_id));
+    if (!e.codecs.isEmpty() && !e.codecs.contains(codec)) {
+        faults.append(QStringLiteral("picture is coded as %1 instead of %2")
+                          .arg(codec, e.codecs.join(QStringLiteral(" or "))));
+    }
+    if ((e.width > 0 && par->width != e.width) || (e.height > 0 && par->height != e.height)) {
+        faults.append(QStringLiteral("picture is %1x%2 instead of %3x%4")
+                          .arg(par->width)
+                          .arg(par->height)
+                          .arg(e.width)
+                          .arg(e.height));
+    }
+    const double rate = FrameRate(video);
+    if (e.maxFrameRate > 0 && rate > e.maxFrameRate * rateTolerance) {
+        faults.append(QStringLiteral("picture runs at %1 frames per second, above %2")
+                          .arg(Rate(rate), Rate(e.maxFrameRate)));
+    }
+    const double length = StreamSeconds(video, fmt);
+    if (e.durationSeconds > 0) {
+        const double frame = 1.0 / (rate > 0 ? rate : e.maxFrameRate > 0 ? e.maxFrameRate : 25.0);
+        if (!(std::abs(length - e.durationSeconds) <= frame + 0.001)) {
+            faults.append(QStringLiteral("picture lasts %1 instead of %2")
+                              .arg(Seconds(length), Seconds(e.durationSeconds)));
+        }
+    }
+    return length;
+}
+
+void CheckSound(const AVFormatContext *fmt, double pictureSeconds, QStringList &faults)
+{
+    const AVStream *audio = FirstStream(fmt, AVMEDIA_TYPE_AUDIO);
+    if (!audio) {
+        faults.append(QStringLiteral("has no sound although the source has"));
+        return;
+    }
+    const double length = StreamSeconds(audio, fmt);
+    if (pictureSeconds > 0 && !(length >= minSoundShare * pictureSeconds)) {
+        faults.append(QStringLiteral("sound lasts %1 of %2 of picture")
+                          .arg(Seconds(length), Seconds(pictureSeconds)));
+    }
+}
+
+// "15000/1001" or "15" or "14.985"; 0 when unreadable.
+double ParseRate(const QString &text)
+{
+    const qsizetype slash = text.indexOf(u'/');
+    bool ok1 = false;
+    bool ok2 = true;
+    const double num = text.left(slash < 0 ? text.size() : slash).toDouble(&ok1);
+    const double den = slash < 0 ? 1.0 : text.mid(slash + 1).toDouble(&ok2);
+    const double rate = ok1 && ok2 && den > 0 ? num / den : 0.0;
+    return std::isfinite(rate) && rate > 0 ? rate : 0.0;
+}
+
+} // namespace
+
+bool OutputExpectation::ReadCheckEntry(const QStringList &keys, const QStringList &values,
+                                       QString *error)
+{
+    if (error)
+        error->clear();
+    qsizetype at = -1;
+    for (qsizetype i = 0; i < keys.size() && i < values.size() && at < 0; ++i) {
+        if (keys[i].compare(QLatin1String("Check"), Qt::CaseInsensitive) == 0)
+            at = i;
+    }
+    if (at < 0)
+        return false;
+    const QString entry = values[at];
+    const QStringList parts = entry.simplified().split(u' ');
+    static const QRegularExpression sizeForm(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
+    const QRegularExpressionMatch size = sizeForm.match(parts.value(1));
+    const double rate = ParseRate(parts.value(2));
+    const QStringList names = parts.value(0).split(u',', Qt::SkipEmptyParts);
+    if (parts.size() != 3 || names.isEmpty() || !size.hasMatch() || rate <= 0) {
+        if (error) {
+            *error = QStringLiteral("the Check entry \"%1\" is not written as "
+                                    "\"codec WIDTHxHEIGHT rate\"")
+                         .arg(entry);
+        }
+        return false;
+    }
+    codecs = names;
+    width = size.captured(1).toInt();
+    height = size.captured(2).toInt();
+    maxFrameRate = rate;
+    return true;
+}
+
+QString OutputCheck::Verify(const QString &path, const OutputExpectation &expected)
+{
+    std::unique_ptr<MediaInput> input;
+    try {
+        input = std::make_unique<MediaInput>(path);
+    } catch (const MediaError &) {
+        return QStringLiteral("cannot be read back as a video");
+    }
+    const AVFormatContext *fmt = input->Format();
+    QStringList faults;
+    CheckBrand(fmt, expected, faults);
+    const AVStream *video = FirstStream(fmt, AVMEDIA_TYPE_VIDEO);
+    if (!video) {
+        faults.append(QStringLiteral("has no picture"));
+        return faults.join(QStringLiteral("; "));
+    }
+    const double pictureSeconds = CheckPicture(fmt, video, expected, faults);
+    if (expected.expectSound)
+        CheckSound(fmt, pictureSeconds, faults);
+    return faults.join(QStringLiteral("; "));
+}

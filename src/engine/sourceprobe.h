@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+// What a source file offers to a conversion, read from its headers and a few packets.
+struct SourceInfo {
+    bool readable = false;  // opened, and its streams were found
+    bool hasVideo = false;  // a picture stream (not cover art) that can be decoded
+    int audioIndex = -1;    // N of "0:a:N": the first audio stream carrying sound; -1 when none
+    bool hasAudioStreams = false; // any audio stream at all, usable or not
+    // The chosen sound is AMR-NB stored several frames to a packet: ffmpeg's own decoder keeps
+    // only the first frame of each, so a conversion would lose most of the sound.
+    bool multiFrameAmr = false;
+    double durationSeconds = -1.0; // -1 when the container does not say
+    // Why the file cannot be converted, in words for the user, to follow the file's name
+    // ("has no video stream"); empty when it can.
+    QString problem;
+};
+
+// Looks at a source before any tool runs. Costs milliseconds: headers, and for MPEG transport
+// streams the first seconds of sound packets, never a full decode.
+class SourceProbe
+{
+public:
+    static SourceInfo Probe(const QString &path);
+};
