@@ -6,9 +6,9 @@
 
 // What a finished file must be. Empty lists and zero numbers leave that property unchecked.
 struct OutputExpectation {
-    QStringList brands;           // the major brand or a compatible one is among these
-    QStringList codecs;           // video codec names as libavcodec spells them ("h263")
-    int width = 0;                // picture size in pixels
+    QStringList brands; // the major brand or a compatible one is among these
+    QStringList codecs; // video codec names as libavcodec spells them ("h263")
+    int width = 0;      // picture size in pixels
     int height = 0;
     double maxFrameRate = 0.0;    // frames per second the picture may not exceed
     double durationSeconds = 0.0; // the trim length the picture must last, within one frame

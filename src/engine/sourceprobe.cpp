@@ -112,8 +112,7 @@ int FirstSoundingStream(AVFormatContext *fmt, const QList<int> &candidates)
         }
         const int k = candidates.indexOf(packet->stream_index);
         if (k >= 0 && !sounding[k] && decoders[size_t(k)]) {
-            sounding[k] =
-                DecodesToSamples(decoders[size_t(k)].get(), packet.get(), frame.get());
+            sounding[k] = DecodesToSamples(decoders[size_t(k)].get(), packet.get(), frame.get());
         }
         av_packet_unref(packet.get());
     }

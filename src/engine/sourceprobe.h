@@ -5,9 +5,9 @@
 
 // What a source file offers to a conversion, read from its headers and a few packets.
 struct SourceInfo {
-    bool readable = false;  // opened, and its streams were found
-    bool hasVideo = false;  // a picture stream (not cover art) that can be decoded
-    int audioIndex = -1;    // N of "0:a:N": the first audio stream carrying sound; -1 when none
+    bool readable = false; // opened, and its streams were found
+    bool hasVideo = false; // a picture stream (not cover art) that can be decoded
+    int audioIndex = -1;   // N of "0:a:N": the first audio stream carrying sound; -1 when none
     bool hasAudioStreams = false; // any audio stream at all, usable or not
     // The chosen sound is AMR-NB stored several frames to a packet: ffmpeg's own decoder keeps
     // only the first frame of each, so a conversion would lose most of the sound.

@@ -26,7 +26,8 @@ bool MakeTransportStream(const QString &path, const QList<bool> &soundPerPid)
 {
     QStringList extra{"-t", "2", "-map", "0:v", "-c:v", "mpeg2video", "-c:a", "mp2"};
     for (qsizetype i = 0; i < soundPerPid.size(); ++i) {
-        extra << "-map" << "1:a";
+        extra << "-map"
+              << "1:a";
         if (!soundPerPid[i])
             extra << QStringLiteral("-bsf:a:%1").arg(i) << "noise=drop=1";
     }
@@ -77,14 +78,14 @@ private slots:
         QTest::newRow("normal clip") << "clip.mp4" << true << 0 << true << false << "";
         QTest::newRow("clip without sound")
             << Media("testvideo-169.avi") << true << -1 << false << false << "";
-        QTest::newRow("sound only") << "sound.m4a" << false << 0 << true << false
-                                    << "has no video stream";
-        QTest::newRow("cover art is no picture") << "cover.m4a" << false << 0 << true << false
-                                                 << "has no video stream";
-        QTest::newRow("text file") << "notes.txt" << false << -1 << false << false
-                                   << "cannot be read as a video";
-        QTest::newRow("missing file") << "gone.mp4" << false << -1 << false << false
-                                      << "does not exist";
+        QTest::newRow("sound only")
+            << "sound.m4a" << false << 0 << true << false << "has no video stream";
+        QTest::newRow("cover art is no picture")
+            << "cover.m4a" << false << 0 << true << false << "has no video stream";
+        QTest::newRow("text file")
+            << "notes.txt" << false << -1 << false << false << "cannot be read as a video";
+        QTest::newRow("missing file")
+            << "gone.mp4" << false << -1 << false << false << "does not exist";
         QTest::newRow("transport stream with an empty audio PID")
             << "empty-pid.ts" << true << -1 << true << false << "";
         QTest::newRow("empty audio PID passed over for the next one")
@@ -115,9 +116,12 @@ private slots:
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("audioMap");
         QTest::addColumn<bool>("sound");
-        QTest::newRow("normal clip keeps its sound") << "clip.mp4" << "0:a:0?" << true;
-        QTest::newRow("empty audio PID left out") << "empty-pid.ts" << "-0:a" << false;
-        QTest::newRow("empty audio PID passed over") << "second-pid.ts" << "0:a:1?" << true;
+        QTest::newRow("normal clip keeps its sound") << "clip.mp4"
+                                                     << "0:a:0?" << true;
+        QTest::newRow("empty audio PID left out") << "empty-pid.ts"
+                                                  << "-0:a" << false;
+        QTest::newRow("empty audio PID passed over") << "second-pid.ts"
+                                                     << "0:a:1?" << true;
     }
     void audioMapConverts()
     {
@@ -153,33 +157,33 @@ private slots:
         QTest::addColumn<QString>("fault"); // part of the answer; empty for a good file
         const QStringList gp{"3gp4", "3gp5", "3gp6"};
         QTest::newRow("good 3gp") << "good.3gp" << gp << "176x144" << 15.0 << 2.0 << true << "";
-        QTest::newRow("rate cap a little below the rate") << "good.3gp" << gp << "176x144"
-                                                          << 15000.0 / 1001 << 2.0 << true << "";
-        QTest::newRow("length within one frame") << "good.3gp" << gp << "176x144" << 15.0
-                                                 << 2.05 << true << "";
-        QTest::newRow("length unknown") << "good.3gp" << gp << "176x144" << 15.0 << 0.0 << true
-                                        << "";
-        QTest::newRow("wrong brand") << "good.3gp" << QStringList{"3g2a", "3g2b"} << "176x144"
-                                     << 15.0 << 2.0 << true
-                                     << "file type is 3gp4/isom/iso2 instead of 3g2a or 3g2b";
-        QTest::newRow("wrong brand of an mp4") << "clip.mp4" << gp << "" << 0.0 << 0.0 << false
-                                               << "file type is isom";
+        QTest::newRow("rate cap a little below the rate")
+            << "good.3gp" << gp << "176x144" << 15000.0 / 1001 << 2.0 << true << "";
+        QTest::newRow("length within one frame")
+            << "good.3gp" << gp << "176x144" << 15.0 << 2.05 << true << "";
+        QTest::newRow("length unknown")
+            << "good.3gp" << gp << "176x144" << 15.0 << 0.0 << true << "";
+        QTest::newRow("wrong brand")
+            << "good.3gp" << QStringList{"3g2a", "3g2b"} << "176x144" << 15.0 << 2.0 << true
+            << "file type is 3gp4/isom/iso2 instead of 3g2a or 3g2b";
+        QTest::newRow("wrong brand of an mp4")
+            << "clip.mp4" << gp << "" << 0.0 << 0.0 << false << "file type is isom";
         QTest::newRow("wrong size") << "good.3gp" << gp << "320x240" << 15.0 << 2.0 << true
                                     << "picture is 176x144 instead of 320x240";
-        QTest::newRow("rate above the cap") << "good.3gp" << gp << "176x144" << 10.0 << 2.0
-                                            << true << "picture runs at 15 frames per second";
+        QTest::newRow("rate above the cap") << "good.3gp" << gp << "176x144" << 10.0 << 2.0 << true
+                                            << "picture runs at 15 frames per second";
         QTest::newRow("too short") << "good.3gp" << gp << "176x144" << 15.0 << 3.0 << true
                                    << "picture lasts 2.00 s instead of 3.00 s";
         QTest::newRow("sound too short") << "short-sound.3gp" << gp << "176x144" << 15.0 << 2.0
                                          << true << "sound lasts 1.00 s of 2.00 s of picture";
         QTest::newRow("short sound is fine for a silent source")
             << "short-sound.3gp" << gp << "176x144" << 15.0 << 2.0 << false << "";
-        QTest::newRow("sound missing") << "silent.3gp" << gp << "176x144" << 15.0 << 2.0 << true
-                                       << "has no sound";
+        QTest::newRow("sound missing")
+            << "silent.3gp" << gp << "176x144" << 15.0 << 2.0 << true << "has no sound";
         QTest::newRow("no video") << "sound.m4a" << QStringList() << "" << 0.0 << 0.0 << true
                                   << "has no picture";
-        QTest::newRow("not a video") << "notes.txt" << gp << "176x144" << 15.0 << 2.0 << true
-                                     << "cannot be read back";
+        QTest::newRow("not a video")
+            << "notes.txt" << gp << "176x144" << 15.0 << 2.0 << true << "cannot be read back";
     }
     void verify()
     {
@@ -211,14 +215,14 @@ private slots:
         QTest::addColumn<double>("rate");
         const QStringList noCodecs;
         QTest::newRow("codec, size and rate as a fraction")
-            << QStringList{"Title", "Check"} << QStringList{"x", "h263 176x144 15000/1001"}
-            << true << false << QStringList{"h263"} << "176x144" << 15000.0 / 1001;
+            << QStringList{"Title", "Check"} << QStringList{"x", "h263 176x144 15000/1001"} << true
+            << false << QStringList{"h263"} << "176x144" << 15000.0 / 1001;
         QTest::newRow("several codecs and a whole rate")
             << QStringList{"check"} << QStringList{"mpeg4,h264  320x240 25"} << true << false
             << QStringList{"mpeg4", "h264"} << "320x240" << 25.0;
         QTest::newRow("no entry leaves everything open")
-            << QStringList{"Pass1"} << QStringList{"ffmpeg"} << false << false << noCodecs
-            << "0x0" << 0.0;
+            << QStringList{"Pass1"} << QStringList{"ffmpeg"} << false << false << noCodecs << "0x0"
+            << 0.0;
         QTest::newRow("size without an x") << QStringList{"Check"} << QStringList{"h263 176 15"}
                                            << false << true << noCodecs << "0x0" << 0.0;
         QTest::newRow("rate missing") << QStringList{"Check"} << QStringList{"h263 176x144"}
