@@ -22,6 +22,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QGraphicsOpacityEffect>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -736,6 +737,13 @@ void CKestraniDlg::SetBatchControlsEnabled(bool enable)
     for (QWidget *control : std::initializer_list<QWidget *>{
              addButton, removeButton, removeAllButton, browseButton, slider})
         control->setEnabled(enable);
+    // The slider's artwork has no disabled state of its own: it is faded instead.
+    QGraphicsOpacityEffect *fade = nullptr;
+    if (!enable) {
+        fade = new QGraphicsOpacityEffect(slider);
+        fade->setOpacity(0.4);
+    }
+    slider->setGraphicsEffect(fade);
 }
 
 bool CKestraniDlg::RequestClose()
