@@ -17,13 +17,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QHelpEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGraphicsOpacityEffect>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -734,8 +734,8 @@ void CKestraniDlg::StopBatch()
 
 void CKestraniDlg::SetBatchControlsEnabled(bool enable)
 {
-    for (QWidget *control : std::initializer_list<QWidget *>{
-             addButton, removeButton, removeAllButton, browseButton, slider})
+    for (QWidget *control : std::initializer_list<QWidget *>{addButton, removeButton,
+                                                             removeAllButton, browseButton, slider})
         control->setEnabled(enable);
     // The slider's artwork has no disabled state of its own: it is faded instead.
     QGraphicsOpacityEffect *fade = nullptr;

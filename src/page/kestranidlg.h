@@ -5,9 +5,9 @@
 #include "helpwindow.h"
 #include "tasklist.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QIcon>
-#include <QElapsedTimer>
 #include <QPixmap>
 #include <QPointer>
 #include <QStringList>

@@ -50,9 +50,9 @@ private slots:
 private:
     QTemporaryDir dir;
     QTemporaryDir settingsDir;
-    QString first;  // 4 s
-    QString second; // 3 s
-    QString third;  // 5 s
+    QString first;     // 4 s
+    QString second;    // 3 s
+    QString third;     // 5 s
     QString batchClip; // 2 s
     QString longClip;  // 12 s, 320x240
 };
@@ -471,15 +471,14 @@ void TestTaskListCommands::wholePathsAsCellTips()
 
 void TestTaskListCommands::startFromThePage_data()
 {
-    QTest::addColumn<QString>("folder"); // stored output folder; empty: none stored
+    QTest::addColumn<QString>("folder");  // stored output folder; empty: none stored
     QTest::addColumn<int>("stopAfterMs"); // after Start; -1: no Stop
     QTest::addColumn<bool>("converts");
     const int doubleClick = QApplication::doubleClickInterval();
     const QString out = dir.filePath("out");
     QTest::newRow("stop at once after start is a double-click: the batch runs on")
         << out << 0 << true;
-    QTest::newRow("stop after the double-click time stops")
-        << out << doubleClick + 300 << false;
+    QTest::newRow("stop after the double-click time stops") << out << doubleClick + 300 << false;
     QTest::newRow("proposed videos folder made at start") << QString() << -1 << true;
     QTest::newRow("stored folder that is missing is not made")
         << dir.filePath("gone/out") << -1 << false;
