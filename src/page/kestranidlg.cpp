@@ -605,8 +605,14 @@ void CKestraniDlg::OnRangeChanged(int wParam, int lParam)
     tasks.SetAt(mark, task);
     taskList->InvalidateCells(currentTask, mark, COL_BEGIN, false);
     taskList->InvalidateCells(currentTask, mark, COL_END, false);
-    if (lParam == 0)
+    if (lParam == 0) {
+        // While a thumb is dragged the preview follows it with key-frame pictures; the exact
+        // picture comes when the button is released.
+        const int dragged = slider->DraggedPart();
+        if (dragged >= 0)
+            preview->ShowKeyFrameNear(dragged == RANGE_RIGHT_CHANGED ? right : left);
         return;
+    }
     if (wParam == RANGE_LEFT_CHANGED || wParam == RANGE_BOTH_MOVED)
         ShowClipAt(task.sourcePath, task.beginSeconds);
     else if (wParam == RANGE_RIGHT_CHANGED)
