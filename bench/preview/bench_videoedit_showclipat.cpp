@@ -7,6 +7,13 @@
 //   same       the same time again (the frame on screen is reused)
 //   back       jumps backwards (a seek and decoding from the key frame, but no probing)
 //   over a key a jump forward over a key frame, far beyond it (a seek as well)
+// Then what a drag costs: the key-frame picture shown on every step of a thumb dragged across
+// the clip and back (median and worst step; the worst includes opening the file for key frames),
+// the exact frame at 9.9 s cold (a new widget) and warm (the file open, a seek back from 14.9 s),
+// and a release on the other trim point (its kept picture), each beside the time of
+// `ffmpeg -ss 9.9 -i clip -frames:v 1 -f null -` on the same clip, with the ratio.
+// Goals: drag steps under 30 ms at 720p and 60 ms at 1080p; the exact frame in at most half the
+// ffmpeg command's time.
 // Usage: bench_videoedit_showclipat [rounds]   (default 5)
 
 #include "videoedit.h"
@@ -62,6 +69,14 @@ QString MakeClip(const QDir &dir, int width, int height)
 struct Figures {
     std::vector<double> ms;
 
+    double Median() const
+    {
+        std::vector<double> sorted = ms;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[sorted.size() / 2];
+    }
+    double Worst() const { return *std::max_element(ms.begin(), ms.end()); }
+
     void Print(const char *clip, const char *what) const
     {
         std::vector<double> sorted = ms;
@@ -86,6 +101,17 @@ double ShowClipAt(CVideoEdit &edit, const QString &file, double at)
     return ms;
 }
 
+double FfmpegFrameAt(const QString &file, double at)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-ss", QString::number(at), "-i", file, "-frames:v",
+                            "1", "-f", "null", "-"});
+    ffmpeg.waitForFinished(60000);
+    return timer.nsecsElapsed() / 1e6;
+}
+
 std::unique_ptr<CVideoEdit> NewWidget()
 {
     auto edit = std::make_unique<CVideoEdit>();
@@ -98,8 +124,7 @@ void Measure(const QString &file, const char *clip, int rounds)
 {
     // Key frames at 0 and 10 s: 4.9 s is 122 frames past one, 9.9 s is 247.
     for (double at : {4.9, 9.9}) {
-        Figures cold;
-        for (int round = 0; round < rounds; ++round)
+        Figures cold;        for (int round = 0; round < rounds; ++round)
             cold.ms.push_back(ShowClipAt(*NewWidget(), file, at));
         cold.Print(clip, qPrintable(QStringLiteral("cold at %1 s").arg(at)));
     }
@@ -121,6 +146,58 @@ void Measure(const QString &file, const char *clip, int rounds)
     backFar.Print(clip, "back 14.9 -> 9.9 s");
 }
 
+// The way a user trims: the task is loaded (shown at 1 s, its begin), the end thumb is dragged
+// across the clip and back and released at 9.9 s, then the begin and the end are shown again.
+void MeasureDrag(const QString &file, const char *clip, int rounds)
+{
+    constexpr double at = 9.9;
+    Figures drag, fresh, cold, warm, other, ffmpeg;
+    for (int round = 0; round < rounds; ++round) {
+        ffmpeg.ms.push_back(FfmpegFrameAt(file, at));
+        {
+            const std::unique_ptr<CVideoEdit> edit = NewWidget();
+            cold.ms.push_back(ShowClipAt(*edit, file, at));
+        }
+        const std::unique_ptr<CVideoEdit> edit = NewWidget();
+        ShowClipAt(*edit, file, 1.0);
+        // A step every 0.15 s of clip time.
+        for (int step = 0; step <= 200; ++step) {
+            const double t = step <= 100 ? step * 0.15 : (200 - step) * 0.15;
+            const int decoded = edit->StillsDecoded();
+            QElapsedTimer timer;
+            timer.start();
+            edit->ShowKeyFrameNear(t);
+            const double ms = timer.nsecsElapsed() / 1e6;
+            drag.ms.push_back(ms);
+            if (edit->StillsDecoded() != decoded)
+                fresh.ms.push_back(ms);
+            QCoreApplication::processEvents();
+        }
+        warm.ms.push_back(ShowClipAt(*edit, file, at));
+        other.ms.push_back(ShowClipAt(*edit, file, 1.0));
+        other.ms.push_back(ShowClipAt(*edit, file, at));
+    }
+    const double goal = QByteArray(clip) == "720p" ? 30.0 : 60.0;
+    const auto line = [&](const char *what, const Figures &f) {
+        std::printf("%-6s %-34s %5zu %10.1f %10s %10.1f", clip, what, f.ms.size(), f.Median(), "",
+                    f.Worst());
+    };
+    line("drag step, every step", drag);
+    std::printf("  goal < %.0f ms\n", goal);
+    line("drag step, key frame not yet kept", fresh);
+    std::printf("  goal < %.0f ms\n", goal);
+    const double reference = ffmpeg.Median();
+    line("ffmpeg -ss 9.9 -i clip -frames:v 1", ffmpeg);
+    std::printf("\n");
+    const auto ratio = [&](const char *what, const Figures &f) {
+        line(what, f);
+        std::printf("  %.2f x ffmpeg (goal <= 0.50)\n", f.Median() / reference);
+    };
+    ratio("exact at 9.9 s, cold (new widget)", cold);
+    ratio("exact at 9.9 s, release after drag", warm);
+    ratio("other trim point again (kept)", other);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -138,7 +215,9 @@ int main(int argc, char **argv)
             std::printf("ffmpeg could not make the %dp clip\n", size.height());
             return 1;
         }
-        Measure(file, qPrintable(QStringLiteral("%1p").arg(size.height())), rounds);
+        const QByteArray clip = QStringLiteral("%1p").arg(size.height()).toLatin1();
+        Measure(file, clip.constData(), rounds);
+        MeasureDrag(file, clip.constData(), rounds);
     }
     return 0;
 }

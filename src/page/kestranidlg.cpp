@@ -13,23 +13,28 @@
 #include "taskcell.h"
 #include "videoedit.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QGraphicsOpacityEffect>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 
 QWidget *frameDialog = nullptr;
@@ -54,8 +59,8 @@ CKestraniDlg::CKestraniDlg(QWidget *parent)
     setFont(pageFont);
     CreateControls();
 
-    chooseVideoFiles = [this] {
-        return QFileDialog::getOpenFileNames(this, QString(), QString(),
+    chooseVideoFiles = [this](const QString &startFolder) {
+        return QFileDialog::getOpenFileNames(this, QString(), startFolder,
                                              QString::fromLatin1(videoFileFilters));
     };
     chooseOutputFolder = [this](const QString &startFolder) {
@@ -211,8 +216,10 @@ void CKestraniDlg::PlaceControls()
 void CKestraniDlg::ReadOutputFolder()
 {
     QString folder;
-    if (!PageSettings::ReadDestination(folder))
+    if (!PageSettings::ReadDestination(folder)) {
         folder = PageSettings::DefaultOutputFolder();
+        proposedOutputFolder = folder;
+    }
     outputFolder = WithTrailingSeparator(folder);
     outputDirEdit->setText(outputFolder);
 }
@@ -261,6 +268,8 @@ bool CKestraniDlg::eventFilter(QObject *watched, QEvent *event)
     if (watched == taskList->viewport() &&
         (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop))
         return HandleDrop(event);
+    if (watched == taskList->viewport() && type == QEvent::ToolTip)
+        return ShowCellTip(event);
     // The list view would move its selection on a click by itself; during a batch the
     // selection stays where it is.
     if (watched == taskList->viewport() && IsConverting() &&
@@ -338,6 +347,31 @@ bool CKestraniDlg::HandleDrop(QEvent *event)
     return true;
 }
 
+bool CKestraniDlg::ShowCellTip(QEvent *event)
+{
+    // The narrow Source and Output columns cut most names; the whole path shows on hover.
+    auto *help = static_cast<QHelpEvent *>(event);
+    const QModelIndex index = taskList->indexAt(help->pos());
+    QString tip;
+    if (index.isValid() && IsValidTask(index.row())) {
+        if (index.column() == COL_SOURCE) {
+            tip = tasks.GetAt(index.row()).sourcePath;
+        } else if (index.column() == COL_OUTPUT) {
+            CellInfo cell;
+            cell.row = index.row();
+            cell.column = COL_OUTPUT;
+            OnGetCellInfo(cell);
+            tip = WithTrailingSeparator(outputDirEdit->text()) + cell.text;
+        }
+    }
+    if (tip.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), tip, taskList->viewport(),
+                           taskList->visualRect(index));
+    return true;
+}
+
 bool CKestraniDlg::IsVideoFile(const QString &path)
 {
     const QFileInfo info(path);
@@ -362,10 +396,27 @@ void CKestraniDlg::OnAddFile()
 {
     if (IsConverting())
         return;
-    const QStringList paths = chooseVideoFiles();
+    const QStringList paths = chooseVideoFiles(AddStartFolder());
     if (paths.isEmpty())
         return;
     AddChosenFiles(paths);
+}
+
+QString CKestraniDlg::AddStartFolder() const
+{
+    if (!lastVideoFolder.isEmpty() && QFileInfo(lastVideoFolder).isDir())
+        return lastVideoFolder;
+    const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    if (!movies.isEmpty() && QFileInfo(movies).isDir())
+        return movies;
+    return QDir::homePath();
+}
+
+QString CKestraniDlg::BrowseStartFolder() const
+{
+    if (!outputFolder.isEmpty() && QFileInfo(outputFolder).isDir())
+        return outputFolder;
+    return QDir::homePath();
 }
 
 void CKestraniDlg::AddFiles(const QStringList &paths)
@@ -385,8 +436,35 @@ void CKestraniDlg::AddChosenFiles(const QStringList &paths)
 {
     // From the first added file on, the preview area belongs to the preview control.
     ShowPreviewControl();
-    for (const QString &path : paths)
-        AddTask(QDir::toNativeSeparators(path));
+    QStringList unreadable;
+    for (const QString &path : paths) {
+        const QString native = QDir::toNativeSeparators(path);
+        if (!AddTask(native))
+            unreadable.append(native);
+    }
+    lastVideoFolder = QFileInfo(paths.last()).absolutePath();
+    WarnUnreadable(unreadable);
+}
+
+void CKestraniDlg::WarnUnreadable(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    QString text;
+    if (paths.size() == 1)
+        text = QStringLiteral("%1 cannot be read as a video: it is added, but it will not "
+                              "convert.")
+                   .arg(paths.first());
+    else
+        text = QStringLiteral("These files cannot be read as videos: they are added, but they "
+                              "will not convert.\n\n%1")
+                   .arg(paths.join(QLatin1Char('\n')));
+    // Not modal: the files came in all the same, and the window stays usable meanwhile.
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"), text,
+                                QMessageBox::Ok, this);
+    box->setWindowModality(Qt::NonModal);
+    connect(box, &QDialog::finished, box, &QObject::deleteLater);
+    box->show();
 }
 
 void CKestraniDlg::ShowPreviewControl()
@@ -416,7 +494,7 @@ void CKestraniDlg::ClosePreviewClip()
     }
 }
 
-void CKestraniDlg::AddTask(const QString &path)
+bool CKestraniDlg::AddTask(const QString &path)
 {
     const double length = ClipLengthOrZero(path);
     tasks.Append(ConversionTask::ForSource(path, length));
@@ -429,6 +507,7 @@ void CKestraniDlg::AddTask(const QString &path)
     rangeUpdateGuard = false;
     ShowClipAt(path, previewFallbackSeconds);
     SelectListRow(currentTask);
+    return length > 0.0;
 }
 
 void CKestraniDlg::LoadTask(int index)
@@ -532,8 +611,14 @@ void CKestraniDlg::OnRangeChanged(int wParam, int lParam)
     tasks.SetAt(mark, task);
     taskList->InvalidateCells(currentTask, mark, COL_BEGIN, false);
     taskList->InvalidateCells(currentTask, mark, COL_END, false);
-    if (lParam == 0)
+    if (lParam == 0) {
+        // While a thumb is dragged the preview follows it with key-frame pictures; the exact
+        // picture comes when the button is released.
+        const int dragged = slider->DraggedPart();
+        if (dragged >= 0)
+            preview->ShowKeyFrameNear(dragged == RANGE_RIGHT_CHANGED ? right : left);
         return;
+    }
     if (wParam == RANGE_LEFT_CHANGED || wParam == RANGE_BOTH_MOVED)
         ShowClipAt(task.sourcePath, task.beginSeconds);
     else if (wParam == RANGE_RIGHT_CHANGED)
@@ -590,7 +675,7 @@ void CKestraniDlg::OnBrowseOutputFolder()
 {
     if (IsConverting())
         return;
-    const QString picked = chooseOutputFolder(outputFolder);
+    const QString picked = chooseOutputFolder(BrowseStartFolder());
     if (!picked.isEmpty()) {
         const QString folder = QDir::toNativeSeparators(picked);
         outputDirEdit->setText(folder);
@@ -607,7 +692,12 @@ void CKestraniDlg::OnHelpContents()
 
 void CKestraniDlg::OnHelp()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(programFolder + QLatin1String(helpFileName)));
+    // Shown by the program itself: a desktop without a web browser would show nothing.
+    if (!helpWindow)
+        helpWindow = new CHelpWindow(programFolder + QLatin1String(helpFileName), this);
+    helpWindow->show();
+    helpWindow->raise();
+    helpWindow->activateWindow();
 }
 
 void CKestraniDlg::LoadProfiles(int outputType)
@@ -624,12 +714,46 @@ void CKestraniDlg::OnOutputTypeChanged()
 
 void CKestraniDlg::OnStartClicked()
 {
+    startClicked.start();
+    CreateProposedOutputFolder();
     engine->OnStartClicked();
+}
+
+void CKestraniDlg::CreateProposedOutputFolder()
+{
+    // The folder the page proposed on a fresh account may not exist yet; one the user chose is
+    // never made behind their back.
+    if (IsConverting() || tasks.Count() == 0 || proposedOutputFolder.isEmpty() ||
+        outputDirEdit->text() != proposedOutputFolder)
+        return;
+    QDir().mkpath(proposedOutputFolder);
 }
 
 void CKestraniDlg::OnStopClicked()
 {
+    // Stop appears where Start was: the second click of a double-click on Start is no Stop.
+    if (startClicked.isValid() && startClicked.elapsed() < QApplication::doubleClickInterval())
+        return;
+    StopBatch();
+}
+
+void CKestraniDlg::StopBatch()
+{
     engine->OnStopClicked();
+}
+
+void CKestraniDlg::SetBatchControlsEnabled(bool enable)
+{
+    for (QWidget *control : std::initializer_list<QWidget *>{addButton, removeButton,
+                                                             removeAllButton, browseButton, slider})
+        control->setEnabled(enable);
+    // The slider's artwork has no disabled state of its own: it is faded instead.
+    QGraphicsOpacityEffect *fade = nullptr;
+    if (!enable) {
+        fade = new QGraphicsOpacityEffect(slider);
+        fade->setOpacity(0.4);
+    }
+    slider->setGraphicsEffect(fade);
 }
 
 bool CKestraniDlg::RequestClose()
@@ -639,7 +763,7 @@ bool CKestraniDlg::RequestClose()
     // A second close while the batch winds down asks for nothing more.
     if (!closeRequested) {
         closeRequested = true;
-        OnStopClicked();
+        StopBatch();
     }
     return false;
 }
@@ -656,5 +780,5 @@ void CKestraniDlg::OnDestroy()
     destroyed = true;
     PageSettings::WriteFileNumber(fileNumber);
     if (IsConverting())
-        OnStopClicked();
+        StopBatch();
 }

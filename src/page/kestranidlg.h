@@ -2,11 +2,14 @@
 #pragma once
 
 #include "cellinfoowner.h"
+#include "helpwindow.h"
 #include "tasklist.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QIcon>
 #include <QPixmap>
+#include <QPointer>
 #include <QStringList>
 #include <QWidget>
 
@@ -61,7 +64,9 @@ public:
     // Each file goes through AddTask in order, so the last one ends up loaded. Files that are
     // not existing video files (by their extension) are left out. Refused while converting.
     void AddFiles(const QStringList &paths);
-    void AddTask(const QString &path);
+    // False when the file cannot be read as a video: the task is added all the same, and
+    // fails when its turn comes.
+    bool AddTask(const QString &path);
     void LoadTask(int index);
     void ResetTrimRange();
     void ShowClipAt(QString path, double position);
@@ -72,12 +77,21 @@ public:
     // True when the window may close now. While a batch runs it stops the batch instead and
     // emits readyToClose once the batch has wound down.
     bool RequestClose();
+    // Stops a running batch now, however soon after Start it comes (closing the window).
+    void StopBatch();
+
+    // Greys out the controls whose commands a running batch refuses. Stop and the preview
+    // stay as they are; the list stays readable and scrollable and ignores clicks.
+    void SetBatchControlsEnabled(bool enable);
+
+    // The help window, while it is open.
+    CHelpWindow *HelpWindow() const { return helpWindow; }
 
     void OnGetCellInfo(CellInfo &cell) override;
 
     // Where the commands get the user's choice of files and folder. Tests replace them; the
     // chosen paths then take the same way as the dialogs' answers. An empty answer is Cancel.
-    std::function<QStringList()> chooseVideoFiles;
+    std::function<QStringList(const QString &startFolder)> chooseVideoFiles;
     std::function<QString(const QString &startFolder)> chooseOutputFolder;
 
     static bool IsVideoFile(const QString &path);
@@ -115,6 +129,11 @@ private:
     void ReadOutputFolder();
     void SetWindowTitleFromVersion();
     void AddChosenFiles(const QStringList &paths);
+    void WarnUnreadable(const QStringList &paths);
+    QString AddStartFolder() const;
+    QString BrowseStartFolder() const;
+    void CreateProposedOutputFolder();
+    bool ShowCellTip(QEvent *event);
     void ShowPreviewControl();
     bool HandleListKey(int key);
     bool HandleDrop(QEvent *event);
@@ -160,4 +179,11 @@ private:
     QIcon icon;
     bool closeRequested = false;
     bool destroyed = false;
+    // The folder the page proposed when none was stored; it may not exist yet.
+    QString proposedOutputFolder;
+    // Where the last added video was, for the next open-file dialog of this session.
+    QString lastVideoFolder;
+    // A second click of a double-click on Start lands on Stop, which takes Start's place.
+    QElapsedTimer startClicked;
+    QPointer<CHelpWindow> helpWindow;
 };

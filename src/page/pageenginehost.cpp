@@ -62,6 +62,7 @@ void CPageEngineHost::ShowConvertingButtons(bool converting)
 {
     page.startButton->setVisible(!converting);
     page.stopButton->setVisible(converting);
+    page.SetBatchControlsEnabled(!converting);
 }
 
 void CPageEngineHost::EnableOutputSettings(bool enable)

@@ -42,7 +42,7 @@ QString PageSettings::ReadVersion()
 {
     QString version;
     if (!ReadKey(Page::versionKey, version))
-        return QString();
+        return QStringLiteral(KESTRANI_VERSION);
     return version.left(Page::versionMaxLength);
 }
 

@@ -10,7 +10,8 @@
 class PageSettings
 {
 public:
-    // The stored version text, cut to the length a 256-character buffer holds; empty when none.
+    // The stored version text, cut to the length a 256-character buffer holds; the build's own
+    // version when none is stored.
     static QString ReadVersion();
     // The stored output folder as stored (it may lack its trailing separator); false when none.
     static bool ReadDestination(QString &folder);

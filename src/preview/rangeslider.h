@@ -29,6 +29,8 @@ public:
     void GetRange(double &l, double &r) const;
     double GetMinimum() const { return minimum; }
     double GetMaximum() const { return maximum; }
+    // What a drag in progress holds (a RangeChangedCode), or -1 when no drag is in progress.
+    int DraggedPart() const { return tracking ? trackedPart : -1; }
 
     QSize sizeHint() const override;
 

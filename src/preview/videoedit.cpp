@@ -3,6 +3,7 @@
 
 #include "audiooutput.h"
 #include "audioring.h"
+#include "keyframereader.h"
 #include "mediadecoder.h"
 #include "mediaerror.h"
 #include "mediaprobe.h"
@@ -76,8 +77,11 @@ std::unique_ptr<MediaDecoder> CVideoEdit::OpenDecoder(const QString &file)
 bool CVideoEdit::OpenClip(const QString &file, double start, double end, short flag)
 {
     CloseClip();
+    if (keyFrames && !(keyFrames->Stamp() == FileStamp::Of(file)))
+        keyFrames.reset(); // the pictures of another clip
     decoder = OpenDecoder(file);
     path = file;
+    rotation = decoder->Rotation();
     rangeStart = CleanStart(start);
     rangeEnd = CleanEnd(end);
     if (flag != 0) {
@@ -97,15 +101,95 @@ void CVideoEdit::ShowStart()
 {
     if (!decoder)
         decoder = OpenDecoder(path);
-    try {
-        Show(decoder->SeekExact(rangeStart));
-    } catch (const MediaError &e) {
-        decoder.reset();
-        throw CVideoEditException(e.Message());
+    if (ShowKept(rangeStart)) {
+        positioned = false; // the playback thread seeks there when playback really starts
+    } else {
+        try {
+            const VideoFrame picture = decoder->SeekExact(rangeStart);
+            if (decoder->LastRoute() != MediaDecoder::Route::Held)
+                ++stillsDecoded;
+            Show(picture);
+        } catch (const MediaError &e) {
+            decoder.reset();
+            throw CVideoEditException(e.Message());
+        }
+        KeepExact();
+        positioned = true;
     }
     startShown = true;
     if (state == State::Empty)
         SetState(State::Holding);
+}
+
+// Shows a kept exact picture whose interval holds `seconds`, if the file is still the same.
+bool CVideoEdit::ShowKept(double seconds)
+{
+    const FileStamp now = FileStamp::Of(path);
+    for (const ExactPicture &kept : exact) {
+        if (kept.image.isNull() || !(kept.stamp == now) || seconds + 1e-6 < kept.pts ||
+            seconds + 1e-6 >= kept.pts + kept.duration)
+            continue;
+        frame = kept.image;
+        framePts = kept.pts;
+        frameDuration = kept.duration;
+        ++framesShown;
+        update();
+        emit FrameShown(framePts);
+        return true;
+    }
+    return false;
+}
+
+// Keeps the exact picture on screen in place of the kept one nearest in time (of the same file):
+// dragging one trim point replaces its own earlier picture and leaves the other's.
+void CVideoEdit::KeepExact()
+{
+    if (frame.isNull() || frameDuration <= 0.0)
+        return;
+    const FileStamp stamp = decoder ? decoder->Stamp() : FileStamp::Of(path);
+    ExactPicture *slot = &exact[0];
+    for (ExactPicture &kept : exact) {
+        if (kept.image.isNull() || !(kept.stamp == stamp)) {
+            slot = &kept;
+            break;
+        }
+        if (std::abs(kept.pts - framePts) < std::abs(slot->pts - framePts))
+            slot = &kept;
+    }
+    *slot = {stamp, frame, framePts, frameDuration};
+}
+
+bool CVideoEdit::ShowKeyFrameNear(double seconds)
+{
+    if (!IsOpen())
+        return false;
+    if (state == State::Playing || state == State::Paused)
+        Stop();
+    startShown = false;
+    if (!std::isfinite(seconds))
+        return false;
+    if (!ShowKept(seconds)) {
+        try {
+            const QSize box(previewWidth, previewHeight);
+            if (!keyFrames || !(keyFrames->Stamp() == FileStamp::Of(path)) ||
+                keyFrames->Box() != box) {
+                keyFrames.reset();
+                keyFrames = std::make_unique<KeyFrameReader>(path, box, rotation);
+            }
+            const int before = keyFrames->Decoded();
+            const VideoFrame picture = keyFrames->KeyFrameAt(seconds);
+            stillsDecoded += keyFrames->Decoded() - before;
+            if (picture.IsNull())
+                return false;
+            Show(picture);
+        } catch (const MediaError &) {
+            keyFrames.reset();
+            return false;
+        }
+    }
+    if (state == State::Empty)
+        SetState(State::Holding);
+    return true;
 }
 
 bool CVideoEdit::SetClipRange(const QString &file, double start, double end)
@@ -157,7 +241,9 @@ void CVideoEdit::StartSession()
     if (decoder->HasAudio() && format.IsValid())
         sessionSound = std::make_shared<AudioRing>(format, soundBufferSeconds);
     session = std::make_unique<PlaybackSession>(std::move(decoder), rangeEnd);
-    startShown = false;
+    if (!positioned)
+        session->SeekFirst(rangeStart);
+    startShown = positioned = false;
     clockBase = framePts;
     lastSoundPosition = -1.0;
     SetState(State::Playing);
@@ -204,7 +290,7 @@ void CVideoEdit::Halt()
     sessionSound.reset();
     RetireSession();
     decoders.Keep(std::move(decoder));
-    startShown = false;
+    startShown = positioned = false;
 }
 
 void CVideoEdit::CloseClip()

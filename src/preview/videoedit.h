@@ -2,6 +2,7 @@
 #pragma once
 
 #include "decodercache.h"
+#include "filestamp.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -14,6 +15,7 @@
 
 class AudioOutput;
 class AudioRing;
+class KeyFrameReader;
 class MediaDecoder;
 class PlaybackSession;
 struct VideoFrame;
@@ -25,6 +27,9 @@ struct VideoFrame;
 // Failures throw CVideoEditException; nothing is left half-open after one.
 // Closing a clip keeps its decoder for a while: opening the same unchanged file again reuses it,
 // so showing a clip at one time after another costs only the decoding between them.
+// While a slider is dragged, ShowKeyFrameNear follows it with key-frame pictures, which cost one
+// packet each and are kept for a while. The last two exact pictures (one per trim point, as a
+// rule) are kept too: showing either time again puts its picture up without decoding.
 class CVideoEdit : public QWidget
 {
     Q_OBJECT
@@ -48,6 +53,11 @@ public:
     void Pause();
     void Stop();
     void CloseClip();
+    // Shows the open clip's key frame at or before `seconds` at once (or the exact picture kept
+    // for that time), ending any playback; the exact picture comes with the next OpenClip or
+    // Play. False, with the picture left as it was, when no clip is open or nothing can be
+    // decoded there. Never throws: it runs on every step of a drag.
+    bool ShowKeyFrameNear(double seconds);
 
     State GetState() const { return state; }
     bool IsOpen() const { return !path.isEmpty(); }
@@ -58,6 +68,9 @@ public:
     int FramesDropped() const { return framesDropped; }
     // Decoders opened from scratch (probing the file) since construction.
     int DecodersOpened() const { return decoders.DecodersOpened(); }
+    // Pictures decoded for showing a still (exact ones and key frames) since construction;
+    // pictures shown from what was kept add nothing.
+    int StillsDecoded() const { return stillsDecoded; }
 
     QSize sizeHint() const override { return {previewWidth, previewHeight}; }
 
@@ -73,6 +86,8 @@ private:
     void OnTick();
     std::unique_ptr<MediaDecoder> OpenDecoder(const QString &file);
     void ShowStart();
+    bool ShowKept(double seconds);
+    void KeepExact();
     void Show(const VideoFrame &picture);
     void StartSession();
     void BeginSession();
@@ -88,6 +103,17 @@ private:
     double rangeEnd = 0.0;
     std::unique_ptr<MediaDecoder> decoder; // positioned on the shown frame, until Play
     bool startShown = false;               // the frame on screen is the one at rangeStart
+    bool positioned = false;               // ... and the decoder stands on it
+    int rotation = 0;                      // of the open clip's picture
+    std::unique_ptr<KeyFrameReader> keyFrames;
+    struct ExactPicture {
+        FileStamp stamp;
+        QImage image;
+        double pts = 0.0;
+        double duration = 0.0;
+    };
+    ExactPicture exact[2];
+    int stillsDecoded = 0;
     std::unique_ptr<PlaybackSession> session;
     std::shared_ptr<AudioRing> sessionSound; // handed to the session when its thread starts
     std::vector<std::unique_ptr<PlaybackSession>> retired;

@@ -33,9 +33,11 @@ void CKestraniFrameDlg::OnInitDialog()
 {
     setWindowIcon(icon);
     frameDialog = this;
-    // The size is the client area's: the window manager adds its own frame around it.
+    // The size is the client area's: the window manager adds its own frame around it. The page
+    // is laid out in fixed rectangles, so the frame keeps its size: equal minimum and maximum
+    // tell the window manager it can be neither resized nor maximized.
     move(0, 0);
-    resize(Page::frameSize);
+    setFixedSize(Page::frameSize);
     page.OnInitDialog();
     page.setGeometry(QRect(Page::pageOrigin, Page::pageSize));
     page.show();
@@ -84,6 +86,6 @@ void CKestraniFrameDlg::OnDestroy()
         return;
     destroyed = true;
     if (page.IsConverting())
-        page.OnStopClicked();
+        page.StopBatch();
     page.OnDestroy();
 }

@@ -44,6 +44,8 @@ private slots:
     void converts();
     void bandModeSetsTheRate_data();
     void bandModeSetsTheRate();
+    void h263LevelIsDeclared_data();
+    void h263LevelIsDeclared();
     void awkwardNames_data();
     void awkwardNames();
     void failuresLeaveNoOutput_data();
@@ -152,6 +154,32 @@ void TestAmrEnc::bandModeSetsTheRate()
     QCOMPARE(audio["bit_rate"].toString().toInt(), frameBytes * 8 * 50);
 }
 
+void TestAmrEnc::h263LevelIsDeclared_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("level");
+    QTest::newRow("as the muxer wrote it") << QStringList{} << 10;
+    QTest::newRow("level 45 for QCIF at 128 kbit/s") << QStringList{"--h263-level", "45"} << 45;
+    QTest::newRow("joined with =, written in place") << QStringList{"--h263-level=20"} << 20;
+}
+
+// The level byte of the 'd263' box: vendor (4 bytes) and decoder version (1) come first.
+void TestAmrEnc::h263LevelIsDeclared()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, level);
+    const QString output = Clip("level.3gp");
+    QFile::remove(output);
+    QVERIFY(QFile::copy(Clip("pass1.3gp"), output));
+    const ToolRun run = RunTool(options + QStringList{"--", output, output});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.error));
+    const QByteArray bytes = Contents(output);
+    const qsizetype box = bytes.indexOf("d263");
+    QVERIFY(box > 0);
+    QCOMPARE(int(quint8(bytes.at(box + 4 + 5))), level);
+    QCOMPARE(StreamOf(Probe(output), "video")["codec_name"].toString(), QStringLiteral("h263"));
+}
+
 void TestAmrEnc::awkwardNames_data()
 {
     QTest::addColumn<QString>("name");
@@ -190,6 +218,10 @@ void TestAmrEnc::failuresLeaveNoOutput_data()
     QTest::newRow("output is a folder") << QStringList{"pass1.3gp", "."} << 1 << "folder";
     QTest::newRow("unknown band mode")
         << QStringList{"-m", "MR999", "pass1.3gp", out} << 2 << "unknown band mode";
+    QTest::newRow("H.263 level for H.264 video")
+        << QStringList{"--h263-level", "45", "stereo.mp4", out} << 1 << "not H.263";
+    QTest::newRow("unknown H.263 level")
+        << QStringList{"--h263-level", "46", "pass1.3gp", out} << 2 << "unknown H.263 level";
     QTest::newRow("one file only") << QStringList{"pass1.3gp"} << 2 << "INPUT and one OUTPUT";
     QTest::newRow("unknown option") << QStringList{"-x", "pass1.3gp", out} << 2 << "unknown option";
 }

@@ -4,6 +4,7 @@
 #include "conversiontask.h"
 #include "globals.h"
 #include "recordinghost.h"
+#include "sourceprobe.h"
 #include "tasklist.h"
 
 #include <QDir>
@@ -149,6 +150,31 @@ private slots:
         QFETCH(QString, title);
         const CommandTemplate::Values v = ValuesFor(Task(10.6, 70.2, "/v/clip.avi", title));
         QTEST(CommandTemplate::ExpandText(tmpl, v), "expected");
+    }
+
+    // The sound a pass maps: whatever the source holds until probed, then the probe's choice.
+    void audioMap_data()
+    {
+        QTest::addColumn<bool>("probed");
+        QTest::addColumn<int>("audioIndex");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("not probed: the first audio stream if there is one")
+            << false << -1 << "-map 0:v:0 -map 0:a:0?";
+        QTest::newRow("probe chose the third audio stream")
+            << true << 2 << "-map 0:v:0 -map 0:a:2?";
+        QTest::newRow("no usable sound leaves all audio out")
+            << true << -1 << "-map 0:v:0 -map -0:a";
+    }
+    void audioMap()
+    {
+        QFETCH(bool, probed);
+        QFETCH(int, audioIndex);
+        CommandTemplate::Values v = ValuesFor(Task(0, 5));
+        SourceInfo source;
+        source.audioIndex = audioIndex;
+        if (probed)
+            v.TakeSource(source);
+        QTEST(CommandTemplate::ExpandText("-map 0:v:0 -map $AUDIO_MAP", v), "expected");
     }
 
     void engineExpandsTheCurrentTask()

@@ -246,10 +246,10 @@ void TestProfiles::pictureKeepsItsShape_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("pictureWidth");
     QTest::addColumn<int>("pictureHeight");
-    // Into 176x144: the displayed shape, upright, scaled inside and padded.
-    QTest::newRow("16:9 letterboxed") << "clip" << 176 << 98;
-    QTest::newRow("turned a quarter: upright, pillarboxed") << "sideways movie.mov" << 108 << 144;
-    QTest::newRow("pixels twice as wide: 32:9") << "sar_2x1.mp4" << 176 << 50;
+    // Into H.263's 176x144 of 12:11 pixels: the displayed shape, upright, scaled inside and padded.
+    QTest::newRow("16:9 letterboxed") << "clip" << 176 << 108;
+    QTest::newRow("turned a quarter: upright, pillarboxed") << "sideways movie.mov" << 100 << 144;
+    QTest::newRow("pixels twice as wide: 32:9") << "sar_2x1.mp4" << 176 << 54;
 }
 
 void TestProfiles::pictureKeepsItsShape()

@@ -119,7 +119,10 @@ struct Window {
     {
         frame->OnInitDialog();
         frame->show();
-        page().chooseVideoFiles = [this] { return chosenFiles; };
+        page().chooseVideoFiles = [this](const QString &startFolder) {
+            offeredFolders << startFolder;
+            return chosenFiles;
+        };
     }
     ~Window() { frameDialog = nullptr; }
 
@@ -154,6 +157,8 @@ struct Window {
 
     std::unique_ptr<CKestraniFrameDlg> frame;
     QStringList chosenFiles;
+    // The folder each open-file dialog would have started in.
+    QStringList offeredFolders;
 };
 
 } // namespace PageTesting

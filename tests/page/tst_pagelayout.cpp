@@ -5,6 +5,7 @@
 
 #include "celllistctrl.h"
 #include "fadeinpicture.h"
+#include "helpwindow.h"
 #include "imagebutton.h"
 #include "kestraniapp.h"
 #include "kestranidlg.h"
@@ -16,7 +17,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -24,6 +24,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTextBrowser>
 #include <QtTest>
 
 #include <memory>
@@ -33,9 +34,6 @@ using namespace PageTesting;
 class TestPageLayout : public QObject
 {
     Q_OBJECT
-
-public slots:
-    void OpenUrl(const QUrl &url) { openedUrls << url; }
 
 private slots:
     void initTestCase();
@@ -53,10 +51,12 @@ private slots:
     void windowTitle();
     void outputFolderRead_data();
     void outputFolderRead();
+    void browseWritesFolder_data();
     void browseWritesFolder();
     void browseCancelRewritesFolder();
     void fileNumberWrittenOnDestroy();
-    void helpOpensPage();
+    void helpShowsPageInItsOwnWindow_data();
+    void helpShowsPageInItsOwnWindow();
     void enterAndEscapeNeverClose_data();
     void enterAndEscapeNeverClose();
     void skinLoadedFromProgramFolder();
@@ -67,7 +67,6 @@ private:
 
     QTemporaryDir settingsDir;
     QTemporaryDir programDir;
-    QList<QUrl> openedUrls;
 };
 
 void TestPageLayout::initTestCase()
@@ -75,14 +74,12 @@ void TestPageLayout::initTestCase()
     QVERIFY(settingsDir.isValid());
     UseSettingsFolder(settingsDir.path());
     UseProgramFolder(programDir.path(), {});
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "OpenUrl");
 }
 
 void TestPageLayout::init()
 {
     std::unique_ptr<QSettings> settings(OpenTestSettings());
     settings->clear();
-    openedUrls.clear();
 }
 
 void TestPageLayout::cleanup()
@@ -103,6 +100,11 @@ void TestPageLayout::frameAndPageGeometry()
     auto frame = OpenFrame();
     QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
     QCOMPARE(frame->geometry().size(), QSize(670, 550));
+    // The page's fixed layout: the frame can be neither resized nor maximized.
+    QCOMPARE(frame->minimumSize(), QSize(670, 550));
+    QCOMPARE(frame->maximumSize(), QSize(670, 550));
+    QVERIFY(!(frame->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(frame->windowFlags() & Qt::WindowMinimizeButtonHint);
     QCOMPARE(frame->pos(), QPoint(0, 0));
     QCOMPARE(frame->Page().geometry(), QRect(2, 2, 669, 598));
     QCOMPARE(frame->Page().parentWidget(), frame.get());
@@ -246,7 +248,8 @@ void TestPageLayout::windowTitle_data()
 {
     QTest::addColumn<QVariant>("stored");
     QTest::addColumn<QString>("title");
-    QTest::newRow("no version stored") << QVariant() << QStringLiteral("Kestrani V");
+    QTest::newRow("no version stored: the build's own")
+        << QVariant() << QStringLiteral("Kestrani V" KESTRANI_VERSION);
     QTest::newRow("version stored") << QVariant("2.5") << QStringLiteral("Kestrani V2.5");
     QTest::newRow("overlong version cut")
         << QVariant(QString(300, QLatin1Char('9'))) << "Kestrani V" + QString(255, '9');
@@ -291,8 +294,24 @@ void TestPageLayout::outputFolderRead()
     QCOMPARE(settings->value("destination/Default"), stored);
 }
 
+void TestPageLayout::browseWritesFolder_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("offered");
+    const QString existing = programDir.path() + "/";
+    QTest::newRow("starts in the output folder") << existing << existing;
+    QTest::newRow("output folder missing: starts at home")
+        << programDir.path() + "/missing/" << QDir::homePath();
+}
+
 void TestPageLayout::browseWritesFolder()
 {
+    QFETCH(QString, stored);
+    QFETCH(QString, offered);
+    {
+        std::unique_ptr<QSettings> settings(OpenTestSettings());
+        settings->setValue("destination/Default", stored);
+    }
     QTemporaryDir picked;
     auto frame = OpenFrame();
     CKestraniDlg &page = frame->Page();
@@ -301,9 +320,8 @@ void TestPageLayout::browseWritesFolder()
         offeredStart = start;
         return picked.path();
     };
-    const QString before = outputFolder;
     QTest::mouseClick(page.GetDlgItem(1022), Qt::LeftButton);
-    QCOMPARE(offeredStart, before);
+    QCOMPARE(offeredStart, offered);
     QCOMPARE(qobject_cast<QLineEdit *>(page.GetDlgItem(1021))->text(), picked.path());
     QCOMPARE(outputFolder, picked.path() + "/");
     std::unique_ptr<QSettings> settings(OpenTestSettings());
@@ -337,18 +355,45 @@ void TestPageLayout::fileNumberWrittenOnDestroy()
     QCOMPARE(settings->value("fileno/Default").toString(), QStringLiteral("0"));
 }
 
-void TestPageLayout::helpOpensPage()
+void TestPageLayout::helpShowsPageInItsOwnWindow_data()
 {
-    QVERIFY2(QFile::exists(QStringLiteral(KESTRANI_PROGRAM_DIR "/Help.html")),
-             "the build copies the help page beside the program");
+    QTest::addColumn<bool>("key");
+    QTest::newRow("help button") << false;
+    QTest::newRow("F1") << true;
+}
+
+void TestPageLayout::helpShowsPageInItsOwnWindow()
+{
+    QFETCH(bool, key);
+    const QString built = QStringLiteral(KESTRANI_PROGRAM_DIR "/Help.html");
+    QVERIFY2(QFile::exists(built), "the build copies the help page beside the program");
+    QFile::remove(programFolder + "Help.html");
+    QVERIFY(QFile::copy(built, programFolder + "Help.html"));
     auto frame = OpenFrame();
     QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
-    const QUrl expected = QUrl::fromLocalFile(programFolder + "Help.html");
-    QTest::mouseClick(frame->Page().GetDlgItem(1016), Qt::LeftButton);
-    QCOMPARE(openedUrls, QList<QUrl>{expected});
-    frame->activateWindow();
-    QTest::keyClick(frame->Page().GetDlgItem(1061), Qt::Key_F1);
-    QCOMPARE(openedUrls, (QList<QUrl>{expected, expected}));
+    CKestraniDlg &page = frame->Page();
+    // No web browser is needed: the program shows the page itself.
+    const auto open = [&] {
+        if (key) {
+            frame->activateWindow();
+            QTest::keyClick(page.GetDlgItem(1061), Qt::Key_F1);
+        } else {
+            QTest::mouseClick(page.GetDlgItem(1016), Qt::LeftButton);
+        }
+    };
+    open();
+    CHelpWindow *help = page.HelpWindow();
+    QVERIFY(help);
+    QVERIFY(help->isVisible());
+    QVERIFY(!help->isModal());
+    QCOMPARE(help->windowTitle(), QStringLiteral("Kestrani Help"));
+    QVERIFY(help->Browser()->toPlainText().startsWith(QStringLiteral("Kestrani Help")));
+    QTest::keyClick(help->Browser(), Qt::Key_Escape);
+    QVERIFY(!help->isVisible());
+    QVERIFY(frame->isVisible());
+    open();
+    QCOMPARE(page.HelpWindow(), help);
+    QVERIFY(help->isVisible());
 }
 
 void TestPageLayout::enterAndEscapeNeverClose_data()

@@ -159,6 +159,8 @@ private slots:
     void initTestCase()
     {
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/kestrani-test-bus");
+        // Stop right after Start is meant here, not a double-click's second click.
+        QApplication::setDoubleClickInterval(0);
         QVERIFY(dir.isValid() && settingsDir.isValid());
         UseSettingsFolder(settingsDir.path());
         // The shipped profiles and our own tools, as the program has them.

@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Adding, removing and selecting tasks through the page's buttons, the list's mouse clicks and
-// keys, drops and the command line, with real clips, the real list view and the real preview.
+// keys, drops and the command line, with real clips, the real list view and the real preview;
+// and what the page itself does around Start and Stop, with a real short batch.
 
 #include "pagetesting.h"
 
 #include <QComboBox>
+#include <QHelpEvent>
+#include <QListWidget>
 #include <QMimeData>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QToolTip>
 #include <QtTest>
 
 using namespace PageTesting;
@@ -37,30 +42,52 @@ private slots:
     void commandLineFilesAddedInOrder();
     void outputTypeChangesOutputColumn_data();
     void outputTypeChangesOutputColumn();
+    void wholePathsAsCellTips_data();
+    void wholePathsAsCellTips();
+    void startFromThePage_data();
+    void startFromThePage();
 
 private:
     QTemporaryDir dir;
     QTemporaryDir settingsDir;
-    QString first;  // 4 s
-    QString second; // 3 s
-    QString third;  // 5 s
+    QString first;     // 4 s
+    QString second;    // 3 s
+    QString third;     // 5 s
+    QString batchClip; // 2 s
+    QString longClip;  // 12 s, 320x240
 };
 
 void TestTaskListCommands::initTestCase()
 {
     UseSettingsFolder(settingsDir.path());
-    UseProgramFolder(dir.path(), {});
+    QList<QPair<QString, QString>> profiles;
+    for (const char *name :
+         {"3GP_AMR_Profile.ini", "3GP_AAC_Profile.ini", "3GP2_AAC_Profile.ini"}) {
+        QFile file(QStringLiteral(KESTRANI_SOURCE_DIR "/app/") + name);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        profiles.append({QString::fromLatin1(name), QString::fromUtf8(file.readAll())});
+    }
+    UseProgramFolder(dir.path(), profiles);
     first = MakeClip(dir.path(), "first.mp4", 4.0);
     second = MakeClip(dir.path(), "second clip.avi", 3.0, false);
     third = MakeClip(dir.path(), "third.mov", 5.0);
+    batchClip = MakeClip(dir.path(), "batch.mp4", 2.0);
+    longClip = MakeClip(dir.path(), "long.mp4", 12.0, true, "320x240");
     QVERIFY(!first.isEmpty() && !second.isEmpty() && !third.isEmpty());
+    QVERIFY(!batchClip.isEmpty() && !longClip.isEmpty());
 }
 
 void TestTaskListCommands::addFileAppendsAndLoadsIt()
 {
     Window w;
     QVERIFY(QTest::qWaitForWindowExposed(w.frame.get()));
+    const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
     w.add({first});
+    // The first dialog opens in the Videos folder (home without one), the next where the last
+    // video came from.
+    w.add({});
+    QCOMPARE(w.offeredFolders,
+             (QStringList{QFileInfo(movies).isDir() ? movies : QDir::homePath(), dir.path()}));
     QCOMPARE(w.page().Tasks().Count(), 1);
     QCOMPARE(w.list()->GetItemCount(), 1);
     QCOMPARE(w.page().CurrentTask(), 0);
@@ -127,14 +154,18 @@ void TestTaskListCommands::cancelledDialogAddsNothing()
 void TestTaskListCommands::unreadableFileKeptWithZeroLength_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::newRow("truncated mp4") << QStringLiteral(KESTRANI_MEDIA_DIR "/broken.mp4");
-    QTest::newRow("text named like a video") << QStringLiteral("notes.mp4");
-    QTest::newRow("empty file") << QStringLiteral("empty.avi");
+    QTest::addColumn<int>("copies");
+    QTest::newRow("truncated mp4") << QStringLiteral(KESTRANI_MEDIA_DIR "/broken.mp4") << 1;
+    QTest::newRow("text named like a video") << QStringLiteral("notes.mp4") << 1;
+    QTest::newRow("empty file") << QStringLiteral("empty.avi") << 1;
+    QTest::newRow("two in one add: one box names both")
+        << QStringLiteral(KESTRANI_MEDIA_DIR "/broken.mp4") << 2;
 }
 
 void TestTaskListCommands::unreadableFileKeptWithZeroLength()
 {
     QFETCH(QString, path);
+    QFETCH(int, copies);
     if (!QFileInfo(path).isAbsolute()) {
         QFile file(dir.filePath(path));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -143,12 +174,24 @@ void TestTaskListCommands::unreadableFileKeptWithZeroLength()
         path = file.fileName();
     }
     Window w;
-    w.add({first, path});
-    QCOMPARE(w.page().Tasks().Count(), 2);
-    QCOMPARE(w.page().Tasks().GetAt(1).endSeconds, 0.0);
-    QCOMPARE(w.cell(1, 2), QStringLiteral("00:00:00"));
-    QCOMPARE(w.page().CurrentTask(), 1);
-    QVERIFY(w.rowSelected(1));
+    MessageBoxCloser boxes;
+    w.add(QStringList{first} + QStringList(copies, path));
+    const int last = copies;
+    QCOMPARE(w.page().Tasks().Count(), 1 + copies);
+    QCOMPARE(w.page().Tasks().GetAt(last).endSeconds, 0.0);
+    QCOMPARE(w.cell(last, 2), QStringLiteral("00:00:00"));
+    QCOMPARE(w.page().CurrentTask(), last);
+    QVERIFY(w.rowSelected(last));
+    // Added all the same, but the person hears of it now, not when the batch fails.
+    QTRY_COMPARE(boxes.texts.size(), 1);
+    QTest::qWait(60);
+    QCOMPARE(boxes.texts.size(), 1);
+    QCOMPARE(boxes.icons, QList<QMessageBox::Icon>{QMessageBox::Warning});
+    QCOMPARE(boxes.texts[0].count(path), copies);
+    QVERIFY2(boxes.texts[0].contains(copies == 1 ? "cannot be read as a video"
+                                                 : "cannot be read as videos"),
+             qPrintable(boxes.texts[0]));
+    QVERIFY(!boxes.texts[0].contains(first));
     QCOMPARE(w.slider()->GetMaximum(), 0.0);
     QVERIFY(!w.preview()->IsOpen());
     // The good file next to it still loads.
@@ -394,6 +437,119 @@ void TestTaskListCommands::outputTypeChangesOutputColumn()
     QCOMPARE(w.cell(0, 3), output);
     QCOMPARE(w.cell(1, 3), output);
     QCOMPARE(w.page().Tasks().GetAt(0).outputName, QStringLiteral("first"));
+}
+
+void TestTaskListCommands::wholePathsAsCellTips_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("tip");
+    QTest::newRow("source: the whole source path") << 0 << "SOURCE";
+    QTest::newRow("output: folder, name and extension") << 3 << "OUTPUT";
+    QTest::newRow("begin time: none") << 1 << QString();
+}
+
+void TestTaskListCommands::wholePathsAsCellTips()
+{
+    QFETCH(int, column);
+    QFETCH(QString, tip);
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(w.frame.get()));
+    w.add({second});
+    if (tip == "SOURCE")
+        tip = second;
+    else if (tip == "OUTPUT")
+        tip = outputFolder + "second clip.3gp";
+    QToolTip::hideText();
+    QTRY_VERIFY(!QToolTip::isVisible());
+    QRect rect;
+    QVERIFY(w.list()->GetCellRect(0, column, &rect));
+    QWidget *viewport = w.list()->viewport();
+    QHelpEvent event(QEvent::ToolTip, rect.center(), viewport->mapToGlobal(rect.center()));
+    QApplication::sendEvent(viewport, &event);
+    QCOMPARE(QToolTip::isVisible() ? QToolTip::text() : QString(), tip);
+}
+
+void TestTaskListCommands::startFromThePage_data()
+{
+    QTest::addColumn<QString>("folder");  // stored output folder; empty: none stored
+    QTest::addColumn<int>("stopAfterMs"); // after Start; -1: no Stop
+    QTest::addColumn<bool>("converts");
+    const int doubleClick = QApplication::doubleClickInterval();
+    const QString out = dir.filePath("out");
+    QTest::newRow("stop at once after start is a double-click: the batch runs on")
+        << out << 0 << true;
+    QTest::newRow("stop after the double-click time stops") << out << doubleClick + 300 << false;
+    QTest::newRow("proposed videos folder made at start") << QString() << -1 << true;
+    QTest::newRow("stored folder that is missing is not made")
+        << dir.filePath("gone/out") << -1 << false;
+}
+
+void TestTaskListCommands::startFromThePage()
+{
+    QFETCH(QString, folder);
+    QFETCH(int, stopAfterMs);
+    QFETCH(bool, converts);
+    const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    const bool proposed = folder.isEmpty();
+    std::unique_ptr<QSettings> settings(OpenTestSettings());
+    if (proposed) {
+        settings->remove("destination/Default");
+        QDir(movies).remove("batch.3gp");
+        QDir().rmdir(movies); // only when empty: it may be a person's own
+        if (QFileInfo(movies).isDir())
+            QSKIP("the Videos folder is in use");
+        folder = movies;
+    } else {
+        settings->setValue("destination/Default", folder);
+        if (stopAfterMs >= 0)
+            QVERIFY(QDir().mkpath(folder));
+        QDir(folder).remove("batch.3gp");
+        QDir(folder).remove("long.3gp");
+    }
+    settings->sync();
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(w.frame.get()));
+    qobject_cast<QComboBox *>(w.item(1061))->setCurrentIndex(1);
+    qobject_cast<QListWidget *>(w.item(1065))->setCurrentRow(0);
+    w.add({stopAfterMs > 0 ? longClip : batchClip});
+    MessageBoxCloser boxes;
+    bool ran = false;
+    bool stopped = false;
+    bool locked = true;
+    QElapsedTimer clock;
+    QTimer probe; // every pass of the event loop while the batch serves events
+    probe.setInterval(0);
+    connect(&probe, &QTimer::timeout, [&] {
+        if (!w.page().IsConverting())
+            return;
+        ran = true;
+        // Commands the batch refuses look so; Stop and the preview stay usable.
+        for (int id : {1012, 1013, 1014, 1022, 1047})
+            locked = locked && !w.item(id)->isEnabled();
+        locked = locked && w.item(1049)->isEnabled() && w.item(1053)->isEnabled();
+        if (!stopped && stopAfterMs >= 0 && clock.elapsed() >= stopAfterMs) {
+            stopped = true;
+            QTest::mouseClick(w.item(1049), Qt::LeftButton);
+        }
+    });
+    probe.start();
+    clock.start();
+    QTest::mouseClick(w.item(1048), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.page().IsConverting(), 120000);
+    probe.stop();
+    QCOMPARE(ran, stopAfterMs >= 0 || converts);
+    QVERIFY(locked);
+    for (int id : {1012, 1013, 1014, 1022, 1047})
+        QVERIFY(w.item(id)->isEnabled());
+    QCOMPARE(w.page().Tasks().GetAt(0).finished, converts ? 1 : 0);
+    QCOMPARE(QFileInfo(folder).isDir(), converts || stopAfterMs >= 0);
+    if (!ran)
+        QTRY_COMPARE(boxes.captions, QStringList{"Error"});
+    if (proposed) {
+        QVERIFY(QFile::remove(QDir(movies).filePath("batch.3gp")));
+        QVERIFY(QDir().rmdir(movies));
+    }
+    settings->remove("destination/Default");
 }
 
 QTEST_MAIN(TestTaskListCommands)

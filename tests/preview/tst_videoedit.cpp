@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The preview widget through its public operations, on real files, against frames ffmpeg
 // extracts: exact pictures after the show-at sequence, shapes of rotated and anamorphic video,
-// the play/pause/stop/close states, real-time playback and bad files.
+// the play/pause/stop/close states, real-time playback and bad files; key-frame pictures while a
+// slider is dragged and the exact pictures kept for the two trim points.
 
 #include "tst_mediasupport.h"
 
@@ -12,6 +13,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <set>
 
 using namespace mediatest;
 using State = CVideoEdit::State;
@@ -28,6 +31,25 @@ void ShowClipAt(CVideoEdit &edit, const QString &path, double position)
     edit.OpenClip(path, start, length, 1);
     edit.Play();
     edit.Pause();
+}
+
+// Presentation times of the video's key frames, from the file's start time, sorted.
+std::vector<double> KeyFrameTimes(const QString &file)
+{
+    const QByteArray out = Run("ffprobe", {"-v", "error", "-select_streams", "v:0", "-skip_frame",
+                                           "nokey", "-show_entries",
+                                           "frame=best_effort_timestamp_time", "-of", "csv=p=0",
+                                           file});
+    const double origin = ProbeStartTime(file);
+    std::vector<double> times;
+    for (const QByteArray &line : out.split('\n')) {
+        bool ok = false;
+        const double t = line.split(',').value(0).trimmed().toDouble(&ok);
+        if (ok)
+            times.push_back(t - origin);
+    }
+    std::sort(times.begin(), times.end());
+    return times;
 }
 
 } // namespace
@@ -54,6 +76,10 @@ private slots:
     void badFilesThrowAndLeaveTheWidgetUsable();
     void showingAgainMatchesAFreshWidget_data();
     void showingAgainMatchesAFreshWidget();
+    void dragShowsTheKeyFrameAtOrBefore_data();
+    void dragShowsTheKeyFrameAtOrBefore();
+    void trimPointsShowTheirKeptPictures_data();
+    void trimPointsShowTheirKeptPictures();
 
 private:
     QTemporaryDir temp;
@@ -389,6 +415,105 @@ void TestVideoEdit::showingAgainMatchesAFreshWidget()
     QTest::qWait(50); // nothing of a kept decoder may reach the screen later
     edit->CloseClip();
     QVERIFY(edit->CurrentFrame().isNull());
+}
+
+// A drag over `drags` (seconds) after the clip was shown at 1.0 s, then the release at the last
+// of them: every drag picture is the exact picture of the key frame at or before its time, each
+// key frame is decoded once however often it is passed, and the release shows the exact frame.
+void TestVideoEdit::dragShowsTheKeyFrameAtOrBefore_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QList<double>>("drags");
+    QTest::newRow("over the second key frame and back")
+        << QString() << QList<double>{1.2, 3.7, 4.99, 5.0, 5.01, 5.9, 4.2, 0.3};
+    QTest::newRow("past the end") << QString() << QList<double>{5.5, 7.0, 0.0};
+    QTest::newRow("rotated 180") << MediaFile("IMG_0034.MOV") << QList<double>{0.2, 1.9, 2.6};
+    QTest::newRow("mpeg2 vob with start time")
+        << MediaFile("gomediainfo_sample_ac3.vob") << QList<double>{0.1, 1.7, 3.0};
+    QTest::newRow("interlaced transport stream")
+        << MediaFile("filetype_fixture-raw.mts") << QList<double>{0.5, 0.1, 0.9};
+    QTest::newRow("mpeg4 avi") << MediaFile("gomediainfo_sample.avi") << QList<double>{1.3, 2.5};
+    QTest::newRow("sample aspect 2:1") << MediaFile("sar_2x1.mp4") << QList<double>{3.3, 0.5};
+}
+
+void TestVideoEdit::dragShowsTheKeyFrameAtOrBefore()
+{
+    QFETCH(QString, file);
+    QFETCH(QList<double>, drags);
+    if (file.isEmpty())
+        file = clip;
+    const std::vector<double> keys = KeyFrameTimes(file);
+    QVERIFY(!keys.empty());
+    ShowClipAt(*edit, file, 1.0);
+    const int decodedBefore = edit->StillsDecoded();
+    std::set<double> keysShown;
+    for (double at : drags) {
+        QVERIFY(edit->ShowKeyFrameNear(at));
+        const double key = IntervalStart(keys, at);
+        keysShown.insert(key);
+        QVERIFY2(std::abs(edit->CurrentPosition() - key) < 0.0005,
+                 qPrintable(QStringLiteral("at %1: key frame %2 shown, %3 expected")
+                                .arg(at)
+                                .arg(edit->CurrentPosition())
+                                .arg(key)));
+        CVideoEdit exact;
+        ShowClipAt(exact, file, key);
+        QVERIFY2(edit->CurrentFrame() == exact.CurrentFrame(), qPrintable(QString::number(at)));
+        QCOMPARE(edit->GetState(), State::Holding);
+    }
+    QCOMPARE(edit->StillsDecoded() - decodedBefore, int(keysShown.size()));
+    ShowClipAt(*edit, file, drags.last());
+    CVideoEdit fresh;
+    ShowClipAt(fresh, file, drags.last());
+    QCOMPARE(edit->CurrentPosition(), fresh.CurrentPosition());
+    QVERIFY(edit->CurrentFrame() == fresh.CurrentFrame());
+}
+
+// Steps on the generated clip: "@t" shows it at t seconds as the page does on a release, "~t" is
+// a drag step there, "play" plays a moment from the last start. Every "@" picture must be the one
+// a fresh widget shows, and `decoded` pictures in all may have been decoded.
+void TestVideoEdit::trimPointsShowTheirKeptPictures_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<int>("decoded");
+    QTest::newRow("back and forth between begin and end")
+        << QStringList{"@1.0", "@4.4", "@1.0", "@4.4", "@1.01"} << 2;
+    QTest::newRow("moving one point keeps the other's picture")
+        << QStringList{"@1.0", "@4.4", "@1.5", "@4.4", "@1.5", "@1.0"} << 4;
+    QTest::newRow("a drag onto a kept time shows the exact picture")
+        << QStringList{"@1.0", "@4.4", "~4.41", "@4.4"} << 2;
+    QTest::newRow("a drag between the points, released on the begin")
+        << QStringList{"@1.0", "@4.4", "~2.5", "~5.5", "~1.0", "@1.0"} << 4;
+    QTest::newRow("playing from a kept picture starts there")
+        << QStringList{"@1.0", "@4.4", "@1.0", "play"} << 2;
+}
+
+void TestVideoEdit::trimPointsShowTheirKeptPictures()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(int, decoded);
+    for (const QString &step : steps) {
+        if (step == "play") {
+            const double from = edit->CurrentPosition();
+            const int shown = edit->FramesShown();
+            edit->Play();
+            QTRY_VERIFY(edit->FramesShown() >= shown + 5);
+            QVERIFY(edit->CurrentPosition() > from);
+            QVERIFY(edit->CurrentPosition() < from + 1.0);
+            continue;
+        }
+        const double at = step.mid(1).toDouble();
+        if (step.startsWith('~')) {
+            QVERIFY(edit->ShowKeyFrameNear(at));
+            continue;
+        }
+        ShowClipAt(*edit, clip, at);
+        CVideoEdit fresh;
+        ShowClipAt(fresh, clip, at);
+        QVERIFY2(edit->CurrentFrame() == fresh.CurrentFrame(), qPrintable(step));
+        QCOMPARE(edit->CurrentPosition(), fresh.CurrentPosition());
+    }
+    QCOMPARE(edit->StillsDecoded(), decoded);
 }
 
 QTEST_MAIN(TestVideoEdit)

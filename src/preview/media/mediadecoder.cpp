@@ -201,10 +201,19 @@ VideoFrame MediaDecoder::SeekExact(double seconds)
     }
     // Some demuxers (transport streams, odd QuickTime files) land after the key frame before
     // the target; then the first picture decoded is already past it. Seek again further back
-    // until the target is covered or decoding starts from the very beginning.
+    // until the target is covered or decoding starts from the very beginning. A seek near the
+    // end can also land after the last picture (transport streams do).
     double from = seconds;
     for (double backoff = 1.0;; backoff *= 2.0) {
-        VideoFrame shown = DecodeFrom(from, seconds);
+        VideoFrame shown;
+        try {
+            shown = DecodeFrom(from, seconds);
+        } catch (const MediaError &) {
+            if (from <= 0.0)
+                throw;
+            from = std::max(0.0, seconds - backoff);
+            continue;
+        }
         if (shown.pts <= seconds + timeSlack || from <= 0.0)
             return Hold(std::move(shown), Route::Seek);
         from = std::max(0.0, seconds - backoff);

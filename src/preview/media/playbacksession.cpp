@@ -4,6 +4,7 @@
 #include "audiochunk.h"
 #include "audioring.h"
 #include "mediadecoder.h"
+#include "mediaerror.h"
 
 #include <chrono>
 
@@ -86,6 +87,14 @@ void PlaybackSession::Run()
 {
     VideoFrame video;
     AudioChunk audio;
+    if (seekFirst >= 0.0) {
+        try {
+            decoder->SeekExact(seekFirst);
+        } catch (const MediaError &) {
+            std::lock_guard lock(mutex);
+            producerDone = true;
+        }
+    }
     for (;;) {
         {
             std::unique_lock lock(mutex);

@@ -27,6 +27,9 @@ public:
     PlaybackSession(const PlaybackSession &) = delete;
     PlaybackSession &operator=(const PlaybackSession &) = delete;
 
+    // Before Start: the thread first moves the decoder to this time (the picture there is
+    // already on screen and is not queued again).
+    void SeekFirst(double seconds) { seekFirst = seconds; }
     void Start(std::shared_ptr<AudioRing> sound);
     bool Started() const { return thread.joinable(); }
     // The decoder as it was handed over; null once started.
@@ -54,6 +57,7 @@ private:
     std::condition_variable wake;
     std::deque<VideoFrame> queue;
     double end;
+    double seekFirst = -1.0;
     bool paused = false;
     bool stop = false;
     bool producerDone = false;

@@ -4,6 +4,7 @@
 #include "atomicfile.h"
 #include "audiotoamr.h"
 #include "avtext.h"
+#include "h263level.h"
 #include "toolerror.h"
 
 #include <cerrno>
@@ -138,8 +139,10 @@ void WritePacket(AVFormatContext *output, AVPacket *packet, AVRational from)
 
 } // namespace
 
-AmrTranscoder::AmrTranscoder(std::string inputPath, std::string outputPath, int mode)
-    : inputPath(std::move(inputPath)), outputPath(std::move(outputPath)), mode(mode)
+AmrTranscoder::AmrTranscoder(std::string inputPath, std::string outputPath, int mode,
+                             std::optional<int> h263Level)
+    : inputPath(std::move(inputPath)), outputPath(std::move(outputPath)), mode(mode),
+      h263Level(h263Level)
 {}
 
 void AmrTranscoder::Run()
@@ -149,6 +152,9 @@ void AmrTranscoder::Run()
     const int audioIn = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (videoIn < 0 && audioIn < 0)
         throw ToolError("no video or audio in " + inputPath);
+    if (h263Level &&
+        (videoIn < 0 || input->streams[videoIn]->codecpar->codec_id != AV_CODEC_ID_H263))
+        throw ToolError("the video of " + inputPath + " is not H.263, so it has no H.263 level");
 
     AVFormatContext *rawOutput = nullptr;
     CheckAv(avformat_alloc_output_context2(&rawOutput, nullptr, "3gp", nullptr),
@@ -195,5 +201,7 @@ void AmrTranscoder::Run()
     CheckAv(av_write_trailer(rawOutput), "cannot finish " + outputPath);
     avio_flush(rawOutput->pb);
     CheckAv(rawOutput->pb->error, "cannot write " + outputPath);
+    if (h263Level)
+        h263level::Write(fd, *h263Level);
     file.Commit();
 }

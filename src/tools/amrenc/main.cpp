@@ -3,6 +3,7 @@
 // first pass wrote and writes a 3GP with the video copied and the audio in AMR-NB.
 #include "amrnbencoder.h"
 #include "amrtranscoder.h"
+#include "h263level.h"
 #include "toolerror.h"
 
 #include <cstdio>
@@ -18,16 +19,19 @@ extern "C" {
 namespace {
 
 const char *const usage =
-    "usage: kestrani-amrenc [-m MODE] [--] INPUT OUTPUT\n"
+    "usage: kestrani-amrenc [-m MODE] [--h263-level LEVEL] [--] INPUT OUTPUT\n"
     "Copies the video of INPUT and encodes its audio to AMR-NB 8 kHz mono into the 3GP file\n"
     "OUTPUT, which appears only when complete (INPUT may be OUTPUT).\n"
     "  -m, --mode MODE   band mode: %s, or its rate (12200, 12.2k); default MR122\n"
+    "  --h263-level LEVEL  the H.263 level the output declares (10, 20, 30, 40, 45, 50, 60,\n"
+    "                    70); the video must be H.263 and fit it. Default: as the input says\n"
     "  -h, --help        this text\n"
     "  --version         the version\n"
     "Exit status: 0 done, 1 conversion failed, 2 usage error.\n";
 
 struct Options {
     int mode = 7; // MR122: the best quality the phones' codec has
+    std::optional<int> h263Level;
     std::vector<std::string> files;
     bool help = false;
     bool version = false;
@@ -68,6 +72,17 @@ std::optional<std::string> Parse(int argc, char **argv, Options &options)
             if (!mode)
                 return "unknown band mode '" + value + "'";
             options.mode = *mode;
+        } else if (arg == "--h263-level" || arg.rfind("--h263-level=", 0) == 0) {
+            std::string value;
+            if (arg.size() > 12)
+                value = arg.substr(13);
+            else if (i + 1 < argc)
+                value = argv[++i];
+            else
+                return "missing level after " + arg;
+            options.h263Level = h263level::Parse(value);
+            if (!options.h263Level)
+                return "unknown H.263 level '" + value + "'";
         } else {
             return "unknown option '" + arg + "' (put -- before a file name that starts with -)";
         }
@@ -94,7 +109,7 @@ int main(int argc, char **argv)
     }
     av_log_set_level(AV_LOG_ERROR);
     try {
-        AmrTranscoder(options.files[0], options.files[1], options.mode).Run();
+        AmrTranscoder(options.files[0], options.files[1], options.mode, options.h263Level).Run();
     } catch (const ToolError &error) {
         std::fprintf(stderr, "kestrani-amrenc: %s\n", error.what());
         return 1;
