@@ -10,6 +10,7 @@
 //   --silent       print nothing at all
 //   --exit CODE    exit code when ending on its own (default 0)
 //   --crash        end by abort() instead
+//   --spawn        start a child of its own that sleeps for a minute, as tools that run helpers
 #include <poll.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@ namespace {
 struct Options {
     int frames = 10, interval = 50, afterQ = 2, exitCode = 0;
     bool waitQ = false, ignoreQ = false, seconds = false, silent = false, crash = false;
+    bool spawn = false;
 };
 
 Options Parse(int argc, char **argv)
@@ -49,6 +51,8 @@ Options Parse(int argc, char **argv)
             o.silent = true;
         else if (a == "--crash")
             o.crash = true;
+        else if (a == "--spawn")
+            o.spawn = true;
     }
     return o;
 }
@@ -109,6 +113,11 @@ int Quit(const Options &o, int frame)
 int main(int argc, char **argv)
 {
     const Options o = Parse(argc, argv);
+    // The child keeps this command line, so a test finds it by the folder named there.
+    if (o.spawn && fork() == 0) {
+        sleep(60);
+        _exit(0);
+    }
     Say(o, "fake encoder: started\n");
     int frame = 0;
     for (; frame < o.frames; ++frame) {
