@@ -2,7 +2,7 @@
 #include "commandtemplate.h"
 #include "conversionengine.h"
 #include "conversiontask.h"
-#include "globals.h"
+#include "passrunner.h"
 #include "recordinghost.h"
 #include "sourceprobe.h"
 #include "tasklist.h"
@@ -38,16 +38,41 @@ class TestCommandTemplate : public QObject
     Q_OBJECT
 
     QTemporaryDir dir;
-    QString savedCurrent;
+    EnginePaths paths;
 
-    // Runs the expanded template through the runner and returns what the child got.
-    QStringList ArgumentsReceived(ConversionEngine &engine, const QString &commandTemplate)
+    // The engine with one pass template in every pass of a 3GP profile, for the task list.
+    QList<QStringList> TaskCommands(TaskList &tasks, int row, const QString &folder,
+                                    const QString &passTemplate)
+    {
+        QFile profile(paths.InApp(QStringLiteral("3GP_AMR_Profile.ini")));
+        if (!profile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return {};
+        profile.write(QStringLiteral("[Info]\nDescription=d\n[P]\nTitle=t\nPass1=%1\nPass2=%1\n"
+                                     "Pass3=%1\n")
+                          .arg(passTemplate)
+                          .toUtf8());
+        profile.close();
+        RecordingHost host;
+        host.folderText = folder;
+        ConversionEngine engine(host, tasks, paths);
+        return engine.TaskCommands(row);
+    }
+
+    // Runs a pass's arguments as the batch does and returns what the child got.
+    QStringList ArgumentsReceived(const QStringList &arguments)
     {
         const QString dump = dir.filePath("args.bin");
         QFile::remove(dump);
         qputenv("ARGDUMP_FILE", QFile::encodeName(dump));
-        const RunResult r = engine.RunProcessAndWait(engine.ExpandArguments(commandTemplate));
-        if (!r.Succeeded())
+        PassRunner runner(PassRunner::Mode::Quiet);
+        RunResult r;
+        bool ended = false;
+        connect(&runner, &PassRunner::ended, this, [&](const RunResult &result) {
+            r = result;
+            ended = true;
+        });
+        runner.Start(arguments);
+        if (!QTest::qWaitFor([&] { return ended; }, 30000) || !r.Succeeded())
             return {QStringLiteral("<did not run: %1>").arg(r.errorText)};
         QFile f(dump);
         if (!f.open(QIODevice::ReadOnly))
@@ -63,10 +88,12 @@ private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
-        savedCurrent = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(KESTRANI_TEST_BIN_DIR)); // where argdump is
+        // Our own tools live in the app folder.
+        QVERIFY(QDir(dir.path()).mkpath("app"));
+        QVERIFY(QFile::copy(KESTRANI_TEST_BIN_DIR "/argdump", dir.filePath("app/argdump")));
+        paths = EnginePaths::ForProgramFolder(dir.path());
+        QVERIFY(paths.IsValid());
     }
-    void cleanupTestCase() { QDir::setCurrent(savedCurrent); }
 
     void durations_data()
     {
@@ -177,23 +204,22 @@ private slots:
         QTEST(CommandTemplate::ExpandText("-map 0:v:0 -map $AUDIO_MAP", v), "expected");
     }
 
-    void engineExpandsTheCurrentTask()
+    void engineExpandsTheTaskAsked()
     {
-        RecordingHost host;
         TaskList tasks;
         tasks.Append(Task(1, 2, "/v/first.avi"));
         tasks.Append(Task(3, 4, "/v/second.avi"));
-        ConversionEngine engine(host, tasks);
-        outputFolder = "/dest/";
-        engine.currentTaskIndex = 1;
-        QCOMPARE(engine.ExpandCommand("\"$OUTPUT_DIR$OUTPUT_FILE.3gp\" $START"),
-                 QString("\"/dest/second.3gp\" 00:00:03"));
-        QCOMPARE(engine.ExpandArguments("x \"$OUTPUT_DIR$OUTPUT_FILE.3gp\""),
-                 QStringList({"x", "/dest/second.3gp"}));
+        const QList<QStringList> commands =
+            TaskCommands(tasks, 1, "/dest",
+                         "argdump \"$OUTPUT_DIR$OUTPUT_FILE.3gp\" $START "
+                         "$TIMESTAMP");
+        QCOMPARE(commands.size(), 3);
+        QCOMPARE(commands[0].mid(0, 3),
+                 QStringList({paths.InApp("argdump"), "/dest/second.3gp", "00:00:03"}));
         const QRegularExpression stamp("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$");
-        QVERIFY(stamp.match(engine.ExpandCommand("$TIMESTAMP")).hasMatch());
-        engine.currentTaskIndex = 5; // no such task: empty values, no crash
-        QCOMPARE(engine.ExpandCommand("[$INPUT_FILE]"), QString("[]"));
+        QVERIFY(stamp.match(commands[0].value(3)).hasMatch());
+        QCOMPARE(commands[2], commands[0]);
+        QVERIFY(TaskCommands(tasks, 5, "/dest", "argdump").isEmpty()); // no such task
     }
 
     // Whatever a file name holds, it arrives whole in the argument the template put it in.
@@ -222,11 +248,8 @@ private slots:
     {
         QFETCH(QString, source);
         QFETCH(QString, title);
-        RecordingHost host;
         TaskList tasks;
         tasks.Append(Task(0, 5, source, title));
-        ConversionEngine engine(host, tasks);
-        outputFolder = "/out dir/";
         const QString tmpl = "argdump -i \"$INPUT_FILE\" -metadata \"title=$TITLE\" \"$TITLE\" "
                              "-y \"$OUTPUT_DIR$OUTPUT_FILE.3gp\" -t $LENGTH";
         const QStringList expected{"-i",
@@ -238,36 +261,7 @@ private slots:
                                    "/out dir/" + tasks.GetAt(0).outputName + ".3gp",
                                    "-t",
                                    "00:00:05"};
-        QCOMPARE(ArgumentsReceived(engine, tmpl), expected);
-    }
-
-    void programLookup_data()
-    {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<bool>("found");
-        QTest::newRow("tool in the current folder") << "argdump" << true;
-        QTest::newRow("tool on PATH") << "ffmpeg" << true;
-        QTest::newRow("missing tool") << "no-such-tool-kestrani" << false;
-        QTest::newRow("path to a missing tool") << "./no-such-tool" << true; // left to start
-        QTest::newRow("empty name") << "" << false;
-    }
-    void programLookup()
-    {
-        QFETCH(QString, program);
-        QFETCH(bool, found);
-        QCOMPARE(!ConversionEngine::ResolveProgram(program).isEmpty(), found);
-    }
-
-    void currentFolderWinsOverPath()
-    {
-        // A tool of ours named like a system tool is the one that runs.
-        QTemporaryDir app;
-        QVERIFY(QFile::copy(KESTRANI_TEST_BIN_DIR "/argdump", app.filePath("ffmpeg")));
-        QVERIFY(QDir::setCurrent(app.path()));
-        const QString resolved = ConversionEngine::ResolveProgram("ffmpeg");
-        QDir::setCurrent(KESTRANI_TEST_BIN_DIR);
-        QCOMPARE(resolved, app.filePath("ffmpeg"));
-        QVERIFY(ConversionEngine::ResolveProgram("ffmpeg") != app.filePath("ffmpeg"));
+        QCOMPARE(ArgumentsReceived(TaskCommands(tasks, 0, "/out dir", tmpl).value(0)), expected);
     }
 };
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "conversionengine.h"
-#include "globals.h"
 #include "inireader.h"
+#include "outputtypes.h"
+#include "profilecatalog.h"
 #include "recordinghost.h"
 #include "tasklist.h"
 
@@ -16,7 +17,7 @@ class TestIniReader : public QObject
     Q_OBJECT
 
     QTemporaryDir dir;
-    QString savedCurrent;
+    EnginePaths paths;
 
     QString Write(const QString &name, const QByteArray &content)
     {
@@ -30,19 +31,17 @@ class TestIniReader : public QObject
     // Profile files live in the app folder beside the program.
     void WriteProfile(int outputType, const QByteArray &content)
     {
-        QDir(dir.path()).mkpath(QStringLiteral("app"));
-        Write(QStringLiteral("app/") + ConversionEngine::OutputType(outputType)->profileFile,
-              content);
+        Write(QStringLiteral("app/") + OutputType::Find(outputType)->ProfileFile(), content);
     }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
-        savedCurrent = QDir::currentPath();
-        programFolder = dir.path() + QLatin1Char('/');
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("app")));
+        paths = EnginePaths::ForProgramFolder(dir.path());
+        QVERIFY(paths.IsValid());
     }
-    void cleanupTestCase() { QDir::setCurrent(savedCurrent); }
 
     void sectionNames_data()
     {
@@ -210,12 +209,13 @@ private slots:
         RecordingHost host;
         host.rows = QStringList{"old"};
         TaskList tasks;
-        ConversionEngine engine(host, tasks);
+        ConversionEngine engine(host, tasks, paths);
+        const QString current = QDir::currentPath();
         engine.LoadProfiles(1);
         QCOMPARE(host.description, QString("d"));
         QCOMPARE(host.rows, rows);
         QCOMPARE(host.selection, selection);
-        QCOMPARE(QDir::currentPath(), QDir(dir.filePath("app")).canonicalPath());
+        QCOMPARE(QDir::currentPath(), current); // the app folder is never made current
     }
 
     void loadProfilesWithoutInfoKeepsWhatWasShown_data()
@@ -231,7 +231,7 @@ private slots:
         RecordingHost host;
         host.rows = QStringList{"kept"};
         TaskList tasks;
-        ConversionEngine engine(host, tasks);
+        ConversionEngine engine(host, tasks, paths);
         engine.LoadProfiles(2);
         engine.LoadProfiles(7); // no such output type
         QCOMPARE(host.description, QString("<unset>"));
@@ -247,49 +247,50 @@ private slots:
                             "\n");
         RecordingHost host;
         TaskList tasks;
-        ConversionEngine engine(host, tasks);
+        ConversionEngine engine(host, tasks, paths);
         engine.LoadProfiles(0);
         QCOMPARE(host.description.size(), 259);
         QCOMPARE(host.rows.value(0).size(), 259);
     }
 
-    void profileCommands_data()
+    // A profile by its row: the section after "Info" with that position, its entries in order.
+    void loadProfile_data()
     {
         QTest::addColumn<int>("outputType");
         QTest::addColumn<int>("row");
-        QTest::addColumn<int>("sections");
-        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QStringList>("values"); // empty: no profile
         QTest::addColumn<int>("passes");
         QTest::newRow("second profile by position")
-            << 0 << 1 << 3 << QStringList{"B", "b1 -x=1", "b2", "b3"} << 3;
-        QTest::newRow("first profile lacks a pass")
-            << 0 << 0 << 3 << QStringList{"A", "a1", "a2"} << 2;
-        QTest::newRow("no profile selected reads nothing") << 0 << -1 << 0 << QStringList{} << 0;
-        QTest::newRow("row past the sections reads nothing") << 0 << 2 << 0 << QStringList{} << 0;
-        QTest::newRow("no output type reads nothing") << -1 << 0 << 0 << QStringList{} << 0;
-        QTest::newRow("missing file reads nothing") << 1 << 0 << 0 << QStringList{} << 0;
+            << 0 << 1 << QStringList{"B", "b1 -x=1", "b2", "b3"} << 3;
+        QTest::newRow("first profile lacks a pass") << 0 << 0 << QStringList{"A", "a1", "a2"} << 2;
+        QTest::newRow("no profile selected reads nothing") << 0 << -1 << QStringList{} << 0;
+        QTest::newRow("row past the sections reads nothing") << 0 << 2 << QStringList{} << 0;
+        QTest::newRow("no output type reads nothing") << -1 << 0 << QStringList{} << 0;
+        QTest::newRow("missing file reads nothing") << 1 << 0 << QStringList{} << 0;
     }
-    void profileCommands()
+    void loadProfile()
     {
         QFETCH(int, outputType);
         QFETCH(int, row);
-        QFETCH(int, sections);
-        QFETCH(QStringList, commands);
+        QFETCH(QStringList, values);
         QFETCH(int, passes);
         QFile::remove(dir.filePath("app/3GP_AAC_Profile.ini"));
         WriteProfile(0, "[Info]\nDescription=d\n[A]\nTitle=A\nP1=a1\nP2=a2\n"
                         "[B]\nTitle=B\nP1=b1 -x=1\nP2=b2\nP3=b3\n");
-        RecordingHost host;
-        host.outputType = outputType;
-        host.profileRow = row;
-        TaskList tasks;
-        ConversionEngine engine(host, tasks);
-        QCOMPARE(engine.LoadProfileCommands(), sections);
-        QCOMPARE(engine.profileCommands, commands);
-        QVERIFY(engine.ProfileHasPasses(passes) || passes == 0);
-        QVERIFY(!engine.ProfileHasPasses(passes + 1));
-        QCOMPARE(engine.PassTemplate(passes + 1), QString()); // never a read past the end
-        QCOMPARE(engine.PassTemplate(0), QString());
+        const ProfileCatalog catalog(paths);
+        QCOMPARE(catalog.List(outputType).readable, outputType == 0);
+        const std::optional<Profile> profile = catalog.Load(outputType, row);
+        QCOMPARE(profile.has_value(), !values.isEmpty());
+        if (!profile)
+            return;
+        QCOMPARE(profile->values, values);
+        QCOMPARE(profile->keys.value(0), QString("Title"));
+        QVERIFY(profile->HasPasses(passes));
+        QVERIFY(!profile->HasPasses(passes + 1));
+        QCOMPARE(profile->PassTemplate(passes), values.last());
+        QCOMPARE(profile->PassTemplate(passes + 1), QString()); // never a read past the end
+        QCOMPARE(profile->PassTemplate(0), QString());
+        QCOMPARE(profile->Entry("p2"), values.value(2));
     }
 };
 

@@ -165,8 +165,7 @@ private slots:
         QFETCH(int, maxMs);
         PassRunner runner(mode);
         Watch watch(runner);
-        runner.Start(QStringList{fakeEncoder, "--frames", "100000", "--interval", "10"} +
-                     options);
+        runner.Start(QStringList{fakeEncoder, "--frames", "100000", "--interval", "10"} + options);
         QTest::qWait(300);
         QVERIFY(runner.IsRunning());
         QElapsedTimer clock;
@@ -195,11 +194,10 @@ private slots:
         const QString out = dir.filePath("stopped.3gp");
         PassRunner runner(PassRunner::Mode::Piped);
         Watch watch(runner);
-        runner.Start({PassRunner::ResolveProgram("ffmpeg", QString()), "-y", "-re", "-f",
-                      "lavfi", "-i", "testsrc2=size=176x144:rate=15", "-t", "60", "-c:v", "h263",
-                      "-an", "-f", "3gp", out});
-        QVERIFY(QTest::qWaitFor([&] { return watch.Output().contains("time=00:00:01"); },
-                                20000));
+        runner.Start({PassRunner::ResolveProgram("ffmpeg", QString()), "-y", "-re", "-f", "lavfi",
+                      "-i", "testsrc2=size=176x144:rate=15", "-t", "60", "-c:v", "h263", "-an",
+                      "-f", "3gp", out});
+        QVERIFY(QTest::qWaitFor([&] { return watch.Output().contains("time=00:00:01"); }, 20000));
         runner.RequestStop();
         QVERIFY(watch.WaitForEnd());
         QVERIFY(!watch.run.result.crashed);
@@ -248,8 +246,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<bool>("stalled");
-        QTest::newRow("silent tool writing nothing is ended")
-            << QStringList{"--silent"} << true;
+        QTest::newRow("silent tool writing nothing is ended") << QStringList{"--silent"} << true;
         QTest::newRow("silent tool whose file grows runs on")
             << QStringList{"--silent", "--write", "growing"} << false;
         QTest::newRow("tool that prints runs on") << QStringList{} << false;
@@ -271,7 +268,8 @@ private slots:
         QCOMPARE(r.stalled, stalled);
         QCOMPARE(r.Succeeded(), !stalled);
         if (stalled)
-            QVERIFY2(watch.run.milliseconds < 2500, qPrintable(QString::number(watch.run.milliseconds)));
+            QVERIFY2(watch.run.milliseconds < 2500,
+                     qPrintable(QString::number(watch.run.milliseconds)));
     }
 
     // Whatever ends a tool, the processes it started go with it.
@@ -281,8 +279,8 @@ private slots:
         QTest::addColumn<QString>("how");
         QTest::newRow("first pass killed") << PassRunner::Mode::Piped << "kill";
         QTest::newRow("later pass stopped") << PassRunner::Mode::Quiet << "stop";
-        QTest::newRow("runner destroyed while its tool runs") << PassRunner::Mode::Piped
-                                                              << "destroy";
+        QTest::newRow("runner destroyed while its tool runs")
+            << PassRunner::Mode::Piped << "destroy";
     }
     void endingKillsTheWholeGroup()
     {
@@ -295,8 +293,8 @@ private slots:
             Watch watch(runner);
             runner.Start({fakeEncoder, "--spawn", "--frames", "100000", "--write",
                           marked.filePath("grown")});
-            QVERIFY(QTest::qWaitFor([&] { return ProcessesUsing(marked.path()).size() == 2; },
-                                    10000));
+            QVERIFY(
+                QTest::qWaitFor([&] { return ProcessesUsing(marked.path()).size() == 2; }, 10000));
             if (how == "kill")
                 runner.Kill();
             else if (how == "stop")
@@ -318,19 +316,39 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("path"); // PATH, folders relative to the test's root
         QTest::addColumn<QString>("expected");
-        QTest::newRow("app folder before PATH") << "tool" << "@/bin" << "app/tool";
-        QTest::newRow("PATH when the app folder has none") << "other" << "@/bin" << "bin/other";
-        QTest::newRow("not executable in the app folder: PATH") << "plain" << "@/bin"
-                                                                 << "bin/plain";
-        QTest::newRow("first absolute PATH folder that has it")
-            << "other" << "@/none:@/bin2:@/bin" << "bin2/other";
-        QTest::newRow("dot in PATH is never the current folder") << "here" << ".:@/bin" << "";
-        QTest::newRow("relative PATH folder is skipped") << "other" << "bin2:cwd" << "";
-        QTest::newRow("empty PATH entry is skipped") << "here" << ":@/bin:" << "";
-        QTest::newRow("absolute path kept as given") << "@/cwd/here" << "" << "cwd/here";
-        QTest::newRow("relative path refused") << "./here" << "@/bin" << "";
-        QTest::newRow("missing everywhere") << "nothing" << "@/bin" << "";
-        QTest::newRow("empty name") << "" << "@/bin" << "";
+        QTest::newRow("app folder before PATH") << "tool"
+                                                << "@/bin"
+                                                << "app/tool";
+        QTest::newRow("PATH when the app folder has none") << "other"
+                                                           << "@/bin"
+                                                           << "bin/other";
+        QTest::newRow("not executable in the app folder: PATH") << "plain"
+                                                                << "@/bin"
+                                                                << "bin/plain";
+        QTest::newRow("first absolute PATH folder that has it") << "other"
+                                                                << "@/none:@/bin2:@/bin"
+                                                                << "bin2/other";
+        QTest::newRow("dot in PATH is never the current folder") << "here"
+                                                                 << ".:@/bin"
+                                                                 << "";
+        QTest::newRow("relative PATH folder is skipped") << "other"
+                                                         << "bin2:cwd"
+                                                         << "";
+        QTest::newRow("empty PATH entry is skipped") << "here"
+                                                     << ":@/bin:"
+                                                     << "";
+        QTest::newRow("absolute path kept as given") << "@/cwd/here"
+                                                     << ""
+                                                     << "cwd/here";
+        QTest::newRow("relative path refused") << "./here"
+                                               << "@/bin"
+                                               << "";
+        QTest::newRow("missing everywhere") << "nothing"
+                                            << "@/bin"
+                                            << "";
+        QTest::newRow("empty name") << ""
+                                    << "@/bin"
+                                    << "";
     }
     void resolveProgram()
     {
@@ -357,8 +375,8 @@ private slots:
         const QString savedCurrent = QDir::currentPath();
         QVERIFY(QDir::setCurrent(root + "/cwd"));
         qputenv("PATH", QString(path).replace('@', root).toLocal8Bit());
-        const QString resolved = PassRunner::ResolveProgram(QString(name).replace('@', root),
-                                                            root + "/app");
+        const QString resolved =
+            PassRunner::ResolveProgram(QString(name).replace('@', root), root + "/app");
         qputenv("PATH", savedPath);
         QDir::setCurrent(savedCurrent);
         QCOMPARE(resolved, expected.isEmpty() ? QString() : root + '/' + expected);

@@ -83,20 +83,18 @@ private slots:
                             char previous = '\n') {
             QTest::newRow(name) << chunk << frames << size << seconds << shown << previous;
         };
-        row("seconds form",
-            "frame=  123 fps= 25 size=    1234kB time=12.34 bitrate= 1.0kbits/s", 123.0, 1234,
-            12.34, "00:00:12  1.21MB  25.00Frames/s  %12 ");
+        row("seconds form", "frame=  123 fps= 25 size=    1234kB time=12.34 bitrate= 1.0kbits/s",
+            123.0, 1234, 12.34, "00:00:12  1.21MB  25.00Frames/s  %12 ");
         row("clock form time",
-            "frame=  281 fps=139 q=5.1 size=     512kB time=00:01:15.20 bitrate=", 281.0, 512,
-            75.2, "00:01:15  0.50MB  25.00Frames/s  %75 ");
+            "frame=  281 fps=139 q=5.1 size=     512kB time=00:01:15.20 bitrate=", 281.0, 512, 75.2,
+            "00:01:15  0.50MB  25.00Frames/s  %75 ");
         row("clock with hours past 99", "time=100:00:01.50 bitrate=", none, noSize, 360001.5);
         row("negative clock at the start", "time=-00:00:00.04 bitrate=", none, noSize, -0.04);
         row("size in KiB shown in MB",
-            "frame=   50 fps= 25 q=2.0 size=    1024KiB time=00:00:02.00 bitrate=", 50.0, 1024,
-            2.0, "00:00:02  1.00MB  25.00Frames/s  %2 ");
+            "frame=   50 fps= 25 q=2.0 size=    1024KiB time=00:00:02.00 bitrate=", 50.0, 1024, 2.0,
+            "00:00:02  1.00MB  25.00Frames/s  %2 ");
         row("size N/A keeps the other figures",
-            "frame=   16 fps= 16 q=-0.0 size=N/A time=00:00:01.06 bitrate=N/A", 16.0, noSize,
-            1.06);
+            "frame=   16 fps= 16 q=-0.0 size=N/A time=00:00:01.06 bitrate=N/A", 16.0, noSize, 1.06);
         row("time N/A", "frame=    0 fps=0.0 size=       0kB time=N/A b", 0.0, 0, none);
         row("frame too close to the end", "xx frame=  1", none, noSize, none);
         row("size too close to the end", "size=    123", none, noSize, none);
