@@ -2,18 +2,21 @@
 #pragma once
 
 // Runs the passes of a shipped profile for one source the way the batch does: the same
-// profile reader, the same expansion of the templates into arguments, the same program
-// lookup with the app folder current, and the intermediates deleted after passes 3 and 5.
+// profile catalog, the same expansion of the templates into arguments, the same program lookup
+// (the app folder, then PATH), and the intermediates the output type deletes after a pass.
 // Shared by the profile tests and the profile measurements; header-only on purpose.
 #include "commandtemplate.h"
-#include "conversionengine.h"
 #include "conversiontask.h"
-#include "inireader.h"
+#include "enginepaths.h"
+#include "outputtypes.h"
+#include "passrunner.h"
+#include "profilecatalog.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 class ProfileRunner
@@ -27,27 +30,25 @@ public:
         qint64 milliseconds = 0;
     };
 
+    // appFolder: a program folder's "app" folder.
     ProfileRunner(const QString &appFolder, int outputType)
-        : appFolder(appFolder), type(*ConversionEngine::OutputType(outputType))
-    {
-        reader.SetFile(QDir(appFolder).filePath(QString::fromLatin1(type.profileFile)));
-        reader.GetSectionNames(sections);
-    }
+        : paths(EnginePaths::ForProgramFolder(QFileInfo(appFolder).absolutePath())),
+          type(*OutputType::Find(outputType)), listing(ProfileCatalog(paths).List(outputType))
+    {}
 
-    QString Description() const { return reader.GetString("Info", "Description"); }
-    int DefaultProfile() const { return reader.GetString("Info", "DefaultProfile").toInt(); }
-    int ProfileCount() const { return int(sections.size()) - 1; }
-    QString Title(int row) const { return reader.GetString(sections.value(row + 1), "Title"); }
-    int PassCount() const { return type.passCount; }
-    QString Extension() const { return QString::fromLatin1(type.extension); }
-    QStringList Sections() const { return sections; }
+    QString Description() const { return listing.description; }
+    int DefaultProfile() const { return listing.defaultRow + 1; }
+    int ProfileCount() const { return int(listing.titles.size()); }
+    QString Title(int row) const { return listing.titles.value(row); }
+    int PassCount() const { return type.PassCount(); }
+    QString Extension() const { return type.Extension(); }
+    bool Readable() const { return listing.readable; }
 
-    // The entries of a profile section after its first, in file order.
+    // The entries of a profile section after its title, in file order.
     QStringList Templates(int row) const
     {
-        QStringList keys, values;
-        reader.GetSection(sections.value(row + 1), keys, values);
-        return values.mid(1);
+        const std::optional<Profile> profile = ProfileCatalog(paths).Load(type.Index(), row);
+        return profile ? profile->values.mid(1) : QStringList();
     }
 
     static QString FinalPath(const QString &outputDir, const ConversionTask &task,
@@ -60,33 +61,28 @@ public:
     // with an error. outputDir ends with a separator.
     QList<Pass> Run(int row, const ConversionTask &task, const QString &outputDir) const
     {
-        const QString previous = QDir::currentPath();
-        QDir::setCurrent(appFolder);
         QList<Pass> passes;
-        const QStringList templates = Templates(row).mid(0, type.passCount);
-        for (int i = 0; i < templates.size(); ++i) {
-            passes.append(RunOne(templates[i], task, outputDir));
-            if (i == 2)
-                QFile::remove(outputDir + task.outputName + "_temp.3gp");
-            if (i == 4)
-                QFile::remove(outputDir + task.outputName + "_temp_2.3g2");
+        const QStringList templates = Templates(row).mid(0, type.PassCount());
+        for (int pass = 1; pass <= templates.size(); ++pass) {
+            passes.append(RunOne(templates[pass - 1], task, outputDir));
+            for (const TaskFile file : type.DeletedAfter(pass))
+                QFile::remove(outputDir + type.FileName(file, task.outputName));
             if (!passes.last().started || passes.last().exitCode != 0)
                 break;
         }
-        QDir::setCurrent(previous);
         return passes;
     }
 
 private:
-    static Pass RunOne(const QString &commandTemplate, const ConversionTask &task,
-                       const QString &outputDir)
+    Pass RunOne(const QString &commandTemplate, const ConversionTask &task,
+                const QString &outputDir) const
     {
         Pass pass;
         pass.arguments = CommandTemplate::ExpandArguments(
             commandTemplate,
             CommandTemplate::Values::For(task, outputDir, QDateTime::currentDateTime()));
         QStringList arguments = pass.arguments;
-        const QString program = ConversionEngine::ResolveProgram(arguments.takeFirst());
+        const QString program = PassRunner::ResolveProgram(arguments.takeFirst(), paths.appFolder);
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
         QElapsedTimer clock;
@@ -102,8 +98,7 @@ private:
         return pass;
     }
 
-    QString appFolder;
-    OutputTypeInfo type;
-    CIniReader reader;
-    QStringList sections;
+    EnginePaths paths;
+    OutputType type;
+    ProfileCatalog::Listing listing;
 };
