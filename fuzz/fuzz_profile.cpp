@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Profile files of any content: the reader and the profile catalog on top of it never crash,
 // never read past a list, keep keys and values paired and cut values read by key to at most
-// 259 characters without leaving half a character behind.
+// 259 characters without leaving half a character behind; the templates they hold expand into
+// commands whose program is ours, on PATH or nothing.
+#include "commandtemplate.h"
 #include "conversionengine.h"
 #include "fuzzcheck.h"
 #include "fuzzhost.h"
-#include "globals.h"
 #include "inireader.h"
+#include "outputtypes.h"
+#include "profilecatalog.h"
 #include "tasklist.h"
 
 #include <QDir>
@@ -44,31 +47,55 @@ void CheckReader(const CIniReader &reader)
     CheckValue(reader.GetString(QStringLiteral("Info"), QStringLiteral("Description")));
 }
 
-// The catalog as the window and the command line use it: every row, none, and rows past the
-// end, each giving a profile's commands or none.
-void CheckCatalog(int outputType)
+// The catalog as the window and the command line use it: the listing, the same listing
+// shown through the engine, and every row, none, and rows past the end, each giving a
+// profile or none, whose templates expand into commands.
+void CheckCatalog(const EnginePaths &paths, int outputType)
 {
+    const ProfileCatalog catalog(paths);
+    const ProfileCatalog::Listing listing = catalog.List(outputType);
+    const int count = int(listing.titles.size());
+    FUZZ_CHECK(listing.defaultRow >= -1 && listing.defaultRow < std::max(count, 1));
+    FUZZ_CHECK(listing.readable || (count == 0 && listing.defaultRow == -1));
+    for (const QString &title : listing.titles.first(std::min(sampled, listing.titles.size())))
+        CheckValue(title);
+    CheckValue(listing.description);
+
     FuzzHost host;
     TaskList tasks;
-    tasks.Append(ConversionTask::ForSource(QStringLiteral("/videos/a b.avi"), 12.0));
-    ConversionEngine engine(host, tasks);
+    ConversionTask task = ConversionTask::ForSource(QStringLiteral("/videos/a b.avi"), 12.0);
+    task.title = QStringLiteral("$OUTPUT_DIR \"quoted\"");
+    tasks.Append(task);
+    ConversionEngine engine(host, tasks, paths);
     host.outputType = outputType;
     engine.LoadProfiles(outputType);
-    FUZZ_CHECK(host.selection >= -1 && host.selection < int(host.rows.size()));
-    for (const QString &row : host.rows)
-        CheckValue(row);
-    CheckValue(host.description);
-    const int passes = ConversionEngine::OutputType(outputType)->passCount;
-    for (const int row : {-1, host.selection, int(host.rows.size())}) {
-        host.profileRow = row;
-        const int n = engine.LoadProfileCommands();
-        FUZZ_CHECK(n == 0 || row + 1 < n);
-        for (int pass = 0; pass <= 6; ++pass)
-            engine.PassTemplate(pass);
+    if (listing.readable) {
+        FUZZ_CHECK(host.rows == listing.titles && host.selection == listing.defaultRow);
+        FUZZ_CHECK(host.description == listing.description);
     }
-    host.profileRow = host.selection;
-    const QList<QStringList> commands = engine.TaskCommands(0);
-    FUZZ_CHECK(commands.isEmpty() || commands.size() == passes);
+
+    const int passes = OutputType::Find(outputType)->PassCount();
+    const CommandTemplate::Values values =
+        CommandTemplate::Values::For(task, QStringLiteral("/out/"), QDateTime());
+    for (const int row : {-1, listing.defaultRow, count - 1, count}) {
+        const std::optional<Profile> profile = catalog.Load(outputType, row);
+        FUZZ_CHECK(!profile || (row >= 0 && row < count));
+        if (!profile)
+            continue;
+        FUZZ_CHECK(profile->keys.size() == profile->values.size() && !profile->keys.isEmpty());
+        for (int pass = 0; pass <= 6; ++pass) {
+            const QString passTemplate = profile->PassTemplate(pass);
+            FUZZ_CHECK(passTemplate.isEmpty() || profile->HasPasses(pass));
+            CommandTemplate::ExpandText(passTemplate, values);
+            CommandTemplate::ExpandArguments(passTemplate, values);
+        }
+        host.profileRow = row;
+        const QList<QStringList> commands = engine.TaskCommands(0);
+        FUZZ_CHECK(commands.size() == (profile->HasPasses(passes) ? passes : 0));
+        for (const QStringList &command : commands)
+            FUZZ_CHECK(command.isEmpty() || command.first().isEmpty() ||
+                       QDir::isAbsolutePath(command.first()));
+    }
 }
 
 } // namespace
@@ -77,19 +104,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static QTemporaryDir dir;
     FUZZ_CHECK(dir.isValid());
-    programFolder = dir.path() + QLatin1Char('/');
-    outputFolder = programFolder;
-    QDir(dir.path()).mkpath(QStringLiteral("app"));
+    FUZZ_CHECK(QDir(dir.path()).mkpath(QStringLiteral("app")));
+    static const EnginePaths paths = EnginePaths::ForProgramFolder(dir.path());
+    FUZZ_CHECK(paths.IsValid());
     // The same bytes as a profile file of a three-pass and of the five-pass type.
-    for (const char *name : {"3GP_AAC_Profile.ini", "3GP2_AAC_Profile.ini"}) {
-        QFile file(QDir(AppFolder()).filePath(QString::fromLatin1(name)));
+    for (const int type : {1, 2}) {
+        QFile file(paths.InApp(OutputType::Find(type)->ProfileFile()));
         FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(reinterpret_cast<const char *>(data), qint64(size));
     }
     CIniReader reader;
-    reader.SetFile(QDir(AppFolder()).filePath(QStringLiteral("3GP_AAC_Profile.ini")));
+    reader.SetFile(paths.InApp(OutputType::Find(1)->ProfileFile()));
     CheckReader(reader);
-    CheckCatalog(1);
-    CheckCatalog(2);
+    CheckCatalog(paths, 1);
+    CheckCatalog(paths, 2);
     return 0;
 }

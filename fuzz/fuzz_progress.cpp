@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Encoder status text of any shape, cut into chunks anywhere, as the first pass's runner hands
-// it on. Whatever arrives, the figures stay finite and nothing but the three progress figures
-// of the current task changes.
-#include "conversionengine.h"
+// it on and the task takes it in. Whatever arrives, the figures stay finite, nothing but the
+// three progress figures of the task changes, and the Progress cell's text stays in shape.
+#include "conversiontask.h"
 #include "fuzzcheck.h"
-#include "fuzzhost.h"
 #include "progressfields.h"
-#include "tasklist.h"
+#include "progresstext.h"
+
+#include <QRegularExpression>
 
 #include <cmath>
 #include <cstdint>
@@ -31,13 +32,35 @@ ConversionTask Sample()
     return task;
 }
 
-// Everything ParseProgress must leave alone.
+// Everything taking in a chunk must leave alone.
 bool SameApartFromProgress(const ConversionTask &a, const ConversionTask &b)
 {
     return a.sourcePath == b.sourcePath && a.outputName == b.outputName &&
            a.beginSeconds == b.beginSeconds && a.endSeconds == b.endSeconds && a.title == b.title &&
            a.note == b.note && a.reserved1 == b.reserved1 && a.reserved2 == b.reserved2 &&
            a.finished == b.finished && a.state == b.state;
+}
+
+// A chunk taken into the task as the first pass does: the rate from the frames and the
+// milliseconds since the task started (none in its first millisecond), size and time as read.
+void Take(ConversionTask &task, const ProgressFields &fields, quint32 elapsedMs)
+{
+    if (fields.frames && elapsedMs != 0)
+        task.framesPerSecond = *fields.frames * 1000.0 / double(elapsedMs);
+    if (fields.sizeKB)
+        task.sizeKB = *fields.sizeKB;
+    if (fields.encodedSeconds)
+        task.encodedSeconds = *fields.encodedSeconds;
+}
+
+void CheckCell(const ConversionTask &task)
+{
+    static const QRegularExpression shape(QStringLiteral(
+        "^\\d{2,}:\\d\\d:\\d\\d  \\d+\\.\\d\\dMB  -?\\d+\\.\\d\\dFrames/s  %\\d+ $"));
+    const QString text = ProgressText(task);
+    FUZZ_CHECK(text.isEmpty() == !HasProgressToShow(task));
+    FUZZ_CHECK(text.isEmpty() || shape.match(text).hasMatch());
+    FUZZ_CHECK(ProgressPercent(task) <= 100);
 }
 
 } // namespace
@@ -57,24 +80,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CheckFields(ProgressFields::Read(text));
     CheckFields(ProgressFields::Read(text, 'x'));
 
-    FuzzHost host;
-    TaskList tasks;
-    tasks.Append(Sample());
-    tasks.Append(Sample());
-    ConversionEngine engine(host, tasks);
-    engine.currentTaskIndex = 1;
-    engine.taskStartTick = ConversionEngine::TickCount() - elapsed;
-    const ConversionTask before = tasks.GetAt(1);
+    const ConversionTask before = Sample();
+    ConversionTask task = before;
+    char previous = '\n';
     for (qsizetype at = 0; at < text.size(); at += chunkLength) {
-        engine.ParseProgress(text.sliced(at, std::min(chunkLength, text.size() - at)));
-        const ConversionTask now = tasks.GetAt(1);
-        FUZZ_CHECK(std::isfinite(now.framesPerSecond));
-        FUZZ_CHECK(std::isfinite(now.encodedSeconds));
-        FUZZ_CHECK(SameApartFromProgress(now, before));
+        const QByteArrayView chunk = text.sliced(at, std::min(chunkLength, text.size() - at));
+        const ProgressFields fields = ProgressFields::Read(chunk, previous);
+        CheckFields(fields);
+        previous = chunk.back();
+        Take(task, fields, elapsed);
+        FUZZ_CHECK(std::isfinite(task.framesPerSecond));
+        FUZZ_CHECK(std::isfinite(task.encodedSeconds));
+        FUZZ_CHECK(SameApartFromProgress(task, before));
+        CheckCell(task);
     }
-    // The other task is never touched.
-    const ConversionTask other = tasks.GetAt(0);
-    FUZZ_CHECK(SameApartFromProgress(other, before));
-    FUZZ_CHECK(other.sizeKB == 0 && other.framesPerSecond == 0.0 && other.encodedSeconds == 0.0);
     return 0;
 }

@@ -22,7 +22,6 @@ public:
     QString OutputDirectoryText() const override { return QString(); }
     bool ShutdownAfterBatch() const override { return false; }
     void InvalidateCells(int, int, int, bool) override { ++invalidations; }
-    void PumpMessages() override {}
     void SetProfileDescription(const QString &text) override { description = text; }
     void ResetProfileList() override { rows.clear(); }
     void AddProfileRow(const QString &title) override { rows.append(title); }
