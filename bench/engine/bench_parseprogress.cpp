@@ -1,17 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// ParseProgress throughput: 255-byte chunks of ffmpeg-like status output per second.
-#include "benchhost.h"
-#include "conversionengine.h"
-#include "tasklist.h"
+// Status-text throughput: 255-byte chunks of ffmpeg-like status output read and taken into a
+// task, with the Progress cell's text made, per second.
+#include "conversiontask.h"
+#include "progressfields.h"
+#include "progresstext.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <cstdio>
 
-int main(int argc, char **argv)
+int main()
 {
-    QCoreApplication app(argc, argv);
     QByteArray stream;
     for (int frame = 1; stream.size() < 1 << 20; frame += 7) {
         const double t = frame / 25.0;
@@ -21,21 +20,29 @@ int main(int argc, char **argv)
                                     t - int(t) / 60 * 60)
                       .toLatin1();
     }
-    BenchHost host;
-    TaskList tasks;
-    tasks.Append(ConversionTask::ForSource("/v/clip.avi", 1e9));
-    ConversionEngine engine(host, tasks);
-    engine.taskStartTick = ConversionEngine::TickCount() - 1000u;
-
-    qint64 chunks = 0;
+    ConversionTask task = ConversionTask::ForSource("/v/clip.avi", 1e9);
+    task.state = TASK_ENCODING;
+    qint64 chunks = 0, characters = 0;
+    char previous = '\n';
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 2000) {
-        for (qsizetype at = 0; at + 255 <= stream.size(); at += 255, ++chunks)
-            engine.ParseProgress(QByteArrayView(stream).sliced(at, 255));
+        for (qsizetype at = 0; at + 255 <= stream.size(); at += 255, ++chunks) {
+            const QByteArrayView chunk = QByteArrayView(stream).sliced(at, 255);
+            const ProgressFields fields = ProgressFields::Read(chunk, previous);
+            previous = chunk.back();
+            if (fields.frames)
+                task.framesPerSecond = *fields.frames / 10.0;
+            if (fields.sizeKB)
+                task.sizeKB = *fields.sizeKB;
+            if (fields.encodedSeconds)
+                task.encodedSeconds = *fields.encodedSeconds;
+            characters += ProgressText(task).size();
+        }
     }
     const double seconds = clock.nsecsElapsed() / 1e9;
-    std::printf("ParseProgress: %.0f chunks/s (%.2f us per 255-byte chunk), last time %.2f s\n",
-                chunks / seconds, 1e6 * seconds / chunks, tasks.GetAt(0).encodedSeconds);
+    std::printf("status chunks: %.0f chunks/s (%.2f us per 255-byte chunk, cell text included), "
+                "last time %.2f s, %lld characters shown\n",
+                chunks / seconds, 1e6 * seconds / chunks, task.encodedSeconds, characters);
     return 0;
 }

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The program's own processor time while a tool runs through each runner. A runner that
-// waits properly costs next to nothing; a spinning one costs a whole core.
+// The program's own processor time while a tool runs through the pass runner, as a share of one
+// core: a runner that waits in the event loop costs next to nothing, a spinning one a whole
+// core. Pass 1 reads the tool's status text and takes its figures in as the batch does.
 // Usage: bench_runners [seconds]   (needs the tests' fake_encoder built; uses ffmpeg too)
-#include "benchhost.h"
-#include "conversionengine.h"
-#include "tasklist.h"
+#include "conversiontask.h"
+#include "passrunner.h"
+#include "progressfields.h"
+#include "progresstext.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 
 #include <sys/resource.h>
 
@@ -23,16 +26,41 @@ double OwnCpuSeconds()
            double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-template <typename Run> void Measure(const char *name, Run run)
+void Measure(const char *name, PassRunner::Mode mode, const QStringList &arguments,
+             int stallSeconds = 0)
 {
+    PassRunner runner(mode);
+    ConversionTask task = ConversionTask::ForSource(QStringLiteral("/v/clip.avi"), 3600);
+    task.state = TASK_ENCODING;
+    char previous = '\n';
+    qint64 chunks = 0;
+    QObject::connect(&runner, &PassRunner::output, [&](const QByteArray &chunk) {
+        const ProgressFields fields = ProgressFields::Read(chunk, previous);
+        previous = chunk.back();
+        if (fields.sizeKB)
+            task.sizeKB = *fields.sizeKB;
+        if (fields.encodedSeconds)
+            task.encodedSeconds = *fields.encodedSeconds;
+        ProgressText(task); // what repainting the cell would ask for
+        ++chunks;
+    });
+    runner.SetStallLimit(stallSeconds, [] { return qint64(0); });
+    QEventLoop loop;
+    RunResult result;
+    QObject::connect(&runner, &PassRunner::ended, [&](const RunResult &r) {
+        result = r;
+        loop.quit();
+    });
     const double cpu0 = OwnCpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    const RunResult r = run();
+    runner.Start(arguments);
+    loop.exec();
     const double cpu = OwnCpuSeconds() - cpu0;
     const double seconds = wall.elapsed() / 1000.0;
-    std::printf("%-34s wall %6.2f s  own cpu %7.1f ms  = %6.3f %% of the run  (exit %d)\n", name,
-                seconds, cpu * 1000.0, 100.0 * cpu / seconds, r.exitCode);
+    std::printf("%-38s wall %6.2f s  own cpu %7.1f ms  = %6.3f %% of a core  (%lld chunks, "
+                "exit %d)\n",
+                name, seconds, cpu * 1000.0, 100.0 * cpu / seconds, chunks, result.exitCode);
 }
 
 } // namespace
@@ -44,27 +72,22 @@ int main(int argc, char **argv)
     const QString fake = QStringLiteral(KESTRANI_TEST_BIN_DIR "/fake_encoder");
     const QString lines = QString::number(seconds * 2); // a status line every 0.5 s, as ffmpeg
     const QString frames = QString::number(seconds * 15);
+    const QString ffmpeg = PassRunner::ResolveProgram(QStringLiteral("ffmpeg"), QString());
 
-    BenchHost host;
-    TaskList tasks;
-    tasks.Append(ConversionTask::ForSource("/v/clip.avi", seconds));
-    ConversionEngine engine(host, tasks);
-    engine.taskStartTick = ConversionEngine::TickCount();
-
-    std::printf("goal: under 0.5 %% of the tool's run time\n");
-    Measure("pass 1, stand-in encoder", [&] {
-        return engine.RunPipedProcess({fake, "--frames", lines, "--interval", "500"});
-    });
-    Measure("pass 1, stand-in encoder, silent", [&] {
-        return engine.RunPipedProcess({fake, "--silent", "--frames", lines, "--interval", "500"});
-    });
-    Measure("later pass, stand-in encoder", [&] {
-        return engine.RunProcessAndWait({fake, "--frames", lines, "--interval", "500"});
-    });
-    Measure("pass 1, ffmpeg in real time", [&] {
-        return engine.RunPipedProcess({"ffmpeg", "-y", "-re", "-f", "lavfi", "-i",
-                                       "testsrc2=size=176x144:rate=15", "-frames:v", frames, "-f",
-                                       "null", "-"});
-    });
+    std::printf("goal: under 0.5 %% of a core while a tool runs\n");
+    Measure("pass 1, stand-in encoder", PassRunner::Mode::Piped,
+            {fake, "--frames", lines, "--interval", "500"});
+    Measure("pass 1, stand-in encoder, stall limit", PassRunner::Mode::Piped,
+            {fake, "--frames", lines, "--interval", "500"}, 2);
+    Measure("pass 1, stand-in encoder, silent", PassRunner::Mode::Piped,
+            {fake, "--silent", "--frames", lines, "--interval", "500"});
+    Measure("later pass, stand-in encoder", PassRunner::Mode::Quiet,
+            {fake, "--frames", lines, "--interval", "500"});
+    Measure("pass 1, ffmpeg in real time", PassRunner::Mode::Piped,
+            {ffmpeg, "-y", "-re", "-f", "lavfi", "-i", "testsrc2=size=176x144:rate=15", "-frames:v",
+             frames, "-f", "null", "-"});
+    Measure("later pass, ffmpeg in real time", PassRunner::Mode::Quiet,
+            {ffmpeg, "-nostdin", "-y", "-re", "-f", "lavfi", "-i", "testsrc2=size=176x144:rate=15",
+             "-frames:v", frames, "-f", "null", "-"});
     return 0;
 }
