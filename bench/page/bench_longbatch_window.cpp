@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QListWidget>
 #include <QMessageBox>
@@ -90,6 +91,7 @@ int main(int argc, char *argv[])
     // The ticks of a fine timer while the batch runs; the message box at its end is accepted.
     QList<qint64> gaps;
     QList<qint64> rssAt(count, -1);
+    int started = 0;
     QElapsedTimer tick;
     QTimer probe;
     probe.setInterval(10);
@@ -98,9 +100,9 @@ int main(int argc, char *argv[])
             gaps.append(tick.restart());
         else
             tick.start();
-        const int task = page.Engine().currentTaskIndex;
-        if (task >= 0 && task < count && rssAt[task] < 0)
-            rssAt[task] = StatusField("VmRSS:");
+        // Tasks start in list order: the first not started yet tells how far the batch got.
+        while (started < count && page.Tasks().GetAt(started).state != TASK_IDLE)
+            rssAt[started++] = StatusField("VmRSS:");
         for (QWidget *widget : QApplication::topLevelWidgets())
             if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
                 box->accept();
@@ -108,7 +110,11 @@ int main(int argc, char *argv[])
     probe.start();
     QElapsedTimer clock;
     clock.start();
-    page.OnStartClicked();
+    QEventLoop loop;
+    QObject::connect(&page.Engine(), &ConversionEngine::batchEnded, &loop, &QEventLoop::quit);
+    page.OnStartClicked(); // returns at once
+    if (page.IsConverting())
+        loop.exec();
     const double seconds = clock.elapsed() / 1000.0;
     probe.stop();
     const qint64 rssEnd = StatusField("VmRSS:");
