@@ -41,6 +41,9 @@ public:
     // files it writes); 0 seconds: no limit.
     void SetStallLimit(int seconds, std::function<qint64()> progress);
 
+    // The folder the tool runs in (the app folder: a tool that drops files of its own beside
+    // itself writes them there or, where that is read-only, nowhere).
+    void SetWorkingDirectory(const QString &folder) { process.setWorkingDirectory(folder); }
     // Starts the tool: arguments hold the program, already resolved, first. A tool that
     // cannot start ends at once (ended comes from the event loop, never inside Start).
     void Start(const QStringList &arguments);

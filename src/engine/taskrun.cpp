@@ -199,6 +199,7 @@ void TaskRun::RunPass(int next)
     connect(tool, &PassRunner::output, this, &TaskRun::ParseProgress);
     connect(tool, &PassRunner::ended, this, &TaskRun::OnPassEnded);
     tool->SetStallLimit(context.stallSeconds, [this] { return FilesProgress(); });
+    tool->SetWorkingDirectory(context.paths.appFolder);
     previousChunkEnd = '\n';
     tool->Start(arguments);
 }

@@ -124,7 +124,8 @@ private slots:
         QVERIFY(help.out.contains("--print-commands"));
         const Outcome version = RunCli({"--version"});
         QCOMPARE(version.exitCode, 0);
-        QVERIFY(QRegularExpression("^kestrani-cli \\d+\\.\\d+\\.\\d+\n$")
+        QVERIFY(QRegularExpression("^kestrani-cli \\d+\\.\\d+\\.\\d+\nLicense GPLv3\\+: GNU GPL "
+                                   "version 3 or later <https://gnu.org/licenses/gpl.html>\n$")
                     .match(version.out)
                     .hasMatch());
     }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // kestrani-cli killed outright (SIGKILL) in the middle of a batch: its tools go with it, and the
-// next start of the program (kestrani-cli or the window) ends what its tools had started and
-// removes the files the killed batch had begun, and nothing else: the user's files and the
-// outputs the batch had finished stay. A batch that still runs is never cleaned up by another
-// start.
+// next batch (not a mere start of a program) ends what its tools had started and removes the
+// files the killed batch had begun, and nothing else: the user's files, a file the user saved
+// or copied over one of the killed batch's names afterwards, and the outputs the batch had
+// finished stay. A batch that still runs is never cleaned up by another.
 #include "inireader.h"
 #include "testfiles.h"
 
@@ -19,12 +19,18 @@
 
 namespace {
 
+// How the user takes over one of the killed batch's names once it is dead.
+enum TakeOver { Nothing, SavedInPlace, CopiedOver };
+
+// How often a running batch shows that it is alive (BatchJournal).
+constexpr int BatchJournalHeartbeatMs = 2000;
 const QString builtProgram = QStringLiteral(KESTRANI_PROGRAM_DIR);
 
 // Pass 3 for files whose name holds "slow": rewrites the file in place through a sibling
 // scratch copy, as AtomicParsley does, with a tool of its own started beside it, and takes
 // its time; other files pass at once.
-const char *const slowTagScript = R"(f=$1
+const char *const slowTagScript = R"(#!/bin/sh
+f=$1
 case "$f" in
   *slow*) cp "$f" "${f%.3gp}-temp-$$.3gp"
           tail -f "$f" > /dev/null &
@@ -95,11 +101,14 @@ class TestKillRecovery : public QObject
         const QString profile =
             QStringLiteral("[Info]\nDescription=slow title\nDefaultProfile=1\n[Slow]\n"
                            "Title=slow title step\nPass1=%1\nPass2=%2\n"
-                           "Pass3=sh slowtag.sh \"$OUTPUT_DIR$OUTPUT_FILE.3gp\"\n")
+                           "Pass3=slowtag \"$OUTPUT_DIR$OUTPUT_FILE.3gp\"\n")
                 .arg(values.value(keys.indexOf("Pass1")), values.value(keys.indexOf("Pass2")));
         QFile::remove(app + "3GP_AAC_Profile.ini");
         return WriteFile(app + "3GP_AAC_Profile.ini", profile.toUtf8()) &&
-               WriteFile(app + "slowtag.sh", slowTagScript);
+               WriteFile(app + "slowtag", slowTagScript) &&
+               QFile::setPermissions(app + "slowtag", QFile::ReadOwner | QFile::WriteOwner |
+                                                          QFile::ExeOwner | QFile::ExeGroup |
+                                                          QFile::ReadGroup);
     }
 
     QStringList Journals() const { return QDir(journals).entryList({"*.json"}, QDir::Files); }
@@ -121,23 +130,25 @@ private slots:
         QVERIFY(MakeToneClip(longClip, 20.0, "640x480"));
     }
 
-    void killedBatchIsCleanedUpAtTheNextStart_data()
+    void killedBatchIsCleanedUpByTheNextBatch_data()
     {
-        QTest::addColumn<bool>("inFirstPass");  // else in the title step, with its own tool
-        QTest::addColumn<bool>("windowStarts"); // else kestrani-cli starts next
-        QTest::newRow("first pass, then kestrani-cli") << true << false;
-        QTest::newRow("first pass, then the window") << true << true;
-        QTest::newRow("title step with a tool it started, then kestrani-cli") << false << false;
-        QTest::newRow("title step with a tool it started, then the window") << false << true;
+        QTest::addColumn<bool>("inFirstPass"); // else in the title step, with its own tool
+        QTest::addColumn<int>("takeOver");
+        QTest::newRow("first pass") << true << int(Nothing);
+        QTest::newRow("title step with a tool it started") << false << int(Nothing);
+        QTest::newRow("first pass, the user saves over the file being written")
+            << true << int(SavedInPlace);
+        QTest::newRow("title step, the user copies a file over the unfinished output")
+            << false << int(CopiedOver);
     }
-    void killedBatchIsCleanedUpAtTheNextStart()
+    void killedBatchIsCleanedUpByTheNextBatch()
     {
         QFETCH(bool, inFirstPass);
-        QFETCH(bool, windowStarts);
+        QFETCH(int, takeOver);
         const QString out = NewFolder();
         // The user's: a file the batch must not take ("clip.3gp" makes it "clip (2)"), one
         // shaped like a scratch file of the killed task, and an unrelated one.
-        const QStringList userFiles{"clip.3gp", "slow-temp-99999.3gp", "notes.txt"};
+        QStringList userFiles{"clip.3gp", "slow-temp-99999.3gp", "notes.txt"};
         for (const QString &name : userFiles)
             QVERIFY(WriteFile(out + "/" + name, "the user's " + name.toUtf8()));
 
@@ -150,7 +161,7 @@ private slots:
         const bool reached = WaitFor(
             [&] {
                 const QStringList files = FilesIn(out);
-                if (!files.contains("clip (2).3gp"))
+                if (!files.contains("clip (2).3gp") || QFileInfo(out + "/clip (2).3gp").size() == 0)
                     return false;
                 return inFirstPass
                            ? QFileInfo(out + "/long_temp.3gp").size() > 0
@@ -166,25 +177,42 @@ private slots:
         QVERIFY(batch.waitForFinished(5000));
 
         // The tools the program started went with it; a tool that one of them started is
-        // still there until the next start.
+        // still there until the next batch.
         const auto directTools = [&] {
             const QStringList running = ProcessesUsing(out);
             return running.size() - running.filter(QRegularExpression("^tail ")).size();
         };
         QVERIFY(WaitFor([&] { return directTools() == 0; }, 5000));
         QCOMPARE(ProcessesUsing(out).size(), inFirstPass ? 0 : 1);
-        QVERIFY(FilesIn(out).contains(killedName + (inFirstPass ? "_temp.3gp" : ".3gp")));
+        const QString left = killedName + (inFirstPass ? "_temp.3gp" : ".3gp");
+        QVERIFY(FilesIn(out).contains(left));
+
+        // Starting a program, or asking it for its version or profiles, starts no batch.
+        const QStringList before = FilesIn(out);
+        for (const QStringList &arguments : {QStringList{"--version"}, {"--list-profiles"}}) {
+            QProcess quiet;
+            quiet.start(Cli(), arguments);
+            QVERIFY(quiet.waitForFinished(30000));
+            QCOMPARE(quiet.exitCode(), 0);
+        }
+        QCOMPARE(FilesIn(out), before);
+
+        if (takeOver != Nothing) {
+            // Later than the dead program's last sign of life.
+            QTest::qWait(BatchJournalHeartbeatMs + 1500);
+            if (takeOver == SavedInPlace) {
+                QFile saved(out + "/" + left);
+                QVERIFY(saved.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                saved.write("the user's " + left.toUtf8());
+            } else {
+                QVERIFY(QFile::remove(out + "/" + left));
+                QVERIFY(WriteFile(out + "/" + left, "the user's " + left.toUtf8()));
+            }
+            userFiles.append(left);
+        }
 
         QProcess next;
-        if (windowStarts) {
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert("QT_QPA_PLATFORM", "offscreen");
-            env.insert("KESTRANI_PRINT_TASKS", "1");
-            next.setProcessEnvironment(env);
-            next.start(builtProgram + "/kestrani", QStringList{});
-        } else {
-            next.start(Cli(), {"--version"});
-        }
+        next.start(Cli(), {"-t", "1", "-p", "1", "-o", NewFolder(), clip});
         QVERIFY(next.waitForFinished(60000));
         QCOMPARE(next.exitCode(), 0);
         const QString err = QString::fromUtf8(next.readAllStandardError());
@@ -193,18 +221,15 @@ private slots:
         expected.append("clip (2).3gp");
         expected.sort();
         QCOMPARE(FilesIn(out), expected);
-        for (const QString &name : userFiles)
+        for (const QString &name : std::as_const(userFiles))
             QCOMPARE(ReadFile(out + "/" + name), "the user's " + name.toUtf8());
         QVERIFY2(ProcessesUsing(out).isEmpty(), qPrintable(ProcessesUsing(out).join(", ")));
         QCOMPARE(Journals(), QStringList{});
-        if (!windowStarts) {
-            QVERIFY2(err.contains("kestrani-cli: removed " + out + "/" + killedName),
-                     qPrintable(err));
-            QVERIFY(ReadFile(program + "/app/log.txt").contains("a batch was interrupted"));
-        }
+        QVERIFY2(err.contains("kestrani-cli: removed " + out + "/" + killedName), qPrintable(err));
+        QVERIFY(ReadFile(program + "/app/log.txt").contains("a batch was interrupted"));
     }
 
-    // Another start while a batch runs leaves that batch alone; the batch then ends normally.
+    // Another batch while a batch runs leaves that batch alone; the batch then ends normally.
     void runningBatchIsLeftAlone()
     {
         const QString out = NewFolder();
@@ -215,11 +240,11 @@ private slots:
             60000));
         const QStringList during = FilesIn(out);
         QProcess other;
-        other.start(Cli(), {"--version"});
-        QVERIFY(other.waitForFinished(30000));
-        QCOMPARE(QString::fromUtf8(other.readAllStandardError()), QString());
+        other.start(Cli(), {"-t", "1", "-p", "1", "-o", NewFolder(), clip});
+        QVERIFY(other.waitForFinished(60000));
+        QVERIFY(!QString::fromUtf8(other.readAllStandardError()).contains("removed"));
         QCOMPARE(FilesIn(out), during);
-        QCOMPARE(Journals().size(), 1);
+        QVERIFY(WaitFor([&] { return Journals().size() == 1; }, 5000));
         ::kill(pid_t(batch.processId()), SIGTERM); // Stop: the batch cleans up itself
         QVERIFY(batch.waitForFinished(15000));
         QCOMPARE(batch.exitCode(), 128 + SIGTERM);
