@@ -100,7 +100,8 @@ include(CPack)
 # packaging tools (tools/install-deps) and root, and skips itself without root. A sanitizer
 # build is no package anyone installs, and its programs would stop at the first leak report in
 # a library, so it has no such test.
-set(kestrani_deb_tools lintian desktop-file-validate appstreamcli dpkg-shlibdeps man identify)
+set(kestrani_deb_tools lintian desktop-file-validate appstreamcli dpkg-shlibdeps man identify
+    hardening-check)
 set(kestrani_deb_tools_found TRUE)
 foreach(tool IN LISTS kestrani_deb_tools)
   find_program(KESTRANI_TOOL_${tool} ${tool})
