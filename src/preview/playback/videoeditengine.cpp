@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "videoedit.h"
+#include "videoeditengine.h"
 
 #include "audiooutput.h"
 #include "audioring.h"
@@ -11,7 +11,6 @@
 #include "videoeditexception.h"
 
 #include <QFileInfo>
-#include <QPainter>
 
 #include <algorithm>
 #include <cmath>
@@ -40,23 +39,23 @@ double CleanEnd(double end)
 
 } // namespace
 
-CVideoEdit::CVideoEdit(QWidget *parent) : QWidget(parent), sound(std::make_unique<AudioOutput>())
+VideoEditEngine::VideoEditEngine(Listener *listener, QSize box) : listener(listener), box(box)
 {
-    setAttribute(Qt::WA_OpaquePaintEvent);
     tick.setSingleShot(true);
     tick.setTimerType(Qt::PreciseTimer);
-    connect(&tick, &QTimer::timeout, this, &CVideoEdit::OnTick);
+    QObject::connect(&tick, &QTimer::timeout, [this] { OnTick(); });
 }
 
-CVideoEdit::~CVideoEdit()
+VideoEditEngine::~VideoEditEngine()
 {
     tick.stop();
-    sound->Stop();
+    if (sound)
+        sound->Stop();
     session.reset();
     retired.clear();
 }
 
-double CVideoEdit::GetClipLength(const QString &file)
+double VideoEditEngine::GetClipLength(const QString &file)
 {
     try {
         return MediaProbe::ClipLength(file);
@@ -65,16 +64,16 @@ double CVideoEdit::GetClipLength(const QString &file)
     }
 }
 
-std::unique_ptr<MediaDecoder> CVideoEdit::OpenDecoder(const QString &file)
+std::unique_ptr<MediaDecoder> VideoEditEngine::OpenDecoder(const QString &file)
 {
     try {
-        return decoders.Open(file, QSize(previewWidth, previewHeight), AudioOutput::DeviceFormat());
+        return decoders.Open(file, box, AudioOutput::DeviceFormat());
     } catch (const MediaError &e) {
         throw CVideoEditException(e.Message());
     }
 }
 
-bool CVideoEdit::OpenClip(const QString &file, double start, double end, short flag)
+bool VideoEditEngine::OpenClip(const QString &file, double start, double end, short flag)
 {
     CloseClip();
     if (keyFrames && !(keyFrames->Stamp() == FileStamp::Of(file)))
@@ -97,7 +96,7 @@ bool CVideoEdit::OpenClip(const QString &file, double start, double end, short f
 
 // Decodes the frame at rangeStart on this thread and shows it: the one wait on decoding the UI
 // accepts, so that what a caller sees after OpenClip is exact and known at once.
-void CVideoEdit::ShowStart()
+void VideoEditEngine::ShowStart()
 {
     if (!decoder)
         decoder = OpenDecoder(path);
@@ -117,12 +116,12 @@ void CVideoEdit::ShowStart()
         positioned = true;
     }
     startShown = true;
-    if (state == State::Empty)
-        SetState(State::Holding);
+    if (state == Empty)
+        SetState(Holding);
 }
 
 // Shows a kept exact picture whose interval holds `seconds`, if the file is still the same.
-bool CVideoEdit::ShowKept(double seconds)
+bool VideoEditEngine::ShowKept(double seconds)
 {
     const FileStamp now = FileStamp::Of(path);
     for (const ExactPicture &kept : exact) {
@@ -133,8 +132,7 @@ bool CVideoEdit::ShowKept(double seconds)
         framePts = kept.pts;
         frameDuration = kept.duration;
         ++framesShown;
-        update();
-        emit FrameShown(framePts);
+        listener->PictureShown(framePts);
         return true;
     }
     return false;
@@ -142,7 +140,7 @@ bool CVideoEdit::ShowKept(double seconds)
 
 // Keeps the exact picture on screen in place of the kept one nearest in time (of the same file):
 // dragging one trim point replaces its own earlier picture and leaves the other's.
-void CVideoEdit::KeepExact()
+void VideoEditEngine::KeepExact()
 {
     if (frame.isNull() || frameDuration <= 0.0)
         return;
@@ -159,18 +157,17 @@ void CVideoEdit::KeepExact()
     *slot = {stamp, frame, framePts, frameDuration};
 }
 
-bool CVideoEdit::ShowKeyFrameNear(double seconds)
+bool VideoEditEngine::ShowKeyFrameNear(double seconds)
 {
     if (!IsOpen())
         return false;
-    if (state == State::Playing || state == State::Paused)
+    if (state == Playing || state == Paused)
         Stop();
     startShown = false;
     if (!std::isfinite(seconds))
         return false;
     if (!ShowKept(seconds)) {
         try {
-            const QSize box(previewWidth, previewHeight);
             if (!keyFrames || !(keyFrames->Stamp() == FileStamp::Of(path)) ||
                 keyFrames->Box() != box) {
                 keyFrames.reset();
@@ -187,12 +184,12 @@ bool CVideoEdit::ShowKeyFrameNear(double seconds)
             return false;
         }
     }
-    if (state == State::Empty)
-        SetState(State::Holding);
+    if (state == Empty)
+        SetState(Holding);
     return true;
 }
 
-bool CVideoEdit::SetClipRange(const QString &file, double start, double end)
+bool VideoEditEngine::SetClipRange(const QString &file, double start, double end)
 {
     if (!IsOpen())
         throw CVideoEditException(QStringLiteral("no clip is open"));
@@ -205,23 +202,24 @@ bool CVideoEdit::SetClipRange(const QString &file, double start, double end)
     if (newStart != rangeStart) {
         rangeStart = newStart;
         startShown = false;
-        if (decoder && state == State::Holding)
+        if (decoder && state == Holding)
             ShowStart();
     }
     return true;
 }
 
-bool CVideoEdit::Play()
+bool VideoEditEngine::Play()
 {
     if (!IsOpen())
         throw CVideoEditException(QStringLiteral("no clip is open"));
-    if (state == State::Playing)
+    if (state == Playing)
         return true;
-    if (state == State::Paused && session) {
+    if (state == Paused && session) {
         session->SetPaused(false);
-        sound->Resume();
+        if (sound)
+            sound->Resume();
         wall.restart();
-        SetState(State::Playing);
+        SetState(Playing);
         tick.start(0);
         return true;
     }
@@ -234,7 +232,7 @@ bool CVideoEdit::Play()
 // The decoding thread and the sound start on the first tick rather than here: a Pause that
 // follows at once (the page's way of leaving a still picture) then finds the decoder untouched,
 // still on the shown frame, and it can be kept for the next clip.
-void CVideoEdit::StartSession()
+void VideoEditEngine::StartSession()
 {
     const AudioFormatSpec format = decoder->SoundFormat();
     sessionSound.reset();
@@ -246,43 +244,47 @@ void CVideoEdit::StartSession()
     startShown = positioned = false;
     clockBase = framePts;
     lastSoundPosition = -1.0;
-    SetState(State::Playing);
+    SetState(Playing);
     tick.start(0);
 }
 
-void CVideoEdit::BeginSession()
+void VideoEditEngine::BeginSession()
 {
     std::shared_ptr<AudioRing> ring = std::move(sessionSound);
+    if (ring && !sound)
+        sound = std::make_unique<AudioOutput>();
     if (ring && !sound->Start(ring))
         ring.reset();
     session->Start(std::move(ring));
     wall.start();
 }
 
-void CVideoEdit::Pause()
+void VideoEditEngine::Pause()
 {
-    if (state != State::Playing)
+    if (state != Playing)
         return;
     if (session->Started())
         clockBase = Clock();
     tick.stop();
     session->SetPaused(true);
-    sound->Suspend();
-    SetState(State::Paused);
+    if (sound)
+        sound->Suspend();
+    SetState(Paused);
 }
 
-void CVideoEdit::Stop()
+void VideoEditEngine::Stop()
 {
     Halt();
-    if (state == State::Playing || state == State::Paused)
-        SetState(State::Holding);
+    if (state == Playing || state == Paused)
+        SetState(Holding);
 }
 
 // Ends playback; the next Play starts again from the range start. The picture stays.
-void CVideoEdit::Halt()
+void VideoEditEngine::Halt()
 {
     tick.stop();
-    sound->Stop();
+    if (sound)
+        sound->Stop();
     if (session && !session->Started()) {
         decoder = session->TakeDecoder();
         session.reset();
@@ -293,23 +295,23 @@ void CVideoEdit::Halt()
     startShown = positioned = false;
 }
 
-void CVideoEdit::CloseClip()
+void VideoEditEngine::CloseClip()
 {
     Halt();
     path.clear();
     frame = QImage();
     framePts = frameDuration = 0.0;
-    SetState(State::Empty);
-    update();
+    SetState(Empty);
+    listener->PictureGone();
 }
 
 // The sound clock when there is sound (it is what the listener hears), otherwise the wall clock.
 // Between the coarse updates of the sound position, and if the sound stops early, the wall clock
 // carries on from the last sound position.
-double CVideoEdit::Clock()
+double VideoEditEngine::Clock()
 {
     double position = 0.0;
-    if (sound->Position(position) && position != lastSoundPosition) {
+    if (sound && sound->Position(position) && position != lastSoundPosition) {
         lastSoundPosition = position;
         clockBase = position;
         wall.restart();
@@ -317,10 +319,10 @@ double CVideoEdit::Clock()
     return clockBase + wall.nsecsElapsed() / 1e9;
 }
 
-void CVideoEdit::OnTick()
+void VideoEditEngine::OnTick()
 {
     ReapSessions();
-    if (state != State::Playing || !session)
+    if (state != Playing || !session)
         return;
     if (!session->Started())
         BeginSession();
@@ -342,13 +344,13 @@ void CVideoEdit::OnTick()
     tick.start(delay);
 }
 
-void CVideoEdit::FinishPlayback()
+void VideoEditEngine::FinishPlayback()
 {
     Stop();
-    emit PlaybackFinished();
+    listener->PlaybackEnded();
 }
 
-void CVideoEdit::Show(const VideoFrame &picture)
+void VideoEditEngine::Show(const VideoFrame &picture)
 {
     if (picture.IsNull())
         return;
@@ -358,11 +360,10 @@ void CVideoEdit::Show(const VideoFrame &picture)
     framePts = picture.pts;
     frameDuration = picture.duration;
     ++framesShown;
-    update();
-    emit FrameShown(framePts);
+    listener->PictureShown(framePts);
 }
 
-void CVideoEdit::RetireSession()
+void VideoEditEngine::RetireSession()
 {
     if (!session)
         return;
@@ -373,33 +374,22 @@ void CVideoEdit::RetireSession()
 
 // Sessions asked to stop end on their own thread; joining one is instant once it has ended, so
 // the UI thread never waits for a decoder to finish a step.
-void CVideoEdit::ReapSessions()
+void VideoEditEngine::ReapSessions()
 {
     std::erase_if(retired,
                   [](const std::unique_ptr<PlaybackSession> &s) { return s->ThreadEnded(); });
 }
 
-void CVideoEdit::SetState(State next)
+void VideoEditEngine::SetState(int next)
 {
     if (next == state)
         return;
     state = next;
-    emit StateChanged(state);
+    listener->StateEntered(state);
 }
 
-void CVideoEdit::paintEvent(QPaintEvent *)
+extern "C" __attribute__((visibility("default"))) VideoEditCore *
+KestraniCreateVideoEditCore(VideoEditCore::Listener *listener, int boxWidth, int boxHeight)
 {
-    QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    if (frame.isNull())
-        return;
-    const QSize shown = frame.size().scaled(size(), Qt::KeepAspectRatio);
-    const QRect target(QPoint((width() - shown.width()) / 2, (height() - shown.height()) / 2),
-                       shown);
-    if (shown == frame.size())
-        painter.drawImage(target.topLeft(), frame);
-    else {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(target, frame);
-    }
+    return new VideoEditEngine(listener, QSize(boxWidth, boxHeight));
 }
