@@ -94,6 +94,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
+set(CPACK_POST_BUILD_SCRIPTS ${kestrani_packaging}/drop-ldconfig.cmake)
 include(CPack)
 
 # --- the package test: build, check, install, use as an ordinary user, remove. It needs the
