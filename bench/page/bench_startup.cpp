@@ -127,7 +127,8 @@ int main(int argc, char **argv)
     std::printf("  plain Qt window   %6.1f ms (%.1f..%.1f)\n", Median(floor),
                 *std::min_element(floor.begin(), floor.end()),
                 *std::max_element(floor.begin(), floor.end()));
-    std::printf("  difference        %6.1f ms (goal: within 20 ms)\n", Median(ours) - Median(floor));
+    std::printf("  difference        %6.1f ms (goal: within 20 ms)\n",
+                Median(ours) - Median(floor));
     std::printf("last run of Kestrani, ms after main():");
     for (const QByteArray &line : lastPhases.split('\n')) {
         if (line.startsWith("phase "))

@@ -106,8 +106,8 @@ double FfmpegFrameAt(const QString &file, double at)
     QElapsedTimer timer;
     timer.start();
     QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-v", "error", "-ss", QString::number(at), "-i", file, "-frames:v",
-                            "1", "-f", "null", "-"});
+    ffmpeg.start("ffmpeg", {"-v", "error", "-ss", QString::number(at), "-i", file, "-frames:v", "1",
+                            "-f", "null", "-"});
     ffmpeg.waitForFinished(60000);
     return timer.nsecsElapsed() / 1e6;
 }
@@ -124,7 +124,8 @@ void Measure(const QString &file, const char *clip, int rounds)
 {
     // Key frames at 0 and 10 s: 4.9 s is 122 frames past one, 9.9 s is 247.
     for (double at : {4.9, 9.9}) {
-        Figures cold;        for (int round = 0; round < rounds; ++round)
+        Figures cold;
+        for (int round = 0; round < rounds; ++round)
             cold.ms.push_back(ShowClipAt(*NewWidget(), file, at));
         cold.Print(clip, qPrintable(QStringLiteral("cold at %1 s").arg(at)));
     }

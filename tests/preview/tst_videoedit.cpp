@@ -36,10 +36,9 @@ void ShowClipAt(CVideoEdit &edit, const QString &path, double position)
 // Presentation times of the video's key frames, from the file's start time, sorted.
 std::vector<double> KeyFrameTimes(const QString &file)
 {
-    const QByteArray out = Run("ffprobe", {"-v", "error", "-select_streams", "v:0", "-skip_frame",
-                                           "nokey", "-show_entries",
-                                           "frame=best_effort_timestamp_time", "-of", "csv=p=0",
-                                           file});
+    const QByteArray out = Run(
+        "ffprobe", {"-v", "error", "-select_streams", "v:0", "-skip_frame", "nokey",
+                    "-show_entries", "frame=best_effort_timestamp_time", "-of", "csv=p=0", file});
     const double origin = ProbeStartTime(file);
     std::vector<double> times;
     for (const QByteArray &line : out.split('\n')) {
