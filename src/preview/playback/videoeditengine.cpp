@@ -15,12 +15,16 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 namespace {
 
 constexpr double soundBufferSeconds = 1.0;
 constexpr int idleTickMs = 10;
 constexpr int longestTickMs = 40;
+// A drag that rests this long gets its exact picture decoded on a worker thread.
+constexpr int settleMs = 150;
+constexpr int prefetchPollMs = 10;
 
 bool SameFile(const QString &a, const QString &b)
 {
@@ -44,10 +48,16 @@ VideoEditEngine::VideoEditEngine(Listener *listener, QSize box) : listener(liste
     tick.setSingleShot(true);
     tick.setTimerType(Qt::PreciseTimer);
     QObject::connect(&tick, &QTimer::timeout, [this] { OnTick(); });
+    settle.setSingleShot(true);
+    settle.setInterval(settleMs);
+    QObject::connect(&settle, &QTimer::timeout, [this] { StartPrefetch(); });
+    prefetchPoll.setInterval(prefetchPollMs);
+    QObject::connect(&prefetchPoll, &QTimer::timeout, [this] { ShowPrefetched(); });
 }
 
 VideoEditEngine::~VideoEditEngine()
 {
+    FinishPrefetch();
     tick.stop();
     if (sound)
         sound->Stop();
@@ -66,6 +76,7 @@ double VideoEditEngine::GetClipLength(const QString &file)
 
 std::unique_ptr<MediaDecoder> VideoEditEngine::OpenDecoder(const QString &file)
 {
+    FinishPrefetch();
     try {
         return decoders.Open(file, box, AudioOutput::DeviceFormat());
     } catch (const MediaError &e) {
@@ -166,6 +177,8 @@ bool VideoEditEngine::ShowKeyFrameNear(double seconds)
     startShown = false;
     if (!std::isfinite(seconds))
         return false;
+    settle.stop();
+    dragAt = seconds;
     if (!ShowKept(seconds)) {
         try {
             if (!keyFrames || !(keyFrames->Stamp() == FileStamp::Of(path)) ||
@@ -183,10 +196,67 @@ bool VideoEditEngine::ShowKeyFrameNear(double seconds)
             keyFrames.reset();
             return false;
         }
+        settle.start();
     }
     if (state == Empty)
         SetState(Holding);
     return true;
+}
+
+// The drag rests: the clip's decoder goes to a worker thread and decodes the exact picture there.
+// A release at that time then finds the decoder on it (nothing left to decode), and if the drag
+// still rests when it is done the picture replaces the key frame's.
+void VideoEditEngine::StartPrefetch()
+{
+    if (prefetch || state != Holding || startShown || !IsOpen())
+        return;
+    std::unique_ptr<MediaDecoder> worker = std::move(decoder);
+    try {
+        if (!worker)
+            worker = decoders.Open(path, box, AudioOutput::DeviceFormat());
+    } catch (const MediaError &) {
+        return;
+    }
+    prefetch = std::make_unique<Prefetch>();
+    prefetch->decoder = std::move(worker);
+    prefetch->at = dragAt;
+    prefetch->thread = std::thread([job = prefetch.get()] {
+        try {
+            job->picture = job->decoder->SeekExact(job->at);
+        } catch (const MediaError &) {
+            job->decoder.reset();
+        }
+        job->done = true;
+    });
+    prefetchPoll.start();
+}
+
+void VideoEditEngine::ShowPrefetched()
+{
+    if (!prefetch || !prefetch->done)
+        return;
+    const double at = prefetch->at;
+    const VideoFrame picture = prefetch->picture;
+    const FileStamp stamp = prefetch->decoder ? prefetch->decoder->Stamp() : FileStamp();
+    FinishPrefetch();
+    if (picture.IsNull() || state != Holding || startShown || at != dragAt ||
+        !(stamp == FileStamp::Of(path)))
+        return;
+    Show(picture);
+    KeepExact();
+}
+
+// Waits for a decoding worker (at once when it is done) and keeps its decoder for the next use.
+void VideoEditEngine::FinishPrefetch()
+{
+    if (!prefetch)
+        return;
+    prefetchPoll.stop();
+    prefetch->thread.join();
+    if (!prefetch->picture.IsNull())
+        ++stillsDecoded;
+    decoders.Keep(std::move(prefetch->decoder));
+    prefetch.reset();
 }
 
 bool VideoEditEngine::SetClipRange(const QString &file, double start, double end)

@@ -4,13 +4,16 @@
 #include "decodercache.h"
 #include "filestamp.h"
 #include "videoeditcore.h"
+#include "videoframe.h"
 
 #include <QElapsedTimer>
 #include <QImage>
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 class AudioOutput;
@@ -18,7 +21,6 @@ class AudioRing;
 class KeyFrameReader;
 class MediaDecoder;
 class PlaybackSession;
-struct VideoFrame;
 
 // Shows one frame of a clip or plays a range of it, for CVideoEdit, which draws the picture.
 // Every operation runs on the UI thread; decoding during playback runs on a worker thread, and
@@ -28,7 +30,8 @@ struct VideoFrame;
 // so showing a clip at one time after another costs only the decoding between them.
 // While a slider is dragged, ShowKeyFrameNear follows it with key-frame pictures, which cost one
 // packet each and are kept for a while. The last two exact pictures (one per trim point, as a
-// rule) are kept too: showing either time again puts its picture up without decoding.
+// rule) are kept too: showing either time again puts its picture up without decoding. When a
+// drag rests, the exact picture there is decoded on a worker thread.
 // The sound output is made when playback first starts.
 class VideoEditEngine : public VideoEditCore
 {
@@ -60,6 +63,9 @@ private:
     void OnTick();
     std::unique_ptr<MediaDecoder> OpenDecoder(const QString &file);
     void ShowStart();
+    void StartPrefetch();
+    void ShowPrefetched();
+    void FinishPrefetch();
     bool ShowKept(double seconds);
     void KeepExact();
     void Show(const VideoFrame &picture);
@@ -90,6 +96,17 @@ private:
     };
     ExactPicture exact[2];
     int stillsDecoded = 0;
+    double dragAt = -1.0; // the last time ShowKeyFrameNear was asked for
+    struct Prefetch {
+        std::unique_ptr<MediaDecoder> decoder; // the worker's while it runs
+        double at = 0.0;
+        VideoFrame picture;
+        std::atomic<bool> done{false};
+        std::thread thread;
+    };
+    std::unique_ptr<Prefetch> prefetch;
+    QTimer settle;
+    QTimer prefetchPoll;
     std::unique_ptr<PlaybackSession> session;
     std::shared_ptr<AudioRing> sessionSound; // handed to the session when its thread starts
     std::vector<std::unique_ptr<PlaybackSession>> retired;
