@@ -94,13 +94,15 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
+set(CPACK_POST_BUILD_SCRIPTS ${kestrani_packaging}/drop-ldconfig.cmake)
 include(CPack)
 
 # --- the package test: build, check, install, use as an ordinary user, remove. It needs the
 # packaging tools (tools/install-deps) and root, and skips itself without root. A sanitizer
 # build is no package anyone installs, and its programs would stop at the first leak report in
 # a library, so it has no such test.
-set(kestrani_deb_tools lintian desktop-file-validate appstreamcli dpkg-shlibdeps man identify)
+set(kestrani_deb_tools lintian desktop-file-validate appstreamcli dpkg-shlibdeps man identify
+    hardening-check)
 set(kestrani_deb_tools_found TRUE)
 foreach(tool IN LISTS kestrani_deb_tools)
   find_program(KESTRANI_TOOL_${tool} ${tool})

@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Runs every shipped profile on test sources the way the batch runs them and prints, per
-// profile, the time of all passes, the file size, the rate and the picture quality: SSIM of
-// the output against the source put through the same scaling, padding and frame rate.
+// profile, the time of all passes (wall clock and the tools' processor time), the file size, the
+// rate, the picture quality and whether the video keeps to the level it declares. Quality is the
+// SSIM of the picture area (bars cropped) against the source put through the profile's own scaling,
+// pixel shape and frame rate.
 //
-//   bench_profiles [SOURCE...]   (default: two 10 s 1280x720 ffmpeg test patterns)
+//   bench_profiles [--app FOLDER] [SOURCE...]
+//     FOLDER: profile files to measure instead of the built ones (kestrani-amrenc beside them)
+//     SOURCE default: 20 s of 1280x720 testsrc2 at 30 fps and of 640x480 mandelbrot at 25 fps
+#include "../../tests/common/levelcheck.h"
 #include "../../tests/engine/mediacheck.h"
 #include "../../tests/engine/profilerunner.h"
 
@@ -11,23 +16,53 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <sys/resource.h>
 
 using namespace mediacheck;
 
 namespace {
 
-// The SSIM of the whole picture, as ffmpeg's ssim filter sums it up ("All:0.98...").
-double Ssim(const QString &output, const QString &source, const QString &pictureFilter)
+QString FfmpegLog(const QStringList &arguments)
 {
     QProcess ffmpeg;
     ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
-    ffmpeg.start("ffmpeg",
-                 {"-hide_banner", "-nostdin", "-i", "file:" + output, "-i", "file:" + source,
-                  "-lavfi", "[1:v]" + pictureFilter + "[ref];[0:v][ref]ssim", "-f", "null", "-"});
+    ffmpeg.start("ffmpeg", QStringList{"-hide_banner", "-nostdin"} + arguments);
     ffmpeg.waitForFinished(-1);
+    return QString::fromUtf8(ffmpeg.readAll());
+}
+
+// The size of the picture inside the bars: the profile's filter chain up to its padding.
+QString PictureSize(const QString &source, const QString &pictureFilter)
+{
+    const QString scaling = pictureFilter.left(pictureFilter.indexOf(",pad="));
     const QRegularExpressionMatch m =
-        QRegularExpression("All:([0-9.]+)").match(QString::fromUtf8(ffmpeg.readAll()));
+        QRegularExpression(" s:(\\d+x\\d+) ")
+            .match(FfmpegLog({"-i", "file:" + source, "-frames:v", "1", "-vf",
+                              scaling + ",showinfo", "-f", "null", "-"}));
+    return m.captured(1).replace(u'x', u':');
+}
+
+// The SSIM of the picture area, as ffmpeg's ssim filter sums it up ("All:0.98...").
+double Ssim(const QString &output, const QString &source, const QString &pictureFilter)
+{
+    const QString crop = "crop=" + PictureSize(source, pictureFilter);
+    const QRegularExpressionMatch m =
+        QRegularExpression("All:([0-9.]+)")
+            .match(FfmpegLog({"-i", "file:" + output, "-i", "file:" + source, "-lavfi",
+                              "[0:v]" + crop + "[out];[1:v]" + pictureFilter + "," + crop +
+                                  "[ref];[out][ref]ssim",
+                              "-f", "null", "-"}));
     return m.hasMatch() ? m.captured(1).toDouble() : -1.0;
+}
+
+// Processor seconds of the tools this process has started and reaped so far: unlike the wall
+// clock, hardly moved by other work on a shared machine.
+double ChildCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 QString ArgumentAfter(const QStringList &arguments, const QString &option)
@@ -36,17 +71,19 @@ QString ArgumentAfter(const QStringList &arguments, const QString &option)
     return at >= 0 ? arguments.value(at + 1) : QString();
 }
 
-void Measure(const QString &source, const QString &outputDir)
+void Measure(const QString &appFolder, const QString &source, const QString &outputDir)
 {
     const double length = Duration(Probe(source));
     std::printf("\n%s (%.1f s)\n", qPrintable(QFileInfo(source).fileName()), length);
-    std::printf("%-4s %-58s %8s %8s %9s %7s\n", "type", "profile", "seconds", "KiB", "kbit/s",
-                "SSIM");
+    std::printf("%-4s %-52s %7s %7s %8s %7s %6s  %s\n", "type", "profile", "seconds", "CPU s",
+                "KiB", "kbit/s", "SSIM", "level");
     for (int type = 0; type < 3; ++type) {
-        const ProfileRunner profiles(QStringLiteral(KESTRANI_PROGRAM_DIR "/app"), type);
+        const ProfileRunner profiles(appFolder, type);
         for (int row = 0; row < profiles.ProfileCount(); ++row) {
             ConversionTask task = ConversionTask::ForSource(source, length);
+            const double cpuBefore = ChildCpuSeconds();
             const QList<ProfileRunner::Pass> passes = profiles.Run(row, task, outputDir);
+            const double cpu = ChildCpuSeconds() - cpuBefore;
             qint64 ms = 0;
             for (const ProfileRunner::Pass &p : passes)
                 ms += p.milliseconds;
@@ -54,9 +91,11 @@ void Measure(const QString &source, const QString &outputDir)
             const qint64 bytes = QFileInfo(final).size();
             const double ssim =
                 Ssim(final, source, ArgumentAfter(passes.value(0).arguments, "-vf"));
-            std::printf("%-4d %-58s %8.2f %8lld %9.1f %7.4f\n", type,
-                        qPrintable(profiles.Title(row).left(58)), ms / 1000.0, bytes / 1024,
-                        bytes * 8.0 / 1000.0 / length, ssim);
+            const levelcheck::Result level = levelcheck::Check(final);
+            std::printf("%-4d %-52s %7.2f %7.2f %8lld %7.1f %6.4f  %s%s\n", type,
+                        qPrintable(profiles.Title(row).left(52)), ms / 1000.0, cpu, bytes / 1024,
+                        bytes * 8.0 / 1000.0 / length, ssim, level.Fits() ? "ok " : "OVER ",
+                        qPrintable(level.Text()));
             std::fflush(stdout);
             QFile::remove(final);
         }
@@ -70,17 +109,23 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     QStringList sources = app.arguments().mid(1);
+    QString appFolder = QStringLiteral(KESTRANI_PROGRAM_DIR "/app");
+    if (sources.value(0) == "--app" && sources.size() > 1) {
+        appFolder = QFileInfo(sources[1]).absoluteFilePath();
+        sources = sources.mid(2);
+    }
     if (sources.isEmpty()) {
-        for (const QString &pattern : {QStringLiteral("testsrc2"), QStringLiteral("mandelbrot")}) {
-            const QString path = dir.filePath(pattern + ".mkv");
+        for (const QString &pattern : {QStringLiteral("testsrc2=size=1280x720:rate=30"),
+                                       QStringLiteral("mandelbrot=size=640x480:rate=25")}) {
+            const QString path = dir.filePath(pattern.section(u'=', 0, 0) + ".mkv");
             MakeClip(path,
-                     {"-f", "lavfi", "-i", pattern + "=size=1280x720:rate=30", "-f", "lavfi", "-i",
-                      "sine=frequency=440:sample_rate=44100", "-t", "10"},
+                     {"-f", "lavfi", "-i", pattern, "-f", "lavfi", "-i",
+                      "sine=frequency=440:sample_rate=44100", "-t", "20"},
                      {"-c:v", "libx264", "-crf", "10", "-preset", "ultrafast", "-c:a", "flac"});
             sources << path;
         }
     }
     for (const QString &source : sources)
-        Measure(QFileInfo(source).absoluteFilePath(), dir.path() + u'/');
+        Measure(appFolder, QFileInfo(source).absoluteFilePath(), dir.path() + u'/');
     return 0;
 }

@@ -10,7 +10,8 @@
 // Then what a drag costs: the key-frame picture shown on every step of a thumb dragged across
 // the clip and back (median and worst step; the worst includes opening the file for key frames),
 // the exact frame at 9.9 s cold (a new widget) and warm (the file open, a seek back from 14.9 s),
-// and a release on the other trim point (its kept picture), each beside the time of
+// a release on the other trim point (its kept picture), how soon a resting drag shows the exact
+// picture and what the release after that rest costs, each beside the time of
 // `ffmpeg -ss 9.9 -i clip -frames:v 1 -f null -` on the same clip, with the ratio.
 // Goals: drag steps under 30 ms at 720p and 60 ms at 1080p; the exact frame in at most half the
 // ffmpeg command's time.
@@ -106,8 +107,8 @@ double FfmpegFrameAt(const QString &file, double at)
     QElapsedTimer timer;
     timer.start();
     QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-v", "error", "-ss", QString::number(at), "-i", file, "-frames:v",
-                            "1", "-f", "null", "-"});
+    ffmpeg.start("ffmpeg", {"-v", "error", "-ss", QString::number(at), "-i", file, "-frames:v", "1",
+                            "-f", "null", "-"});
     ffmpeg.waitForFinished(60000);
     return timer.nsecsElapsed() / 1e6;
 }
@@ -124,7 +125,8 @@ void Measure(const QString &file, const char *clip, int rounds)
 {
     // Key frames at 0 and 10 s: 4.9 s is 122 frames past one, 9.9 s is 247.
     for (double at : {4.9, 9.9}) {
-        Figures cold;        for (int round = 0; round < rounds; ++round)
+        Figures cold;
+        for (int round = 0; round < rounds; ++round)
             cold.ms.push_back(ShowClipAt(*NewWidget(), file, at));
         cold.Print(clip, qPrintable(QStringLiteral("cold at %1 s").arg(at)));
     }
@@ -151,7 +153,7 @@ void Measure(const QString &file, const char *clip, int rounds)
 void MeasureDrag(const QString &file, const char *clip, int rounds)
 {
     constexpr double at = 9.9;
-    Figures drag, fresh, cold, warm, other, ffmpeg;
+    Figures drag, fresh, cold, warm, other, settled, rested, ffmpeg;
     for (int round = 0; round < rounds; ++round) {
         ffmpeg.ms.push_back(FfmpegFrameAt(file, at));
         {
@@ -176,6 +178,15 @@ void MeasureDrag(const QString &file, const char *clip, int rounds)
         warm.ms.push_back(ShowClipAt(*edit, file, at));
         other.ms.push_back(ShowClipAt(*edit, file, 1.0));
         other.ms.push_back(ShowClipAt(*edit, file, at));
+        // The thumb rests at 12.3 s before the release: the exact picture comes on its own.
+        edit->ShowKeyFrameNear(12.3);
+        const double key = edit->CurrentPosition();
+        QElapsedTimer resting;
+        resting.start();
+        while (edit->CurrentPosition() == key && resting.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        settled.ms.push_back(resting.nsecsElapsed() / 1e6);
+        rested.ms.push_back(ShowClipAt(*edit, file, 12.3));
     }
     const double goal = QByteArray(clip) == "720p" ? 30.0 : 60.0;
     const auto line = [&](const char *what, const Figures &f) {
@@ -196,6 +207,9 @@ void MeasureDrag(const QString &file, const char *clip, int rounds)
     ratio("exact at 9.9 s, cold (new widget)", cold);
     ratio("exact at 9.9 s, release after drag", warm);
     ratio("other trim point again (kept)", other);
+    line("drag rests: exact picture after", settled);
+    std::printf("  (rest of %d ms, then decoded aside)\n", 150);
+    ratio("release after the rest, 12.3 s", rested);
 }
 
 } // namespace

@@ -1,396 +1,124 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "videoedit.h"
 
-#include "audiooutput.h"
-#include "audioring.h"
-#include "keyframereader.h"
-#include "mediadecoder.h"
-#include "mediaerror.h"
-#include "mediaprobe.h"
-#include "playbacksession.h"
 #include "videoeditexception.h"
 
-#include <QFileInfo>
+#include <QCoreApplication>
+#include <QLibrary>
 #include <QPainter>
-
-#include <algorithm>
-#include <cmath>
-#include <limits>
 
 namespace {
 
-constexpr double soundBufferSeconds = 1.0;
-constexpr int idleTickMs = 10;
-constexpr int longestTickMs = 40;
-
-bool SameFile(const QString &a, const QString &b)
+// The program folder first (an installed program keeps the module beside itself), then where
+// the build put it (tests and benchmarks run from other folders).
+CreateVideoEditCore LoadPlayback()
 {
-    return a == b || QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
-}
-
-double CleanStart(double start)
-{
-    return std::isfinite(start) && start > 0.0 ? start : 0.0;
-}
-
-double CleanEnd(double end)
-{
-    return std::isfinite(end) && end > 0.0 ? end : std::numeric_limits<double>::infinity();
+    static CreateVideoEditCore create = nullptr;
+    if (create)
+        return create;
+    const QString name = QStringLiteral("libkestrani_playback.so");
+    QString failure;
+    for (const QString &file : {QCoreApplication::applicationDirPath() + '/' + name,
+                                QStringLiteral(KESTRANI_PLAYBACK_MODULE)}) {
+        QLibrary module(file);
+        if (module.load())
+            create = reinterpret_cast<CreateVideoEditCore>(module.resolve(createVideoEditCoreName));
+        if (create)
+            return create;
+        if (failure.isEmpty())
+            failure = module.errorString();
+    }
+    throw CVideoEditException(QStringLiteral("the preview cannot play anything: %1").arg(failure));
 }
 
 } // namespace
 
-CVideoEdit::CVideoEdit(QWidget *parent) : QWidget(parent), sound(std::make_unique<AudioOutput>())
+CVideoEdit::CVideoEdit(QWidget *parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    tick.setSingleShot(true);
-    tick.setTimerType(Qt::PreciseTimer);
-    connect(&tick, &QTimer::timeout, this, &CVideoEdit::OnTick);
 }
 
 CVideoEdit::~CVideoEdit()
 {
-    tick.stop();
-    sound->Stop();
-    session.reset();
-    retired.clear();
+    core.reset();
 }
 
-double CVideoEdit::GetClipLength(const QString &file)
+VideoEditCore &CVideoEdit::Core()
 {
-    try {
-        return MediaProbe::ClipLength(file);
-    } catch (const MediaError &e) {
-        throw CVideoEditException(e.Message());
-    }
+    if (!core)
+        core.reset(LoadPlayback()(this, previewWidth, previewHeight));
+    return *core;
 }
 
-std::unique_ptr<MediaDecoder> CVideoEdit::OpenDecoder(const QString &file)
+double CVideoEdit::GetClipLength(const QString &path)
 {
-    try {
-        return decoders.Open(file, QSize(previewWidth, previewHeight), AudioOutput::DeviceFormat());
-    } catch (const MediaError &e) {
-        throw CVideoEditException(e.Message());
-    }
+    return Core().GetClipLength(path);
 }
 
-bool CVideoEdit::OpenClip(const QString &file, double start, double end, short flag)
+bool CVideoEdit::OpenClip(const QString &path, double start, double end, short flag)
 {
-    CloseClip();
-    if (keyFrames && !(keyFrames->Stamp() == FileStamp::Of(file)))
-        keyFrames.reset(); // the pictures of another clip
-    decoder = OpenDecoder(file);
-    path = file;
-    rotation = decoder->Rotation();
-    rangeStart = CleanStart(start);
-    rangeEnd = CleanEnd(end);
-    if (flag != 0) {
-        try {
-            ShowStart();
-        } catch (...) {
-            CloseClip();
-            throw;
-        }
-    }
-    return true;
+    return Core().OpenClip(path, start, end, flag);
 }
 
-// Decodes the frame at rangeStart on this thread and shows it: the one wait on decoding the UI
-// accepts, so that what a caller sees after OpenClip is exact and known at once.
-void CVideoEdit::ShowStart()
+bool CVideoEdit::SetClipRange(const QString &path, double start, double end)
 {
-    if (!decoder)
-        decoder = OpenDecoder(path);
-    if (ShowKept(rangeStart)) {
-        positioned = false; // the playback thread seeks there when playback really starts
-    } else {
-        try {
-            const VideoFrame picture = decoder->SeekExact(rangeStart);
-            if (decoder->LastRoute() != MediaDecoder::Route::Held)
-                ++stillsDecoded;
-            Show(picture);
-        } catch (const MediaError &e) {
-            decoder.reset();
-            throw CVideoEditException(e.Message());
-        }
-        KeepExact();
-        positioned = true;
-    }
-    startShown = true;
-    if (state == State::Empty)
-        SetState(State::Holding);
-}
-
-// Shows a kept exact picture whose interval holds `seconds`, if the file is still the same.
-bool CVideoEdit::ShowKept(double seconds)
-{
-    const FileStamp now = FileStamp::Of(path);
-    for (const ExactPicture &kept : exact) {
-        if (kept.image.isNull() || !(kept.stamp == now) || seconds + 1e-6 < kept.pts ||
-            seconds + 1e-6 >= kept.pts + kept.duration)
-            continue;
-        frame = kept.image;
-        framePts = kept.pts;
-        frameDuration = kept.duration;
-        ++framesShown;
-        update();
-        emit FrameShown(framePts);
-        return true;
-    }
-    return false;
-}
-
-// Keeps the exact picture on screen in place of the kept one nearest in time (of the same file):
-// dragging one trim point replaces its own earlier picture and leaves the other's.
-void CVideoEdit::KeepExact()
-{
-    if (frame.isNull() || frameDuration <= 0.0)
-        return;
-    const FileStamp stamp = decoder ? decoder->Stamp() : FileStamp::Of(path);
-    ExactPicture *slot = &exact[0];
-    for (ExactPicture &kept : exact) {
-        if (kept.image.isNull() || !(kept.stamp == stamp)) {
-            slot = &kept;
-            break;
-        }
-        if (std::abs(kept.pts - framePts) < std::abs(slot->pts - framePts))
-            slot = &kept;
-    }
-    *slot = {stamp, frame, framePts, frameDuration};
-}
-
-bool CVideoEdit::ShowKeyFrameNear(double seconds)
-{
-    if (!IsOpen())
-        return false;
-    if (state == State::Playing || state == State::Paused)
-        Stop();
-    startShown = false;
-    if (!std::isfinite(seconds))
-        return false;
-    if (!ShowKept(seconds)) {
-        try {
-            const QSize box(previewWidth, previewHeight);
-            if (!keyFrames || !(keyFrames->Stamp() == FileStamp::Of(path)) ||
-                keyFrames->Box() != box) {
-                keyFrames.reset();
-                keyFrames = std::make_unique<KeyFrameReader>(path, box, rotation);
-            }
-            const int before = keyFrames->Decoded();
-            const VideoFrame picture = keyFrames->KeyFrameAt(seconds);
-            stillsDecoded += keyFrames->Decoded() - before;
-            if (picture.IsNull())
-                return false;
-            Show(picture);
-        } catch (const MediaError &) {
-            keyFrames.reset();
-            return false;
-        }
-    }
-    if (state == State::Empty)
-        SetState(State::Holding);
-    return true;
-}
-
-bool CVideoEdit::SetClipRange(const QString &file, double start, double end)
-{
-    if (!IsOpen())
-        throw CVideoEditException(QStringLiteral("no clip is open"));
-    if (!SameFile(file, path))
-        throw CVideoEditException(QStringLiteral("\"%1\" is not the open clip").arg(file));
-    const double newStart = CleanStart(start);
-    rangeEnd = CleanEnd(end);
-    if (session)
-        session->SetEnd(rangeEnd);
-    if (newStart != rangeStart) {
-        rangeStart = newStart;
-        startShown = false;
-        if (decoder && state == State::Holding)
-            ShowStart();
-    }
-    return true;
+    return Core().SetClipRange(path, start, end);
 }
 
 bool CVideoEdit::Play()
 {
-    if (!IsOpen())
-        throw CVideoEditException(QStringLiteral("no clip is open"));
-    if (state == State::Playing)
-        return true;
-    if (state == State::Paused && session) {
-        session->SetPaused(false);
-        sound->Resume();
-        wall.restart();
-        SetState(State::Playing);
-        tick.start(0);
-        return true;
-    }
-    if (!decoder || !startShown)
-        ShowStart();
-    StartSession();
-    return true;
-}
-
-// The decoding thread and the sound start on the first tick rather than here: a Pause that
-// follows at once (the page's way of leaving a still picture) then finds the decoder untouched,
-// still on the shown frame, and it can be kept for the next clip.
-void CVideoEdit::StartSession()
-{
-    const AudioFormatSpec format = decoder->SoundFormat();
-    sessionSound.reset();
-    if (decoder->HasAudio() && format.IsValid())
-        sessionSound = std::make_shared<AudioRing>(format, soundBufferSeconds);
-    session = std::make_unique<PlaybackSession>(std::move(decoder), rangeEnd);
-    if (!positioned)
-        session->SeekFirst(rangeStart);
-    startShown = positioned = false;
-    clockBase = framePts;
-    lastSoundPosition = -1.0;
-    SetState(State::Playing);
-    tick.start(0);
-}
-
-void CVideoEdit::BeginSession()
-{
-    std::shared_ptr<AudioRing> ring = std::move(sessionSound);
-    if (ring && !sound->Start(ring))
-        ring.reset();
-    session->Start(std::move(ring));
-    wall.start();
+    return Core().Play();
 }
 
 void CVideoEdit::Pause()
 {
-    if (state != State::Playing)
-        return;
-    if (session->Started())
-        clockBase = Clock();
-    tick.stop();
-    session->SetPaused(true);
-    sound->Suspend();
-    SetState(State::Paused);
+    if (core)
+        core->Pause();
 }
 
 void CVideoEdit::Stop()
 {
-    Halt();
-    if (state == State::Playing || state == State::Paused)
-        SetState(State::Holding);
-}
-
-// Ends playback; the next Play starts again from the range start. The picture stays.
-void CVideoEdit::Halt()
-{
-    tick.stop();
-    sound->Stop();
-    if (session && !session->Started()) {
-        decoder = session->TakeDecoder();
-        session.reset();
-    }
-    sessionSound.reset();
-    RetireSession();
-    decoders.Keep(std::move(decoder));
-    startShown = positioned = false;
+    if (core)
+        core->Stop();
 }
 
 void CVideoEdit::CloseClip()
 {
-    Halt();
-    path.clear();
-    frame = QImage();
-    framePts = frameDuration = 0.0;
-    SetState(State::Empty);
+    if (core)
+        core->CloseClip();
+}
+
+bool CVideoEdit::ShowKeyFrameNear(double seconds)
+{
+    return core && core->ShowKeyFrameNear(seconds);
+}
+
+void CVideoEdit::PictureShown(double position)
+{
+    update();
+    emit FrameShown(position);
+}
+
+void CVideoEdit::PictureGone()
+{
     update();
 }
 
-// The sound clock when there is sound (it is what the listener hears), otherwise the wall clock.
-// Between the coarse updates of the sound position, and if the sound stops early, the wall clock
-// carries on from the last sound position.
-double CVideoEdit::Clock()
+void CVideoEdit::StateEntered(int state)
 {
-    double position = 0.0;
-    if (sound->Position(position) && position != lastSoundPosition) {
-        lastSoundPosition = position;
-        clockBase = position;
-        wall.restart();
-    }
-    return clockBase + wall.nsecsElapsed() / 1e9;
+    emit StateChanged(State(state));
 }
 
-void CVideoEdit::OnTick()
+void CVideoEdit::PlaybackEnded()
 {
-    ReapSessions();
-    if (state != State::Playing || !session)
-        return;
-    if (!session->Started())
-        BeginSession();
-    const double clock = Clock();
-    VideoFrame picture;
-    int dropped = 0;
-    if (session->TakeDue(clock, picture, dropped)) {
-        framesDropped += dropped;
-        Show(picture);
-    }
-    if (session->Exhausted() && clock >= framePts + frameDuration) {
-        FinishPlayback();
-        return;
-    }
-    double next = 0.0;
-    int delay = idleTickMs;
-    if (session->NextPts(next))
-        delay = std::clamp(int(std::ceil((next - clock) * 1000.0)), 1, longestTickMs);
-    tick.start(delay);
-}
-
-void CVideoEdit::FinishPlayback()
-{
-    Stop();
     emit PlaybackFinished();
-}
-
-void CVideoEdit::Show(const VideoFrame &picture)
-{
-    if (picture.IsNull())
-        return;
-    const QImage view(reinterpret_cast<const uchar *>(picture.pixels.constData()), picture.width,
-                      picture.height, picture.width * 4, QImage::Format_RGB32);
-    frame = view.copy(); // the image must not outlive the decoder's buffer
-    framePts = picture.pts;
-    frameDuration = picture.duration;
-    ++framesShown;
-    update();
-    emit FrameShown(framePts);
-}
-
-void CVideoEdit::RetireSession()
-{
-    if (!session)
-        return;
-    session->RequestStop();
-    retired.push_back(std::move(session));
-    ReapSessions();
-}
-
-// Sessions asked to stop end on their own thread; joining one is instant once it has ended, so
-// the UI thread never waits for a decoder to finish a step.
-void CVideoEdit::ReapSessions()
-{
-    std::erase_if(retired,
-                  [](const std::unique_ptr<PlaybackSession> &s) { return s->ThreadEnded(); });
-}
-
-void CVideoEdit::SetState(State next)
-{
-    if (next == state)
-        return;
-    state = next;
-    emit StateChanged(state);
 }
 
 void CVideoEdit::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
+    const QImage frame = CurrentFrame();
     if (frame.isNull())
         return;
     const QSize shown = frame.size().scaled(size(), Qt::KeepAspectRatio);

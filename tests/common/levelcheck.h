@@ -8,6 +8,7 @@
 // Header-only test support, shared by the conformance test and the profile measurements.
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
@@ -203,22 +204,25 @@ inline Result Check(const QString &path)
         result.averageBitsPerSecond = totalBits / span;
         result.macroblocksPerSecond = result.frameMacroblocks * packets / span;
     }
-    const QString where = QStringLiteral("%1 level %2: ").arg(result.codec, result.level);
+    QStringList faults;
     if (result.frameMacroblocks > result.limits.frameMacroblocks)
-        result.fault = where + QStringLiteral("%1 macroblocks a picture, at most %2")
-                                   .arg(result.frameMacroblocks)
-                                   .arg(result.limits.frameMacroblocks);
-    else if (result.macroblocksPerSecond > result.limits.macroblocksPerSecond * 1.001)
-        result.fault = where + QStringLiteral("%1 macroblocks a second, at most %2")
-                                   .arg(result.macroblocksPerSecond, 0, 'f', 0)
-                                   .arg(result.limits.macroblocksPerSecond, 0, 'f', 0);
-    else if (result.peakBufferBits > result.limits.bufferBits)
-        result.fault = where + QStringLiteral("the bucket holds %1 bits at %2 kbit/s, at most %3 "
-                                              "(average %4 kbit/s)")
-                                   .arg(result.peakBufferBits, 0, 'f', 0)
-                                   .arg(result.limits.bitsPerSecond / 1000, 0, 'f', 0)
-                                   .arg(result.limits.bufferBits, 0, 'f', 0)
-                                   .arg(result.averageBitsPerSecond / 1000, 0, 'f', 1);
+        faults << QStringLiteral("%1 macroblocks a picture, at most %2")
+                      .arg(result.frameMacroblocks)
+                      .arg(result.limits.frameMacroblocks);
+    if (result.macroblocksPerSecond > result.limits.macroblocksPerSecond * 1.0001)
+        faults << QStringLiteral("%1 macroblocks a second, at most %2")
+                      .arg(result.macroblocksPerSecond, 0, 'f', 1)
+                      .arg(result.limits.macroblocksPerSecond, 0, 'f', 1);
+    if (result.peakBufferBits > result.limits.bufferBits)
+        faults << QStringLiteral("at %1 kbit/s the bucket fills to %2 bits, at most %3 (average "
+                                 "%4 kbit/s)")
+                      .arg(result.limits.bitsPerSecond / 1000, 0, 'f', 0)
+                      .arg(result.peakBufferBits, 0, 'f', 0)
+                      .arg(result.limits.bufferBits, 0, 'f', 0)
+                      .arg(result.averageBitsPerSecond / 1000, 0, 'f', 1);
+    if (!faults.isEmpty())
+        result.fault = QStringLiteral("%1 level %2: ").arg(result.codec, result.level) +
+                       faults.join(QStringLiteral("; "));
     return result;
 }
 

@@ -36,10 +36,9 @@ void ShowClipAt(CVideoEdit &edit, const QString &path, double position)
 // Presentation times of the video's key frames, from the file's start time, sorted.
 std::vector<double> KeyFrameTimes(const QString &file)
 {
-    const QByteArray out = Run("ffprobe", {"-v", "error", "-select_streams", "v:0", "-skip_frame",
-                                           "nokey", "-show_entries",
-                                           "frame=best_effort_timestamp_time", "-of", "csv=p=0",
-                                           file});
+    const QByteArray out = Run(
+        "ffprobe", {"-v", "error", "-select_streams", "v:0", "-skip_frame", "nokey",
+                    "-show_entries", "frame=best_effort_timestamp_time", "-of", "csv=p=0", file});
     const double origin = ProbeStartTime(file);
     std::vector<double> times;
     for (const QByteArray &line : out.split('\n')) {
@@ -470,8 +469,9 @@ void TestVideoEdit::dragShowsTheKeyFrameAtOrBefore()
 }
 
 // Steps on the generated clip: "@t" shows it at t seconds as the page does on a release, "~t" is
-// a drag step there, "play" plays a moment from the last start. Every "@" picture must be the one
-// a fresh widget shows, and `decoded` pictures in all may have been decoded.
+// a drag step there, "rest" lets the drag rest, "play" plays a moment from the last start. Every
+// "@" picture must be the one a fresh widget shows, and `decoded` pictures in all may have been
+// decoded.
 void TestVideoEdit::trimPointsShowTheirKeptPictures_data()
 {
     QTest::addColumn<QStringList>("steps");
@@ -484,6 +484,8 @@ void TestVideoEdit::trimPointsShowTheirKeptPictures_data()
         << QStringList{"@1.0", "@4.4", "~4.41", "@4.4"} << 2;
     QTest::newRow("a drag between the points, released on the begin")
         << QStringList{"@1.0", "@4.4", "~2.5", "~5.5", "~1.0", "@1.0"} << 4;
+    QTest::newRow("a drag that rests gets its exact picture, the release keeps it")
+        << QStringList{"@1.0", "~3.3", "rest", "@3.3", "@1.0"} << 3;
     QTest::newRow("playing from a kept picture starts there")
         << QStringList{"@1.0", "@4.4", "@1.0", "play"} << 2;
 }
@@ -500,6 +502,13 @@ void TestVideoEdit::trimPointsShowTheirKeptPictures()
             QTRY_VERIFY(edit->FramesShown() >= shown + 5);
             QVERIFY(edit->CurrentPosition() > from);
             QVERIFY(edit->CurrentPosition() < from + 1.0);
+            continue;
+        }
+        if (step == "rest") {
+            // The exact picture at the drag's time replaces the key frame's, decoded aside.
+            const int decoded = edit->StillsDecoded();
+            QTRY_VERIFY_WITH_TIMEOUT(edit->StillsDecoded() == decoded + 1, 10000);
+            QVERIFY(edit->CurrentPosition() > 3.0);
             continue;
         }
         const double at = step.mid(1).toDouble();

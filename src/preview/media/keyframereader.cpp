@@ -82,8 +82,7 @@ VideoFrame KeyFrameReader::KeyFrameAt(double seconds)
         if (pts <= seconds + timeSlack || from <= 0.0)
             break;
         const double tb = av_q2d(stream->time_base);
-        const double keyDts =
-            packet->dts != AV_NOPTS_VALUE ? packet->dts * tb - startOffset : pts;
+        const double keyDts = packet->dts != AV_NOPTS_VALUE ? packet->dts * tb - startOffset : pts;
         from = std::max(0.0, std::min(from - backoff, keyDts - 0.001));
     }
     if (!completeIndex && PacketPts() <= seconds + timeSlack)
@@ -159,8 +158,8 @@ void KeyFrameReader::ReadOnToLastKey(double seconds)
 
 const VideoFrame *KeyFrameReader::Find(std::int64_t key)
 {
-    const auto hit = std::find_if(cache.begin(), cache.end(),
-                                  [key](const Cached &c) { return c.key == key; });
+    const auto hit =
+        std::find_if(cache.begin(), cache.end(), [key](const Cached &c) { return c.key == key; });
     if (hit == cache.end())
         return nullptr;
     cache.splice(cache.begin(), cache, hit);
@@ -186,8 +185,7 @@ VideoFrame KeyFrameReader::Decode()
         return picture;
     }
     std::vector<AVPacket *> following;
-    if (avformat_seek_file(fmt, -1, packet->pos, packet->pos, packet->pos, AVSEEK_FLAG_BYTE) >=
-        0) {
+    if (avformat_seek_file(fmt, -1, packet->pos, packet->pos, packet->pos, AVSEEK_FLAG_BYTE) >= 0) {
         bool pastKey = false;
         AVPacket *next = av_packet_alloc();
         for (int read = 0; next && following.size() < 3 && read < 100; ++read) {
@@ -223,9 +221,8 @@ VideoFrame KeyFrameReader::DecodeWith(const std::vector<AVPacket *> &following)
         picture.pts = frame->best_effort_timestamp != AV_NOPTS_VALUE
                           ? frame->best_effort_timestamp * av_q2d(stream->time_base) - startOffset
                           : packetPts;
-        picture.duration = frame->pkt_duration > 0
-                               ? frame->pkt_duration * av_q2d(stream->time_base)
-                               : 0.0;
+        picture.duration =
+            frame->pkt_duration > 0 ? frame->pkt_duration * av_q2d(stream->time_base) : 0.0;
         ++decodedCount;
     }
     av_frame_unref(frame);

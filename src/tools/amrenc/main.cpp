@@ -19,12 +19,12 @@ extern "C" {
 namespace {
 
 const char *const usage =
-    "usage: kestrani-amrenc [-m MODE] [--h263-level LEVEL] [--] INPUT OUTPUT\n"
+    "usage: kestrani-amrenc [-m MODE] [--h263-level N] [--] INPUT OUTPUT\n"
     "Copies the video of INPUT and encodes its audio to AMR-NB 8 kHz mono into the 3GP file\n"
     "OUTPUT, which appears only when complete (INPUT may be OUTPUT).\n"
     "  -m, --mode MODE   band mode: %s, or its rate (12200, 12.2k); default MR122\n"
-    "  --h263-level LEVEL  the H.263 level the output declares (10, 20, 30, 40, 45, 50, 60,\n"
-    "                    70); the video must be H.263 and fit it. Default: as the input says\n"
+    "  --h263-level N    the H.263 level the output declares: 10, 20, 30, 40, 45, 50, 60 or\n"
+    "                    70 (the video must be H.263 and fit it); default: as INPUT says\n"
     "  -h, --help        this text\n"
     "  --version         the version\n"
     "Exit status: 0 done, 1 conversion failed, 2 usage error.\n";
