@@ -1,61 +1,74 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Support for the batch tests: a program folder of their own (so that "log.txt" is theirs),
-// a host that records what the batch did to the controls and the states each task went
-// through, and the tool processes still alive. Header-only test support.
+// Support for the batch tests: a program folder of their own (so that the log and the journals
+// are theirs), an engine over a task list with a recording host, a wait for the batch's end,
+// and stand-in profiles whose passes are our fake encoder, long enough to stop in any pass.
 #include "conversionengine.h"
-#include "enginehost.h"
-#include "globals.h"
-#include "taskcell.h"
+#include "enginepaths.h"
+#include "outputtypes.h"
+#include "recordinghost.h"
 #include "tasklist.h"
 #include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
-#include <QList>
+#include <QFileInfo>
 #include <QMap>
-#include <QProcess>
+#include <QSignalSpy>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
-
-#include <functional>
-#include <unistd.h>
+#include <QTest>
 
 namespace batchtest {
 
-// The state list records a finished task as this pseudo-state.
-constexpr int FINISHED = 100;
+constexpr int FINISHED = RecordingHost::FINISHED;
+const QString finishedText =
+    QStringLiteral("                   Converting Finished                    ");
 
 // Fills `folder` as a program folder: app/ holds links to the built profiles and tools, except
-// the profile files named in `replacements`, which get the given text instead.
-inline bool MakeProgramFolder(const QString &folder,
-                              const QMap<QString, QString> &replacements = {})
+// the profile files named in `replacements`, which get the given text instead. The journals
+// go into the folder too. Invalid paths when the folder could not be made.
+inline EnginePaths MakeProgramFolder(const QString &folder,
+                                     const QMap<QString, QString> &replacements = {})
 {
     const QDir built(QStringLiteral(KESTRANI_PROGRAM_DIR "/app"));
     if (!QDir(folder).mkpath(QStringLiteral("app")))
-        return false;
+        return {};
     const QString app = folder + QStringLiteral("/app/");
     for (const QString &name : built.entryList(QDir::Files)) {
-        if (name == QLatin1String("log.txt") || replacements.contains(name))
+        if (name == QLatin1String("log.txt") || replacements.contains(name) ||
+            QFileInfo::exists(app + name))
             continue;
         if (!QFile::link(built.filePath(name), app + name))
-            return false;
+            return {};
     }
     for (auto it = replacements.begin(); it != replacements.end(); ++it) {
+        QFile::remove(app + it.key());
         QFile file(app + it.key());
         if (!file.open(QIODevice::WriteOnly) || file.write(it.value().toUtf8()) < 0)
-            return false;
+            return {};
     }
-    programFolder = WithTrailingSeparator(folder);
-    return true;
+    EnginePaths paths = EnginePaths::ForProgramFolder(folder);
+    paths.journalFolder = WithTrailingSeparator(folder + QStringLiteral("/journals"));
+    return paths;
 }
 
-inline QString ReadLog()
+inline QString ReadLog(const EnginePaths &paths)
 {
-    QFile log(AppFolder() + QStringLiteral("/log.txt"));
+    QFile log(paths.logFile);
     return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+}
+
+// The log entry of one task: from its first line to the next entry.
+inline QString TaskEntry(const QString &log, int row)
+{
+    const QString head = QStringLiteral("TASK        =   %1 (").arg(row + 1);
+    const qsizetype start = log.lastIndexOf(head);
+    if (start < 0)
+        return QString();
+    const qsizetype end = log.indexOf(QStringLiteral("\nERROR:"), start);
+    return log.mid(start, end < 0 ? -1 : end - start);
 }
 
 // Points the system bus at an address where nothing listens: a batch that ends in a shutdown
@@ -65,76 +78,14 @@ inline void KeepAwayFromTheSystemBus()
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/kestrani-tests-have-no-bus");
 }
 
-// A host that answers the output settings it is given and records the batch's effects.
-class BatchHost : public EngineHost
-{
-public:
-    struct Message {
-        QString text, caption;
-        MessageIcon icon;
-    };
-
-    explicit BatchHost(const TaskList &tasks) : tasks(tasks) {}
-
-    int outputType = 0;
-    int profileRow = 0;
-    QString folderText;
-    bool shutdownTicked = false;
-    QList<Message> messages;
-    QList<bool> buttons;  // ShowConvertingButtons arguments, in order
-    QList<bool> settings; // EnableOutputSettings arguments, in order
-    int previewStops = 0;
-    int outputRepaints = 0;
-    QMap<int, QList<int>> states; // per row: every state (or FINISHED) the row showed
-    std::function<void()> onPump; // runs inside PumpMessages, like a nested handler
-
-    int SelectedOutputType() const override { return outputType; }
-    int SelectedProfileRow() const override { return profileRow; }
-    QString OutputDirectoryText() const override { return folderText; }
-    bool ShutdownAfterBatch() const override { return shutdownTicked; }
-    void InvalidateCells(int firstRow, int lastRow, int column, bool) override
-    {
-        if (column == COL_OUTPUT)
-            ++outputRepaints;
-        if (column != COL_PROGRESS)
-            return;
-        for (int row = firstRow; row <= lastRow && tasks.IsValidIndex(row); ++row) {
-            const ConversionTask task = tasks.GetAt(row);
-            const int shown = task.finished == 1 ? FINISHED : task.state;
-            QList<int> &seen = states[row];
-            if (seen.isEmpty() || seen.last() != shown)
-                seen.append(shown);
-        }
-    }
-    void PumpMessages() override
-    {
-        EngineHost::PumpMessages();
-        if (onPump)
-            onPump();
-    }
-    void SetProfileDescription(const QString &) override {}
-    void ResetProfileList() override {}
-    void AddProfileRow(const QString &) override {}
-    void SetProfileSelection(int row) override { profileRow = row; }
-    void ShowConvertingButtons(bool converting) override { buttons.append(converting); }
-    void EnableOutputSettings(bool enable) override { settings.append(enable); }
-    void ShowMessage(const QString &text, const QString &caption, MessageIcon icon) override
-    {
-        messages.append({text, caption, icon});
-    }
-    void StopPreview() override { ++previewStops; }
-
-private:
-    const TaskList &tasks;
-};
-
 // An engine over its own task list and recording host, converting into `outputDir`.
 struct Batch {
     TaskList tasks;
-    BatchHost host{tasks};
-    ConversionEngine engine{host, tasks};
+    RecordingHost host{&tasks};
+    ConversionEngine engine;
 
-    Batch(int outputType, const QString &outputDir)
+    Batch(const EnginePaths &paths, int outputType, const QString &outputDir)
+        : engine(host, tasks, paths)
     {
         host.outputType = outputType;
         host.folderText = outputDir;
@@ -145,32 +96,75 @@ struct Batch {
         task.beginSeconds = begin;
         tasks.Append(task);
     }
-    void UseDefaultProfile() { engine.LoadProfiles(host.outputType); }
+    // Starts the batch and waits for its end; false when it did not end in time.
+    bool Run(int timeoutMs = 60000)
+    {
+        QSignalSpy ended(&engine, &ConversionEngine::batchEnded);
+        engine.OnStartClicked();
+        if (engine.IsConverting() && !ended.wait(timeoutMs))
+            return false;
+        return !engine.IsConverting();
+    }
+    int State(int row) const { return tasks.GetAt(row).state; }
+    bool Finished(int row) const { return tasks.GetAt(row).finished == 1; }
+    QString OutputName(int row) const
+    {
+        return tasks.GetAt(row).outputName + OutputType::Find(host.outputType)->Extension();
+    }
     QString OutputOf(int row) const
     {
-        return WithTrailingSeparator(host.folderText) + tasks.GetAt(row).outputName +
-               QString::fromLatin1(ConversionEngine::OutputType(host.outputType)->extension);
+        return WithTrailingSeparator(host.folderText) + OutputName(row);
     }
 };
 
+// A profile of one entry whose passes are the fake encoder, each running about 0.4 s: pass 1
+// prints progress and takes "q" (then creates `qFile`), the later passes print nothing. Each
+// pass grows the file it writes in the real profile and names its pass in the process list.
+inline QString StandInProfile(int outputType, const QString &qFile)
+{
+    const OutputType *type = OutputType::Find(outputType);
+    QString text = QStringLiteral("; SPDX-License-Identifier: GPL-3.0-or-later\n[Info]\n"
+                                  "Description=stand-in\nDefaultProfile=1\n[P]\nTitle=stand-in\n");
+    for (int pass = 1; pass <= type->PassCount(); ++pass) {
+        QString line = QStringLiteral("Pass%1=" KESTRANI_TEST_BIN_DIR "/fake_encoder --tag pass%1 ")
+                           .arg(pass);
+        line += QStringLiteral("--frames 8 --interval 50 ");
+        line += pass == 1 ? QStringLiteral("--q-file \"%1\"").arg(qFile) : QStringLiteral("--silent");
+        for (TaskFile file : type->WrittenBy(pass))
+            line += QStringLiteral(" --write \"$OUTPUT_DIR%1\"")
+                        .arg(type->FileName(file, QStringLiteral("$OUTPUT_FILE")));
+        text += line + QLatin1Char('\n');
+    }
+    return text;
+}
+
+// The pass (1 to 5) of each stand-in tool this test runs, in no order.
+inline QList<int> StandInPasses()
+{
+    QList<int> passes;
+    for (int pid : ChildProcesses()) {
+        QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray command = file.readAll().replace('\0', ' ');
+        for (int pass = 1; pass <= 5; ++pass)
+            if (command.contains("--tag pass" + QByteArray::number(pass) + ' '))
+                passes.append(pass);
+    }
+    return passes;
+}
+
+// A clip of test pattern (and tone) made by ffmpeg: MPEG-4 video at 15 fps and AAC sound.
 inline bool MakeClip(const QString &path, double seconds, const QString &size = "160x120",
                      bool withAudio = true)
 {
-    QStringList arguments{
-        "-v", "error", "-nostdin", "-y",
-        "-f", "lavfi", "-i",       QStringLiteral("testsrc2=size=%1:rate=15").arg(size)};
+    QStringList arguments{"-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                          QStringLiteral("testsrc2=size=%1:rate=15").arg(size)};
     if (withAudio)
-        arguments << "-f"
-                  << "lavfi"
-                  << "-i"
-                  << "sine=frequency=440:sample_rate=44100";
-    arguments << "-t" << QString::number(seconds) << "-c:v"
-              << "mpeg4"
-              << "-q:v"
-              << "5";
+        arguments << "-f" << "lavfi" << "-i" << "sine=frequency=440:sample_rate=44100";
+    arguments << "-t" << QString::number(seconds) << "-c:v" << "mpeg4" << "-q:v" << "5";
     if (withAudio)
-        arguments << "-c:a"
-                  << "aac";
+        arguments << "-c:a" << "aac";
     arguments << "file:" + path;
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"), arguments);
