@@ -10,6 +10,11 @@
 //   --silent       print nothing at all
 //   --exit CODE    exit code when ending on its own (default 0)
 //   --crash        end by abort() instead
+//   --hang         print nothing, ignore "q" and never end (a tool that stopped making progress)
+//   --write PATH   append a few bytes to PATH with every status line (and every second while
+//                  waiting), as an encoder grows its file
+//   --q-file PATH  create PATH when "q" arrives, for a test to tell the tool was asked to quit
+//   --tag TEXT     ignored: lets a test tell its stand-in tools apart in the process list
 //   --spawn        start a child of its own that sleeps for a minute, as tools that run helpers
 #include <poll.h>
 #include <unistd.h>
@@ -24,6 +29,8 @@ namespace {
 struct Options {
     int frames = 10, interval = 50, afterQ = 2, exitCode = 0;
     bool waitQ = false, ignoreQ = false, seconds = false, silent = false, crash = false;
+    const char *writePath = nullptr;
+    const char *qFile = nullptr;
     bool spawn = false;
 };
 
@@ -51,6 +58,14 @@ Options Parse(int argc, char **argv)
             o.silent = true;
         else if (a == "--crash")
             o.crash = true;
+        else if (a == "--hang")
+            o.silent = o.waitQ = o.ignoreQ = true;
+        else if (a == "--write" && i + 1 < argc)
+            o.writePath = argv[++i];
+        else if (a == "--q-file" && i + 1 < argc)
+            o.qFile = argv[++i];
+        else if (a == "--tag" && i + 1 < argc)
+            ++i;
         else if (a == "--spawn")
             o.spawn = true;
     }
@@ -81,6 +96,16 @@ std::string Status(const Options &o, int frame, const char *sizeKey, char end)
 
 bool stdinOpen = true;
 
+void Grow(const Options &o)
+{
+    if (!o.writePath)
+        return;
+    if (FILE *f = std::fopen(o.writePath, "ab")) {
+        std::fputs("fake encoder data\n", f);
+        std::fclose(f);
+    }
+}
+
 // Waits up to ms for input; true when "q" arrived.
 bool WaitForQ(const Options &o, int ms)
 {
@@ -101,6 +126,9 @@ bool WaitForQ(const Options &o, int ms)
 
 int Quit(const Options &o, int frame)
 {
+    if (o.qFile)
+        if (FILE *f = std::fopen(o.qFile, "wb"))
+            std::fclose(f);
     Say(o, "\n[q] command received. Exiting.\n\n");
     for (int i = 1; i <= o.afterQ; ++i)
         Say(o, Status(o, frame + i, "size", '\r'));
@@ -122,10 +150,12 @@ int main(int argc, char **argv)
     int frame = 0;
     for (; frame < o.frames; ++frame) {
         Say(o, Status(o, frame + 1, "size", '\r'));
+        Grow(o);
         if (WaitForQ(o, o.interval))
             return Quit(o, frame + 1);
     }
     while (o.waitQ) {
+        Grow(o);
         if (WaitForQ(o, 1000))
             return Quit(o, frame);
     }
