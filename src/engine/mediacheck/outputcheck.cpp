@@ -4,7 +4,6 @@
 #include "mediaerror.h"
 #include "mediainput.h"
 
-#include <QRegularExpression>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -132,53 +131,9 @@ void CheckSound(const AVFormatContext *fmt, double pictureSeconds, QStringList &
 }
 
 // "15000/1001" or "15" or "14.985"; 0 when unreadable.
-double ParseRate(const QString &text)
-{
-    const qsizetype slash = text.indexOf(u'/');
-    bool ok1 = false;
-    bool ok2 = true;
-    const double num = text.left(slash < 0 ? text.size() : slash).toDouble(&ok1);
-    const double den = slash < 0 ? 1.0 : text.mid(slash + 1).toDouble(&ok2);
-    const double rate = ok1 && ok2 && den > 0 ? num / den : 0.0;
-    return std::isfinite(rate) && rate > 0 ? rate : 0.0;
-}
-
 } // namespace
 
-bool OutputExpectation::ReadCheckEntry(const QStringList &keys, const QStringList &values,
-                                       QString *error)
-{
-    if (error)
-        error->clear();
-    qsizetype at = -1;
-    for (qsizetype i = 0; i < keys.size() && i < values.size() && at < 0; ++i) {
-        if (keys[i].compare(QLatin1String("Check"), Qt::CaseInsensitive) == 0)
-            at = i;
-    }
-    if (at < 0)
-        return false;
-    const QString entry = values[at];
-    const QStringList parts = entry.simplified().split(u' ');
-    static const QRegularExpression sizeForm(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
-    const QRegularExpressionMatch size = sizeForm.match(parts.value(1));
-    const double rate = ParseRate(parts.value(2));
-    const QStringList names = parts.value(0).split(u',', Qt::SkipEmptyParts);
-    if (parts.size() != 3 || names.isEmpty() || !size.hasMatch() || rate <= 0) {
-        if (error) {
-            *error = QStringLiteral("the Check entry \"%1\" is not written as "
-                                    "\"codec WIDTHxHEIGHT rate\"")
-                         .arg(entry);
-        }
-        return false;
-    }
-    codecs = names;
-    width = size.captured(1).toInt();
-    height = size.captured(2).toInt();
-    maxFrameRate = rate;
-    return true;
-}
-
-QString OutputCheck::Verify(const QString &path, const OutputExpectation &expected)
+static QString VerifyNow(const QString &path, const OutputExpectation &expected)
 {
     std::unique_ptr<MediaInput> input;
     try {
@@ -198,4 +153,11 @@ QString OutputCheck::Verify(const QString &path, const OutputExpectation &expect
     if (expected.expectSound)
         CheckSound(fmt, pictureSeconds, faults);
     return faults.join(QStringLiteral("; "));
+}
+
+extern "C" Q_DECL_EXPORT void kestrani_verify_output(const QString &path,
+                                                    const OutputExpectation &expected,
+                                                    QString &faults)
+{
+    faults = VerifyNow(path, expected);
 }

@@ -181,7 +181,9 @@ void FindSound(AVFormatContext *fmt, SourceInfo &info)
 
 } // namespace
 
-SourceInfo SourceProbe::Probe(const QString &path)
+namespace {
+
+SourceInfo ProbeNow(const QString &path)
 {
     SourceInfo info;
     const QFileInfo file(path);
@@ -214,4 +216,11 @@ SourceInfo SourceProbe::Probe(const QString &path)
     }
     FindSound(fmt, info);
     return info;
+}
+
+} // namespace
+
+extern "C" Q_DECL_EXPORT void kestrani_probe_source(const QString &path, SourceInfo &result)
+{
+    result = ProbeNow(path);
 }
