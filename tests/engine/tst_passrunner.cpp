@@ -149,7 +149,7 @@ private slots:
         QTest::addColumn<int>("maxMs");
         const int grace = PassRunner::quitGraceMs;
         QTest::newRow("first pass ends on q")
-            << PassRunner::Mode::Piped << QStringList{"--after-q", "3"} << false << 0 << grace;
+            << PassRunner::Mode::Piped << QStringList{"--after-q", "3"} << false << 0 << grace / 2;
         QTest::newRow("first pass ignoring q is killed after the grace")
             << PassRunner::Mode::Piped << QStringList{"--ignore-q"} << true << grace * 9 / 10
             << grace + 5000;
