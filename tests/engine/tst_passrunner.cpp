@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "errorlog.h"
 #include "passrunner.h"
 #include "testfiles.h"
 
@@ -239,6 +240,38 @@ private slots:
             QTest::qWait(50);
             QCOMPARE(watch.run.ends, 1);
         }
+    }
+
+    // Why a tool did not start goes to the log, or to the per-user log where the program's own
+    // cannot be written; entries are appended, never replacing what is there.
+    void startFailureIsLogged_data()
+    {
+        QTest::addColumn<bool>("mainWritable");
+        QTest::newRow("program's log") << true;
+        QTest::newRow("program's log cannot be written: the per-user log") << false;
+    }
+    void startFailureIsLogged()
+    {
+        QFETCH(bool, mainWritable);
+        QTemporaryDir logs;
+        const QString main = logs.filePath("app/log.txt");
+        const QString fallback = logs.filePath("user/data/log.txt");
+        QVERIFY(QDir().mkpath(mainWritable ? logs.filePath("app") : main)); // a folder in its way
+        PassRunner runner(PassRunner::Mode::Piped);
+        Watch watch(runner);
+        runner.Start({dir.filePath("nope/tool")});
+        QVERIFY(watch.WaitForEnd());
+        const ErrorLog log(main, fallback);
+        log.Append("earlier\n");
+        log.LogApiError("CreateProcess", 2, watch.run.result.errorText);
+        QCOMPARE(log.Path(), mainWritable ? main : fallback);
+        QFile file(log.Path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(file.readAll()),
+                 "earlier\nERROR:   API         =   CreateProcess.\n"
+                 "       error   code   =   2.\n"
+                 "       message         =   " +
+                     watch.run.result.errorText + ".\n");
     }
 
     // The stall limit ends a tool that shows no sign of work; output or a growing file is one.
