@@ -3,8 +3,9 @@
 
 // Runs the passes of a shipped profile for one source the way the batch does: the same
 // profile catalog, the same expansion of the templates into arguments, the same program lookup
-// (the app folder, then PATH), and the intermediates the output type deletes after a pass.
-// Shared by the profile tests and the profile measurements; header-only on purpose.
+// (the app folder, then PATH), the app folder as the tools' folder, and the intermediates the
+// output type deletes after a pass. Shared by the profile tests and the profile measurements;
+// header-only on purpose.
 #include "commandtemplate.h"
 #include "conversiontask.h"
 #include "enginepaths.h"
@@ -44,11 +45,18 @@ public:
     QString Extension() const { return type.Extension(); }
     bool Readable() const { return listing.readable; }
 
-    // The entries of a profile section after its title, in file order.
+    std::optional<Profile> Load(int row) const
+    {
+        return ProfileCatalog(paths).Load(type.Index(), row);
+    }
+    // The pass templates of a profile, in order: as many as the output type has passes.
     QStringList Templates(int row) const
     {
-        const std::optional<Profile> profile = ProfileCatalog(paths).Load(type.Index(), row);
-        return profile ? profile->values.mid(1) : QStringList();
+        QStringList templates;
+        if (const std::optional<Profile> profile = Load(row))
+            for (int pass = 1; profile->HasPasses(pass) && pass <= type.PassCount(); ++pass)
+                templates.append(profile->PassTemplate(pass));
+        return templates;
     }
 
     static QString FinalPath(const QString &outputDir, const ConversionTask &task,
@@ -85,6 +93,7 @@ private:
         const QString program = PassRunner::ResolveProgram(arguments.takeFirst(), paths.appFolder);
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
+        process.setWorkingDirectory(paths.appFolder);
         QElapsedTimer clock;
         clock.start();
         process.start(program, arguments);

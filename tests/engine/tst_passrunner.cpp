@@ -242,6 +242,21 @@ private slots:
         }
     }
 
+    // A tool runs in the folder it is given, whatever folder the program runs in.
+    void toolRunsInItsWorkingFolder()
+    {
+        const QString folder = dir.filePath("work");
+        QVERIFY(QDir().mkpath(folder));
+        PassRunner runner(PassRunner::Mode::Quiet);
+        Watch watch(runner);
+        runner.SetWorkingDirectory(folder);
+        runner.Start({fakeEncoder, "--frames", "1", "--write", "written-here"});
+        QVERIFY(watch.WaitForEnd());
+        QVERIFY(watch.run.result.Succeeded());
+        QVERIFY(QFile::exists(folder + "/written-here"));
+        QVERIFY(!QFile::exists("written-here"));
+    }
+
     // Why a tool did not start goes to the log, or to the per-user log where the program's own
     // cannot be written; entries are appended, never replacing what is there.
     void startFailureIsLogged_data()

@@ -105,6 +105,13 @@ void TestProfiles::layout()
         const QStringList passes = profiles.Templates(row);
         QVERIFY(!profiles.Title(row).isEmpty());
         QCOMPARE(passes.size(), profiles.PassCount());
+        // Passes are read by position: their names must say so, and nothing after them
+        // may look like one.
+        const QStringList keys = profiles.Load(row)->keys;
+        for (int i = 1; i < keys.size(); ++i)
+            QCOMPARE(keys[i].startsWith("Pass"), i <= profiles.PassCount());
+        for (int pass = 1; pass <= profiles.PassCount(); ++pass)
+            QCOMPARE(keys.value(pass), QStringLiteral("Pass%1").arg(pass));
         const QStringList first = QProcess::splitCommand(passes[0]);
         QCOMPARE(first.value(0), QStringLiteral("ffmpeg"));
         QVERIFY2(!first.contains("-nostdin"), "the first pass must stop on \"q\"");
