@@ -32,6 +32,8 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QToolTip>
@@ -115,12 +117,20 @@ void CKestraniDlg::CreateControls()
     profileLabel = Add(IDC_PROFILE_LABEL, new QLabel(QString::fromLatin1(profileLabelText), this));
     profileList = Add(IDC_PROFILE_LIST, new QListWidget(this));
     shutdownCheck = Add(IDC_SHUTDOWN, new QCheckBox(QString::fromLatin1(shutdownText), this));
+    simultaneousLabel =
+        Add(IDC_SIMULTANEOUS_LABEL, new QLabel(QString::fromLatin1(simultaneousText), this));
+    simultaneousBox = Add(IDC_SIMULTANEOUS, new QSpinBox(this));
     helpButton = Add(IDC_HELP_CONTENTS, new CImageButton(this));
     startButton = Add(IDC_START, new CImageButton(this));
     stopButton = Add(IDC_STOP, new CImageButton(this));
 
     for (const char *item : outputTypeItems)
         outputTypeCombo->addItem(QString::fromLatin1(item));
+    simultaneousBox->setRange(0, maxSimultaneousTasks);
+    simultaneousBox->setSpecialValueText(QString::fromLatin1(simultaneousAutoText));
+    simultaneousBox->setToolTip(QString::fromLatin1(simultaneousTip));
+    simultaneousLabel->setToolTip(QString::fromLatin1(simultaneousTip));
+    simultaneousLabel->setBuddy(simultaneousBox);
     descriptionLabel->setFrameShape(QFrame::Box);
     descriptionLabel->setWordWrap(true);
     descriptionLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -143,6 +153,10 @@ void CKestraniDlg::CreateControls()
             &CKestraniDlg::OnStopPreviewClicked);
     connect(slider, &CRangeSlider::rangeChanged, this, &CKestraniDlg::OnRangeChanged,
             Qt::DirectConnection);
+    connect(simultaneousBox, &QSpinBox::valueChanged, this, [this](int count) {
+        engine->SetSimultaneousTasks(count);
+        PageSettings::WriteSimultaneousTasks(count);
+    });
 }
 
 void CKestraniDlg::OnInitDialog()
@@ -150,6 +164,11 @@ void CKestraniDlg::OnInitDialog()
     setWindowIcon(icon);
     SetWindowTitleFromVersion();
     InitControls();
+    {
+        const QSignalBlocker quiet(simultaneousBox); // read, not written back
+        simultaneousBox->setValue(PageSettings::ReadSimultaneousTasks());
+    }
+    engine->SetSimultaneousTasks(simultaneousBox->value());
     ReadOutputFolder();
     background = QPixmap(QStringLiteral(":/bitmaps/%1.png").arg(backgroundBitmap));
     InstallKeyFilters();

@@ -24,6 +24,7 @@ class CRangeSlider;
 class CVideoEdit;
 class ConversionEngine;
 class QCheckBox;
+class QSpinBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -171,6 +172,8 @@ private:
     QLabel *profileLabel = nullptr;
     QListWidget *profileList = nullptr;
     QCheckBox *shutdownCheck = nullptr;
+    QLabel *simultaneousLabel = nullptr;
+    QSpinBox *simultaneousBox = nullptr;
 
     int currentTask = -1;
     bool rangeUpdateGuard = false;

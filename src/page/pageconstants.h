@@ -31,6 +31,8 @@ enum ControlId : int {
     IDC_PROFILE_LIST = 1065,
     IDC_OUTPUT_DESCRIPTION = 1066,
     IDC_OUTPUT_TYPE_LABEL = 1070,
+    IDC_SIMULTANEOUS_LABEL = 1071,
+    IDC_SIMULTANEOUS = 1072,
 };
 
 struct ControlPlace {
@@ -59,6 +61,8 @@ inline constexpr ControlPlace controlPlaces[] = {
     {IDC_PROFILE_LABEL, QRect(288, 308, 100, 20)},
     {IDC_PROFILE_LIST, QRect(288, 332, 358, 70)},
     {IDC_SHUTDOWN, QRect(288, 407, 358, 15)},
+    {IDC_SIMULTANEOUS_LABEL, QRect(10, 438, 112, 20)},
+    {IDC_SIMULTANEOUS, QRect(124, 437, 64, 22)},
     {IDC_HELP_CONTENTS, QRect(90, 470, 30, 30)},
     {IDC_START, QRect(418, 432, 105, 70)},
     {IDC_STOP, QRect(418, 432, 105, 70)},
@@ -134,6 +138,13 @@ inline constexpr const char *outputTypeItems[] = {
 inline constexpr const char *outputDirLabelText = "Output Directory:";
 inline constexpr const char *browseText = "Browse";
 inline constexpr const char *outputGroupText = "Output Setting";
+inline constexpr const char *simultaneousText = "Simultaneous tasks:";
+inline constexpr const char *simultaneousAutoText = "Auto";
+inline constexpr const char *simultaneousTip =
+    "How many videos convert at the same time: 1 converts one after another, Auto as many as "
+    "keep this computer busy";
+// Tasks at once the page offers at most; more only share the same cores.
+inline constexpr int maxSimultaneousTasks = 16;
 inline constexpr const char *outputTypeLabelText = "Select Output Type:";
 inline constexpr const char *profileLabelText = "Select Profile:";
 inline constexpr const char *shutdownText =
@@ -144,6 +155,7 @@ inline constexpr const char *settingsOrganization = "Kestrani";
 inline constexpr const char *settingsApplication = "Kestrani";
 inline constexpr const char *destinationKey = "destination/Default";
 inline constexpr const char *fileNumberKey = "fileno/Default";
+inline constexpr const char *simultaneousKey = "simultaneous/Default";
 inline constexpr const char *versionKey = "Version/Default";
 // The version text is bounded as a 256-character buffer would bound it.
 inline constexpr int versionMaxLength = 255;

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QSpinBox>
 
 int CPageEngineHost::SelectedOutputType() const
 {
@@ -70,6 +71,7 @@ void CPageEngineHost::EnableOutputSettings(bool enable)
     page.outputTypeCombo->setEnabled(enable);
     page.profileList->setEnabled(enable);
     page.shutdownCheck->setEnabled(enable);
+    page.simultaneousBox->setEnabled(enable);
 }
 
 void CPageEngineHost::ShowMessage(const QString &text, const QString &caption, MessageIcon icon)

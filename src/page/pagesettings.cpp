@@ -61,6 +61,19 @@ void PageSettings::WriteFileNumber(int fileNumber)
     WriteKey(Page::fileNumberKey, QString::number(fileNumber));
 }
 
+int PageSettings::ReadSimultaneousTasks()
+{
+    QString text;
+    bool ok = false;
+    const int count = ReadKey(Page::simultaneousKey, text) ? text.toInt(&ok) : 1;
+    return ok && count >= 0 && count <= Page::maxSimultaneousTasks ? count : 1;
+}
+
+void PageSettings::WriteSimultaneousTasks(int count)
+{
+    WriteKey(Page::simultaneousKey, QString::number(count));
+}
+
 QString PageSettings::DefaultOutputFolder()
 {
 #ifdef Q_OS_WIN

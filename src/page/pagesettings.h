@@ -17,6 +17,10 @@ public:
     static bool ReadDestination(QString &folder);
     static void WriteDestination(const QString &folder);
     static void WriteFileNumber(int fileNumber);
+    // How many tasks convert at once (0: as many as keep the machine busy); 1 when none is
+    // stored or the stored text is no such number.
+    static int ReadSimultaneousTasks();
+    static void WriteSimultaneousTasks(int count);
     // The folder used when none is stored, with its trailing separator.
     static QString DefaultOutputFolder();
 };

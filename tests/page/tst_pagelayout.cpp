@@ -4,6 +4,7 @@
 // close the window.
 
 #include "celllistctrl.h"
+#include "conversionengine.h"
 #include "fadeinpicture.h"
 #include "helpwindow.h"
 #include "imagebutton.h"
@@ -23,6 +24,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTextBrowser>
 #include <QtTest>
@@ -51,6 +53,8 @@ private slots:
     void windowTitle();
     void outputFolderRead_data();
     void outputFolderRead();
+    void simultaneousTasksRemembered_data();
+    void simultaneousTasksRemembered();
     void browseWritesFolder_data();
     void browseWritesFolder();
     void browseCancelRewritesFolder();
@@ -294,6 +298,36 @@ void TestPageLayout::outputFolderRead()
     QCOMPARE(settings->value("destination/Default"), stored);
 }
 
+void TestPageLayout::simultaneousTasksRemembered_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("nothing stored: one at a time") << QVariant() << "1";
+    QTest::newRow("three stored") << QVariant("3") << "3";
+    QTest::newRow("as many as keep the machine busy") << QVariant("0") << "Auto";
+    QTest::newRow("not a number: one at a time") << QVariant("many") << "1";
+    QTest::newRow("more than offered: one at a time") << QVariant("99") << "1";
+}
+
+void TestPageLayout::simultaneousTasksRemembered()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(QString, shown);
+    if (stored.isValid()) {
+        std::unique_ptr<QSettings> settings(OpenTestSettings());
+        settings->setValue("simultaneous/Default", stored);
+    }
+    auto frame = OpenFrame();
+    auto *box = qobject_cast<QSpinBox *>(frame->Page().GetDlgItem(1072));
+    QVERIFY(box);
+    QCOMPARE(box->text(), shown);
+    QCOMPARE(frame->Page().Engine().SimultaneousTasks(), box->value());
+    box->setValue(2); // a choice is taken at once and kept for the next start
+    QCOMPARE(frame->Page().Engine().SimultaneousTasks(), 2);
+    std::unique_ptr<QSettings> settings(OpenTestSettings());
+    QCOMPARE(settings->value("simultaneous/Default").toString(), QStringLiteral("2"));
+}
+
 void TestPageLayout::browseWritesFolder_data()
 {
     QTest::addColumn<QString>("stored");
@@ -435,13 +469,14 @@ void TestPageLayout::skinLoadedFromProgramFolder()
     file.close();
     const QString savedFolder = programFolder;
     const QString savedCurrent = QDir::currentPath();
-    // Started from another folder, the program still finds the skin in its own.
+    // Started from another folder, the program still finds the skin in its own, without
+    // making its own folder the current one.
     QDir::setCurrent(elsewhere.path());
     CKestraniApp::PrepareProcess(folder.path());
     const QString current = QDir::currentPath();
     QDir::setCurrent(savedCurrent);
     programFolder = savedFolder;
-    QCOMPARE(QDir(current), QDir(folder.path()));
+    QCOMPARE(QDir(current), QDir(elsewhere.path())); // the current folder is left alone
     QCOMPARE(qApp->styleSheet(), QString::fromUtf8(sheet));
     QCheckBox box;
     skin.AddWindow(&box, 1);
