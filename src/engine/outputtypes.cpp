@@ -60,12 +60,18 @@ QString OutputType::FileName(TaskFile file, const QString &baseName) const
         return baseName + QStringLiteral("_temp_2.3g2");
     case TaskFile::Output:
         return baseName + Extension();
+    case TaskFile::SoundCopy:
+        return baseName + QStringLiteral("_sound.amr");
+    case TaskFile::SourceCopy:
+        return baseName + QStringLiteral("_source.mkv");
     }
     return QString();
 }
 
 QList<TaskFile> OutputType::WrittenBy(int pass) const
 {
+    if (pass == 0)
+        return {TaskFile::SoundCopy, TaskFile::SourceCopy};
     if (pass == 1)
         return {TaskFile::FirstTemporary};
     if (passCount <= 3)
@@ -79,6 +85,8 @@ QList<TaskFile> OutputType::WrittenBy(int pass) const
 
 QList<TaskFile> OutputType::DeletedAfter(int pass) const
 {
+    if (pass == 1)
+        return {TaskFile::SoundCopy, TaskFile::SourceCopy};
     if (pass == 3)
         return {TaskFile::FirstTemporary};
     if (pass == 5)

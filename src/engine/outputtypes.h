@@ -10,6 +10,8 @@ enum class TaskFile {
     FirstTemporary,  // "<base>_temp.3gp": pass 1 writes it
     SecondTemporary, // "<base>_temp_2.3g2": passes 2 and 3 of the 3G2 type
     Output,          // the finished file
+    SoundCopy,       // "<base>_sound.amr": a source's AMR sound copied out, when it must be
+    SourceCopy,      // "<base>_source.mkv": the source with that sound muxed back, for pass 1
 };
 
 // What an output type (the selection of the output-type box) decides: everything else asks
@@ -34,7 +36,8 @@ public:
     // The files of a task of this type, in the order they come into being.
     QList<TaskFile> Files() const;
     QString FileName(TaskFile file, const QString &baseName) const;
-    // The files a pass writes or replaces (so what it leaves there is the task's own).
+    // The files a pass writes or replaces (so what it leaves there is the task's own); pass 0
+    // is what runs before pass 1 to prepare the source.
     QList<TaskFile> WrittenBy(int pass) const;
     // The intermediate a finished pass leaves behind for nobody: deleted after it.
     QList<TaskFile> DeletedAfter(int pass) const;

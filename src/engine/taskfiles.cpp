@@ -67,6 +67,10 @@ const char *FileKey(TaskFile file)
         return "temp2";
     case TaskFile::Output:
         return "output";
+    case TaskFile::SoundCopy:
+        return "sound";
+    case TaskFile::SourceCopy:
+        return "source";
     }
     return "";
 }
@@ -112,6 +116,15 @@ int TaskFiles::Claim()
     return 0;
 }
 
+int TaskFiles::ClaimExtra(TaskFile file)
+{
+    const QString path = Path(file);
+    if (const int error = CreateExclusively(path); error != 0)
+        return error;
+    owned.append({file, FileIdentity::Of(path)});
+    return 0;
+}
+
 void TaskFiles::BeginPass(int pass)
 {
     runningPass = pass;
@@ -125,7 +138,7 @@ void TaskFiles::EndPass()
         if (IsOwn(o, now))
             o.identity = now;
     }
-    runningPass = 0;
+    runningPass = -1;
 }
 
 bool TaskFiles::IsOwn(const Owned &o, const FileIdentity &now) const
@@ -134,7 +147,7 @@ bool TaskFiles::IsOwn(const Owned &o, const FileIdentity &now) const
         return true;
     // Only the task's own tools write under its names while it holds them; a file its
     // running pass put in place (a rename over the placeholder) is new since the pass began.
-    return runningPass > 0 && type && type->WrittenBy(runningPass).contains(o.file) &&
+    return runningPass >= 0 && type && type->WrittenBy(runningPass).contains(o.file) &&
            now.Exists() && BornNs(now) >= passStartNs;
 }
 
@@ -190,7 +203,7 @@ QJsonObject TaskFiles::ToJson() const
 {
     QJsonArray files;
     const QList<TaskFile> writing =
-        runningPass > 0 && type ? type->WrittenBy(runningPass) : QList<TaskFile>();
+        runningPass >= 0 && type ? type->WrittenBy(runningPass) : QList<TaskFile>();
     for (const Owned &o : owned)
         files.append(QJsonObject{{QStringLiteral("kind"), QLatin1String(FileKey(o.file))},
                                  {QStringLiteral("path"), Path(o.file)},

@@ -29,6 +29,8 @@ public:
     // Creates every file of the task, each only where no file (nor a link) has the name.
     // On failure nothing of it stays and the result is the errno (EEXIST: a name is taken).
     int Claim();
+    // Takes one more name for the task the same way (the source's copies); 0 or the errno.
+    int ClaimExtra(TaskFile file);
     // A pass begins: its tools may now write or replace these files.
     void BeginPass(int pass);
     // The pass has ended: the files it wrote, as they are now, are the task's own.
@@ -66,7 +68,7 @@ private:
     QString baseName;
     const OutputType *type = nullptr;
     QList<Owned> owned;
-    int runningPass = 0;
+    int runningPass = -1; // none
     qint64 passStartNs = 0;
     QStringList scratchBefore;
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "taskrun.h"
 
+#include "amrrepack.h"
 #include "batchjournal.h"
 #include "enginehost.h"
 #include "errorlog.h"
@@ -71,6 +72,20 @@ CommandTemplate::Values ValuesFor(const BatchContext &context, const ConversionT
         CommandTemplate::Values::For(task, context.outputFolder, QDateTime::currentDateTime());
     values.TakeSource(source);
     return values;
+}
+
+// The last status line of a first pass says how many pictures it encoded; none means the
+// source had none to give in the part asked for (an unreadable stream, a trim past its end).
+bool EncodedNoPicture(const QStringList &lastLines)
+{
+    for (qsizetype i = lastLines.size() - 1; i >= 0; --i) {
+        const QByteArray line = lastLines.at(i).toUtf8();
+        if (!line.contains("frame="))
+            continue;
+        const ProgressFields fields = ProgressFields::Read(line);
+        return fields.frames && *fields.frames == 0.0;
+    }
+    return false;
 }
 
 QStringList Resolved(QStringList arguments, const EnginePaths &paths)
@@ -163,6 +178,17 @@ void TaskRun::Start()
                                .arg(task.sourcePath));
     context.journal.SetTask(row, files.ToJson());
     sourceStamp = SourceStampOf(task.sourcePath);
+    if (source.multiFrameAmr && source.audioIndex >= 0) {
+        for (TaskFile copy : {TaskFile::SoundCopy, TaskFile::SourceCopy})
+            if (const int error = files.ClaimExtra(copy); error != 0) {
+                Fail(0, QStringLiteral("the source's sound must be repacked, but %1 cannot be "
+                                       "made: %2")
+                            .arg(files.Path(copy), QString::fromLocal8Bit(std::strerror(error))));
+                return;
+            }
+        RunPass(0);
+        return;
+    }
     RunPass(1);
 }
 
@@ -178,13 +204,25 @@ void TaskRun::Stop()
 void TaskRun::RunPass(int next)
 {
     pass = next;
-    const ConversionTask task = context.tasks.GetAt(row);
-    const CommandTemplate::Values values = ValuesFor(context, task, source);
-    const QString commandTemplate = profile.PassTemplate(pass);
-    command = CommandTemplate::ExpandText(commandTemplate, values);
-    const QStringList arguments =
-        Resolved(CommandTemplate::ExpandArguments(commandTemplate, values), context.paths);
-    if (const int state = context.type->StateBeforePass(pass); state >= 0)
+    ConversionTask task = context.tasks.GetAt(row);
+    QStringList arguments;
+    if (pass == 0) { // the source's sound repacked first, step by step
+        ++repackStep;
+        arguments = AmrRepack::StepArguments(repackStep, task.sourcePath, source.audioIndex,
+                                             files.Path(TaskFile::SoundCopy),
+                                             files.Path(TaskFile::SourceCopy));
+        command = arguments.join(u' ');
+        arguments = Resolved(arguments, context.paths);
+    } else {
+        if (repackStep > 0)
+            task.sourcePath = files.Path(TaskFile::SourceCopy); // reads whole, same times
+        const CommandTemplate::Values values = ValuesFor(context, task, source);
+        const QString commandTemplate = profile.PassTemplate(pass);
+        command = CommandTemplate::ExpandText(commandTemplate, values);
+        arguments =
+            Resolved(CommandTemplate::ExpandArguments(commandTemplate, values), context.paths);
+    }
+    if (const int state = context.type->StateBeforePass(qMax(pass, 1)); state >= 0)
         SetState(state);
     if (cancelled) { // a Stop while the row repainted
         EndCancelled();
@@ -256,6 +294,11 @@ void TaskRun::OnPassEnded(const RunResult &result)
              result.lastLines, ToolMessage::Reason(result, line));
         return;
     }
+    if (pass == 1 && EncodedNoPicture(result.lastLines)) {
+        Fail(pass, QStringLiteral("the first pass encoded no picture"), command, result.lastLines,
+             QStringLiteral("no picture could be read from the source in the part to convert"));
+        return;
+    }
     // A source cut short or replaced while it was read gives an output that looks whole but is
     // not the file the user chose; a removed one may be read to its end, yet the user took it
     // away mid-conversion.
@@ -268,10 +311,16 @@ void TaskRun::OnPassEnded(const RunResult &result)
     for (TaskFile file : context.type->DeletedAfter(pass))
         files.Delete(file);
     context.journal.SetTask(row, files.ToJson());
-    if (pass < context.type->PassCount())
+    if (pass == 0 && repackStep < AmrRepack::stepCount) {
+        RunPass(0);
+    } else if (pass == 0) {
+        source.audioIndex = 0; // the copy holds the picture and that sound alone
+        RunPass(1);
+    } else if (pass < context.type->PassCount()) {
         RunPass(pass + 1);
-    else
+    } else {
         Complete();
+    }
 }
 
 void TaskRun::Complete()

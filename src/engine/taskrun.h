@@ -89,7 +89,8 @@ private:
     SourceInfo source;
     TaskFiles files;
     QPointer<PassRunner> runner;
-    int pass = 0;
+    int pass = 0;       // 0: the source's sound being repacked before pass 1
+    int repackStep = 0; // of that, the step that runs
     QString command; // the running pass's, for the log
     bool running = false;
     bool cancelled = false;

@@ -90,6 +90,19 @@ private slots:
         longClip = dir.filePath("long.mp4");
         QVERIFY(MakeToneClip(clip, 1.0, "160x120"));
         QVERIFY(MakeToneClip(longClip, 20.0, "640x480"));
+        const auto ffmpeg = [](const QStringList &arguments) {
+            return QProcess::execute("ffmpeg", QStringList{"-v", "error", "-nostdin", "-y"} +
+                                                   arguments) == 0;
+        };
+        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "sine", "-t", "1", "-c:a", "aac",
+                        dir.filePath("sound.m4a")}));
+        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25", "-t", "1", "-c:v",
+                        "libx264", "-f", "h264", dir.filePath("raw.h264")}));
+        // A broadcast stream whose sound track carries no packet at all.
+        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25", "-f", "lavfi", "-i",
+                        "sine=duration=2", "-t", "2", "-map", "0:v", "-map", "1:a", "-c:v",
+                        "mpeg2video", "-c:a", "mp2", "-bsf:a:0", "noise=drop=1", "-f", "mpegts",
+                        dir.filePath("empty-sound.ts")}));
     }
 
     void usageErrors_data()
@@ -214,13 +227,56 @@ private slots:
                                              "[2/2] clip.mp4 -> clip.3gp: Encoding\n"
                                              "[2/2] clip.mp4 -> clip.3gp: Exporting\n"
                                              "[2/2] clip.mp4 -> clip.3gp: Finished\n"));
-        QVERIFY(outcome.err.contains("broken.mp4"));
+        // Why, in our words, where the log is, and the count as the last line.
+        QVERIFY2(outcome.err.contains("broken.mp4 -> broken.3gp: failed: nothing to convert"),
+                 qPrintable(outcome.err));
+        QVERIFY(outcome.err.contains("the log has the details: "));
+        QVERIFY(outcome.err.endsWith(
+            "kestrani-cli: Information: 1 of 2 videos failed: see the Progress column\n"));
         QCOMPARE(FilesIn(out), QStringList{"clip.3gp"});
 
         const Outcome good = RunCli({"-t", "2", "-p", "1", "-o", out, "-b", "0.2", clip});
         QCOMPARE(good.exitCode, 0);
         QVERIFY(good.out.endsWith("[1/1] clip.mp4 -> clip.3g2: Finished\n"));
+        QVERIFY(good.err.endsWith("kestrani-cli: Information: Converting Finished\n"));
         QCOMPARE(FilesIn(out), (QStringList{"clip.3g2", "clip.3gp"}));
+    }
+
+    // Sources a phone user has: each converts whole, or fails saying why in plain words.
+    void sourcesConvertOrSayWhy_data()
+    {
+        QTest::addColumn<QString>("source"); // made by initTestCase, or a sample
+        QTest::addColumn<QStringList>("trim");
+        QTest::addColumn<QString>("said"); // on standard error; empty: it converts
+        const QString media = QStringLiteral(KESTRANI_MEDIA_DIR "/");
+        QTest::newRow("phone 3GP with several AMR frames to a packet")
+            << media + "filetype_fixture2.3gp" << QStringList{"-b", "2", "-e", "5"} << QString();
+        QTest::newRow("broadcast stream whose sound track is empty")
+            << dir.filePath("empty-sound.ts") << QStringList() << QString();
+        QTest::newRow("sound alone") << dir.filePath("sound.m4a") << QStringList()
+                                     << "failed: the source has no video stream";
+        QTest::newRow("length unknown, no end given")
+            << dir.filePath("raw.h264") << QStringList() << "its length cannot be read";
+        QTest::newRow("a begin past the end")
+            << clip << QStringList{"-b", "5", "-e", "6"} << "failed: nothing to convert";
+    }
+    void sourcesConvertOrSayWhy()
+    {
+        QFETCH(QString, source);
+        QFETCH(QStringList, trim);
+        QFETCH(QString, said);
+        const QString out = NewFolder();
+        for (const char *type : {"0", "1"}) {
+            const Outcome outcome = RunCli(QStringList{"-t", type, "-o", out} + trim + QStringList{source});
+            QCOMPARE(outcome.exitCode, said.isEmpty() ? 0 : 1);
+            if (said.isEmpty()) {
+                QVERIFY2(outcome.out.endsWith(": Finished\n"), qPrintable(outcome.err));
+            } else {
+                QVERIFY2(outcome.err.contains(said), qPrintable(outcome.err));
+                QVERIFY(!outcome.err.contains("trailing '?'")); // the tool's advice stays in the log
+            }
+        }
+        QCOMPARE(FilesIn(out).size(), said.isEmpty() ? 2 : 0);
     }
 
     // Without -o, the folder the window stores.
