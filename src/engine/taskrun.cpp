@@ -31,17 +31,6 @@ quint32 TickCount()
     return quint32(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-QString EndStatus(const RunResult &result)
-{
-    if (!result.started)
-        return QStringLiteral("the tool did not start: %1").arg(result.errorText);
-    if (result.stalled)
-        return QStringLiteral("the tool made no progress for too long and was ended");
-    if (result.crashed)
-        return QStringLiteral("the tool ended abnormally (crashed or killed)");
-    return QStringLiteral("the tool ended with exit code %1").arg(result.exitCode);
-}
-
 QString OutputFolderProblem(const QString &folder)
 {
     if (!QFileInfo(folder).isDir())
@@ -72,20 +61,6 @@ CommandTemplate::Values ValuesFor(const BatchContext &context, const ConversionT
         CommandTemplate::Values::For(task, context.outputFolder, QDateTime::currentDateTime());
     values.TakeSource(source);
     return values;
-}
-
-// The last status line of a first pass says how many pictures it encoded; none means the
-// source had none to give in the part asked for (an unreadable stream, a trim past its end).
-bool EncodedNoPicture(const QStringList &lastLines)
-{
-    for (qsizetype i = lastLines.size() - 1; i >= 0; --i) {
-        const QByteArray line = lastLines.at(i).toUtf8();
-        if (!line.contains("frame="))
-            continue;
-        const ProgressFields fields = ProgressFields::Read(line);
-        return fields.frames && *fields.frames == 0.0;
-    }
-    return false;
 }
 
 QStringList Resolved(QStringList arguments, const EnginePaths &paths)
@@ -285,8 +260,8 @@ void TaskRun::OnPassEnded(const RunResult &result)
         return;
     }
     if (!result.Succeeded()) {
-        Fail(pass, EndStatus(result), command, result.lastLines,
-             ToolMessage::Reason(result, EndStatus(result)));
+        Fail(pass, ToolMessage::Status(result), command, result.lastLines,
+             ToolMessage::Reason(result, ToolMessage::Status(result)));
         return;
     }
     if (const QString line = ToolMessage::WriteErrorLine(result.lastLines); !line.isEmpty()) {
@@ -294,7 +269,7 @@ void TaskRun::OnPassEnded(const RunResult &result)
              result.lastLines, ToolMessage::Reason(result, line));
         return;
     }
-    if (pass == 1 && EncodedNoPicture(result.lastLines)) {
+    if (pass == 1 && ToolMessage::EncodedNoPicture(result.lastLines)) {
         Fail(pass, QStringLiteral("the first pass encoded no picture"), command, result.lastLines,
              QStringLiteral("no picture could be read from the source in the part to convert"));
         return;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "toolmessage.h"
 
+#include "progressfields.h"
+
 #include <QFileInfo>
 
 #include <cerrno>
@@ -70,4 +72,27 @@ QString ToolMessage::Reason(const RunResult &result, const QString &status)
     if (!why.isEmpty() && !status.contains(why))
         text += QStringLiteral(" (%1)").arg(why);
     return text;
+}
+
+QString ToolMessage::Status(const RunResult &result)
+{
+    if (!result.started)
+        return QStringLiteral("the tool did not start: %1").arg(result.errorText);
+    if (result.stalled)
+        return QStringLiteral("the tool made no progress for too long and was ended");
+    if (result.crashed)
+        return QStringLiteral("the tool ended abnormally (crashed or killed)");
+    return QStringLiteral("the tool ended with exit code %1").arg(result.exitCode);
+}
+
+bool ToolMessage::EncodedNoPicture(const QStringList &lastLines)
+{
+    for (qsizetype i = lastLines.size() - 1; i >= 0; --i) {
+        const QByteArray line = lastLines.at(i).toUtf8();
+        if (!line.contains("frame="))
+            continue;
+        const ProgressFields fields = ProgressFields::Read(line);
+        return fields.frames && *fields.frames == 0.0;
+    }
+    return false;
 }

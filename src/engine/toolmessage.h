@@ -13,6 +13,11 @@ namespace ToolMessage {
 // A line where the tool says it could not write its file. ffmpeg reports a full disk or a
 // file-size limit met while it closes its file, and may still end with exit code 0.
 QString WriteErrorLine(const QStringList &lines);
+// How the tool ended, for the log: "the tool ended with exit code 1".
+QString Status(const RunResult &result);
+// The last status line of a first pass says how many pictures it encoded; none means the
+// source had none to give in the part asked for (an unreadable stream, a trim past its end).
+bool EncodedNoPicture(const QStringList &lastLines);
 // One sentence for the user: the tool, how it ended and the last line that tells why, put in
 // plain words where we know the tool's own ("No space left on device": "the disk is full").
 QString Reason(const RunResult &result, const QString &status);
