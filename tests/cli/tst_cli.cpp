@@ -30,10 +30,14 @@ struct Outcome {
     QString out, err;
 };
 
-Outcome RunCli(const QStringList &arguments, int timeoutMs = 120000)
+Outcome RunCli(const QStringList &arguments, int timeoutMs = 120000, const QString &program = cli,
+               const QString &workingFolder = QString(),
+               const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
-    process.start(cli, arguments);
+    process.setWorkingDirectory(workingFolder);
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
     Outcome outcome;
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
@@ -91,17 +95,36 @@ private slots:
         QVERIFY(MakeToneClip(clip, 1.0, "160x120"));
         QVERIFY(MakeToneClip(longClip, 20.0, "640x480"));
         const auto ffmpeg = [](const QStringList &arguments) {
-            return QProcess::execute("ffmpeg", QStringList{"-v", "error", "-nostdin", "-y"} +
-                                                   arguments) == 0;
+            return QProcess::execute("ffmpeg",
+                                     QStringList{"-v", "error", "-nostdin", "-y"} + arguments) == 0;
         };
-        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "sine", "-t", "1", "-c:a", "aac",
-                        dir.filePath("sound.m4a")}));
+        QVERIFY(ffmpeg(
+            {"-f", "lavfi", "-i", "sine", "-t", "1", "-c:a", "aac", dir.filePath("sound.m4a")}));
         QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25", "-t", "1", "-c:v",
                         "libx264", "-f", "h264", dir.filePath("raw.h264")}));
         // A broadcast stream whose sound track carries no packet at all.
-        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25", "-f", "lavfi", "-i",
-                        "sine=duration=2", "-t", "2", "-map", "0:v", "-map", "1:a", "-c:v",
-                        "mpeg2video", "-c:a", "mp2", "-bsf:a:0", "noise=drop=1", "-f", "mpegts",
+        QVERIFY(ffmpeg({"-f",
+                        "lavfi",
+                        "-i",
+                        "testsrc2=size=160x120:rate=25",
+                        "-f",
+                        "lavfi",
+                        "-i",
+                        "sine=duration=2",
+                        "-t",
+                        "2",
+                        "-map",
+                        "0:v",
+                        "-map",
+                        "1:a",
+                        "-c:v",
+                        "mpeg2video",
+                        "-c:a",
+                        "mp2",
+                        "-bsf:a:0",
+                        "noise=drop=1",
+                        "-f",
+                        "mpegts",
                         dir.filePath("empty-sound.ts")}));
     }
 
@@ -267,13 +290,15 @@ private slots:
         QFETCH(QString, said);
         const QString out = NewFolder();
         for (const char *type : {"0", "1"}) {
-            const Outcome outcome = RunCli(QStringList{"-t", type, "-o", out} + trim + QStringList{source});
+            const Outcome outcome =
+                RunCli(QStringList{"-t", type, "-o", out} + trim + QStringList{source});
             QCOMPARE(outcome.exitCode, said.isEmpty() ? 0 : 1);
             if (said.isEmpty()) {
                 QVERIFY2(outcome.out.endsWith(": Finished\n"), qPrintable(outcome.err));
             } else {
                 QVERIFY2(outcome.err.contains(said), qPrintable(outcome.err));
-                QVERIFY(!outcome.err.contains("trailing '?'")); // the tool's advice stays in the log
+                QVERIFY(
+                    !outcome.err.contains("trailing '?'")); // the tool's advice stays in the log
             }
         }
         QCOMPARE(FilesIn(out).size(), said.isEmpty() ? 2 : 0);
@@ -290,6 +315,49 @@ private slots:
         }
         const Outcome outcome = RunCli({"-t", "1", "-p", "1", clip});
         QCOMPARE(outcome.exitCode, 0);
+        QCOMPARE(FilesIn(out), QStringList{"clip.3gp"});
+    }
+
+    // The program's own folder is where its profiles and tools are, or it refuses: never the
+    // folder it was started in, whatever lies there.
+    void programFolderFoundNeverGuessed()
+    {
+        const QString alone = NewFolder();
+        QVERIFY(QFile::copy(cli, alone + "/kestrani-cli"));
+        const QString work = NewFolder(); // profiles, a tool named like ours, no log yet
+        QVERIFY(QDir(work).mkpath("app"));
+        for (const char *name : {"3GP_AMR_Profile.ini", "ffmpeg"}) {
+            QVERIFY(QFile::copy(QStringLiteral(KESTRANI_PROGRAM_DIR "/app/3GP_AMR_Profile.ini"),
+                                work + "/" + QString::fromLatin1(name)));
+        }
+        QFile::setPermissions(work + "/ffmpeg", QFile::ReadOwner | QFile::ExeOwner);
+        const QString out = NewFolder();
+        const Outcome refused = RunCli({"-o", out, clip}, 30000, alone + "/kestrani-cli", work);
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY2(refused.err.contains(alone + "/app"), qPrintable(refused.err));
+        QCOMPARE(FilesIn(out), QStringList());
+        QVERIFY(!QFile::exists(work + "/log.txt") && !QFile::exists(work + "/app/log.txt"));
+        // Beside its app folder it converts, with the ffmpeg of PATH, not the one here.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PATH", ".:" + env.value("PATH"));
+        const Outcome converted =
+            RunCli({"-t", "0", "-p", "1", "-o", out, clip}, 60000, cli, work, env);
+        QCOMPARE(converted.exitCode, 0);
+        QCOMPARE(FilesIn(out), QStringList{"clip.3gp"});
+    }
+
+    // Without a journal a killed batch could not be cleaned up later: the user hears of it
+    // before the batch, which still runs.
+    void unwritableJournalIsSaidBeforeTheBatch()
+    {
+        const QString out = NewFolder();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", "/proc/kestrani-nowhere");
+        const Outcome outcome =
+            RunCli({"-t", "0", "-p", "1", "-o", out, clip}, 60000, cli, QString(), env);
+        QCOMPARE(outcome.exitCode, 0);
+        QVERIFY2(outcome.err.startsWith("kestrani-cli: Warning: The batch journal cannot be kept"),
+                 qPrintable(outcome.err));
         QCOMPARE(FilesIn(out), QStringList{"clip.3gp"});
     }
 
