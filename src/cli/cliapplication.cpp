@@ -19,7 +19,7 @@ namespace {
 void Print(std::FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fprintf(stream, "%s", bytes.constData()); // no NUL inside: names hold none
     std::fflush(stream);
 }
 

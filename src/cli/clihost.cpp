@@ -110,6 +110,6 @@ void CliHost::ShowMessage(const QString &text, const QString &caption, MessageIc
 void CliHost::Write(std::FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fprintf(stream, "%s", bytes.constData()); // no NUL inside: names hold none
     std::fflush(stream);
 }
