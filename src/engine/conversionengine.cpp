@@ -80,6 +80,8 @@ void ConversionEngine::OnStartClicked()
     if (!CheckOutputFolder(host.OutputDirectoryText()))
         return;
     RecoverAbandonedBatches();
+    converting = true; // from here on, a Start that comes while a box is shown is refused
+    host.ShowConvertingButtons(true);
     journal = std::make_unique<BatchJournal>(paths.journalFolder);
     if (QString problem; !journal->Open(&problem))
         host.ShowMessage(QStringLiteral("The batch journal cannot be kept (%1). The batch runs, "
@@ -87,8 +89,6 @@ void ConversionEngine::OnStartClicked()
                                         "unfinished files stay in the output folder.")
                              .arg(problem),
                          QStringLiteral("Warning"), EngineHost::MessageIcon::Warning);
-    converting = true;
-    host.ShowConvertingButtons(true);
     ResetTaskProgress();
     host.EnableOutputSettings(false);
     PlanOutputNames();

@@ -48,6 +48,7 @@ PassRunner::PassRunner(Mode mode, QObject *parent) : QObject(parent), mode(mode)
     if (mode == Mode::Quiet)
         process.setStandardInputFile(QProcess::nullDevice());
     graceTimer.setSingleShot(true);
+    graceTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
     connect(&graceTimer, &QTimer::timeout, this, &PassRunner::Kill);
     connect(&stallTimer, &QTimer::timeout, this, &PassRunner::CheckProgress);
     connect(&process, &QProcess::readyReadStandardOutput, this, &PassRunner::ReadOutput);
