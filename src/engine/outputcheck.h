@@ -13,6 +13,7 @@ struct OutputExpectation {
     double maxFrameRate = 0.0;    // frames per second the picture may not exceed
     double durationSeconds = 0.0; // the trim length the picture must last, within one frame
     bool expectSound = false;     // the source has sound, so the output must carry it
+    double soundSeconds = 0.0;    // how long the source's sound lasts in the trim; 0: unknown
 
     // Takes codecs, size and rate cap from the section entry "Check" (key compared without
     // regard to case), written "h263 176x144 15000/1001": codec names joined by commas, the

@@ -13,6 +13,10 @@ struct SourceInfo {
     // only the first frame of each, so a conversion would lose most of the sound.
     bool multiFrameAmr = false;
     double durationSeconds = -1.0; // -1 when the container does not say
+    // Where the picture and the chosen sound end, in seconds of the source's clock (as trim
+    // times count); -1 when the streams do not say. A picture may end before the container.
+    double pictureEndSeconds = -1.0;
+    double soundEndSeconds = -1.0;
     // Why the file cannot be converted, in words for the user, to follow the file's name
     // ("has no video stream"); empty when it can.
     QString problem;

@@ -312,8 +312,14 @@ void TaskRun::Complete()
     OutputExpectation expected;
     expected.brands = context.type->Brands();
     expected.ReadCheckEntry(profile.keys, profile.values);
-    expected.durationSeconds = task.endSeconds - task.beginSeconds;
+    // The picture lasts the trim, or up to the source's picture's end where that comes first
+    // (the container, and so the clip length, may include a longer sound); likewise the sound.
+    const auto partUpTo = [&task](double end) {
+        return (end > 0 ? std::min(end, task.endSeconds) : task.endSeconds) - task.beginSeconds;
+    };
+    expected.durationSeconds = partUpTo(source.pictureEndSeconds);
     expected.expectSound = source.audioIndex >= 0;
+    expected.soundSeconds = partUpTo(source.soundEndSeconds);
     if (const QString problem = OutputCheck::Verify(output, expected); !problem.isEmpty()) {
         Fail(context.type->PassCount(),
              QStringLiteral("the finished file is not what the profile makes: %1").arg(problem),

@@ -152,6 +152,18 @@ double DurationOf(const AVFormatContext *fmt)
     return std::isfinite(longest) ? longest : -1.0;
 }
 
+// The end of a stream counted from the container's start; -1 when it does not say.
+double StreamEnd(const AVFormatContext *fmt, const AVStream *st)
+{
+    if (st->duration == AV_NOPTS_VALUE || st->duration <= 0)
+        return -1.0;
+    double start = 0.0;
+    if (st->start_time != AV_NOPTS_VALUE && fmt->start_time != AV_NOPTS_VALUE)
+        start = st->start_time * av_q2d(st->time_base) - fmt->start_time / double(AV_TIME_BASE);
+    const double end = std::max(0.0, start) + st->duration * av_q2d(st->time_base);
+    return std::isfinite(end) ? end : -1.0;
+}
+
 void FindSound(AVFormatContext *fmt, SourceInfo &info)
 {
     QList<int> audio; // stream indices; the position is N of "0:a:N"
@@ -175,6 +187,7 @@ void FindSound(AVFormatContext *fmt, SourceInfo &info)
         chosen = candidates[k];
     }
     info.audioIndex = int(audio.indexOf(chosen));
+    info.soundEndSeconds = StreamEnd(fmt, fmt->streams[chosen]);
     if (fmt->streams[chosen]->codecpar->codec_id == AV_CODEC_ID_AMR_NB)
         info.multiFrameAmr = SeveralAmrFramesPerPacket(fmt, chosen);
 }
@@ -208,7 +221,10 @@ SourceInfo ProbeNow(const QString &path)
     bool anyPicture = false;
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
         anyPicture = anyPicture || IsPictureStream(fmt->streams[i]);
-        info.hasVideo = info.hasVideo || IsDecodablePicture(fmt->streams[i]);
+        if (!info.hasVideo && IsDecodablePicture(fmt->streams[i])) {
+            info.hasVideo = true;
+            info.pictureEndSeconds = StreamEnd(fmt, fmt->streams[i]);
+        }
     }
     if (!info.hasVideo) {
         info.problem = anyPicture ? QStringLiteral("has a video stream that cannot be decoded")
