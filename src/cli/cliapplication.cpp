@@ -133,9 +133,11 @@ void CliApplication::AddTasks(const QStringList &files)
     for (const QString &file : files) {
         const QString path = QDir::toNativeSeparators(QFileInfo(file).absoluteFilePath());
         double length = 0.0;
+        bool opened = true;
         try {
             length = MediaProbe::ClipLength(path);
         } catch (const MediaError &e) {
+            opened = false;
             // The task stays in the batch with nothing to convert: it fails there, in its
             // place, with its entry in the log.
             Print(err, QStringLiteral("kestrani-cli: %1\n").arg(e.Message()));
@@ -148,7 +150,7 @@ void CliApplication::AddTasks(const QStringList &files)
             // The container does not tell its length: the given end is taken at its word.
             task.beginSeconds = qMax(0.0, options.begin);
             task.endSeconds = options.end;
-        } else if (QFileInfo(path).isFile()) {
+        } else if (opened) {
             Print(err, QStringLiteral("kestrani-cli: %1: its length cannot be read; give the "
                                       "part to convert with -e SECONDS\n")
                            .arg(path));
