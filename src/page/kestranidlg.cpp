@@ -80,9 +80,12 @@ CKestraniDlg::~CKestraniDlg()
 
 QIcon CKestraniDlg::ApplicationIcon()
 {
-    QIcon appIcon(QStringLiteral(":/icons/128.svg"));
+    // PNG pictures read as PNG: an SVG, or a picture whose format is guessed, would load every
+    // image and icon plug-in before the window can show.
+    QIcon appIcon;
     for (int size : {16, 24, 32, 48})
-        appIcon.addFile(QStringLiteral(":/icons/128-%1.png").arg(size), QSize(size, size));
+        appIcon.addPixmap(QPixmap(QStringLiteral(":/icons/128-%1.png").arg(size), "PNG"));
+    appIcon.addPixmap(QPixmap(QStringLiteral(":/icons/128.png"), "PNG"));
     return appIcon;
 }
 
