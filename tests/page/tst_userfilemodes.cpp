@@ -2,7 +2,8 @@
 // The files the program creates for the user, its settings and its log, get the permissions
 // the user's umask allows: neither wider (others could read or change them) nor narrower (the
 // user's group, where the umask grants it, could not).
-#include "conversionengine.h"
+#include "enginepaths.h"
+#include "errorlog.h"
 #include "pagesettings.h"
 
 #include <QDir>
@@ -63,19 +64,18 @@ private slots:
         QCOMPARE(stored, QStringLiteral("/videos/out"));
     }
 
-    // The log in the current folder, the app folder.
+    // The log in the program's app folder.
     void logModes_data() { AddMasks(); }
 
     void logModes()
     {
         QFETCH(int, mask);
         const Umask restricted{mode_t(mask)};
-        const QString app = dir.filePath(QStringLiteral("app-%1").arg(mask));
-        QVERIFY(QDir().mkpath(app));
-        QVERIFY(QDir::setCurrent(app));
-        ConversionEngine::AppendToLog(QStringLiteral("entry\n"));
-        QCOMPARE(ModeOf(app + "/log.txt"), mode_t(0666 & ~mask));
-        QVERIFY(QDir::setCurrent(dir.path()));
+        const QString program = dir.filePath(QStringLiteral("program-%1").arg(mask));
+        QVERIFY(QDir().mkpath(program + "/app"));
+        const EnginePaths paths = EnginePaths::ForProgramFolder(program);
+        ErrorLog(paths.logFile, paths.fallbackLog).Append(QStringLiteral("entry\n"));
+        QCOMPARE(ModeOf(program + "/app/log.txt"), mode_t(0666 & ~mask));
     }
 
     // The log in the per-user data folder, where the app folder cannot be written.
@@ -87,16 +87,18 @@ private slots:
         if (::geteuid() == 0)
             QSKIP("the super-user can write a read-only folder");
         const Umask restricted{mode_t(mask)};
-        const QString app = dir.filePath(QStringLiteral("read-only-app-%1").arg(mask));
+        const QString program = dir.filePath(QStringLiteral("read-only-program-%1").arg(mask));
+        const QString app = program + "/app";
         QVERIFY(QDir().mkpath(app));
         QVERIFY(QFile::setPermissions(app, QFile::ReadOwner | QFile::ExeOwner));
         const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
         QVERIFY(QDir(dir.filePath("data")).removeRecursively());
-        QVERIFY(QDir::setCurrent(app));
-        ConversionEngine::AppendToLog(QStringLiteral("entry\n"));
-        QVERIFY(QDir::setCurrent(dir.path()));
+        const EnginePaths paths = EnginePaths::ForProgramFolder(program);
+        const ErrorLog log(paths.logFile, paths.fallbackLog);
+        log.Append(QStringLiteral("entry\n"));
         QVERIFY(QFile::setPermissions(app, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QVERIFY(!QFile::exists(app + "/log.txt"));
+        QCOMPARE(log.Path(), data + "/log.txt");
         QCOMPARE(ModeOf(data + "/log.txt"), mode_t(0666 & ~mask));
         QCOMPARE(ModeOf(data), mode_t(0777 & ~mask));
     }
