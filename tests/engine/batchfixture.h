@@ -119,7 +119,8 @@ struct Batch {
 
 // A profile of one entry whose passes are the fake encoder, each running about 0.4 s: pass 1
 // prints progress and takes "q" (then creates `qFile`), the later passes print nothing. Each
-// pass grows the file it writes in the real profile and names its pass in the process list.
+// pass grows the file it writes in the real profile and names its pass in the process list; the
+// later passes leave a scratch file as AtomicParsley does.
 inline QString StandInProfile(int outputType, const QString &qFile)
 {
     const OutputType *type = OutputType::Find(outputType);
@@ -129,7 +130,9 @@ inline QString StandInProfile(int outputType, const QString &qFile)
         QString line = QStringLiteral("Pass%1=" KESTRANI_TEST_BIN_DIR "/fake_encoder --tag pass%1 ")
                            .arg(pass);
         line += QStringLiteral("--frames 8 --interval 50 ");
-        line += pass == 1 ? QStringLiteral("--q-file \"%1\"").arg(qFile) : QStringLiteral("--silent");
+        line += pass == 1 ? QStringLiteral("--q-file \"%1\"").arg(qFile)
+                          : QStringLiteral("--silent --scratch \"$OUTPUT_DIR$OUTPUT_FILE-temp-54321%1\"")
+                                .arg(type->Extension());
         for (TaskFile file : type->WrittenBy(pass))
             line += QStringLiteral(" --write \"$OUTPUT_DIR%1\"")
                         .arg(type->FileName(file, QStringLiteral("$OUTPUT_FILE")));

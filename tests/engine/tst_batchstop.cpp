@@ -96,11 +96,17 @@ private slots:
         const EnginePaths &paths = realTools ? real : standIn[outputType];
         QFile::remove(paths.programFolder + qFileName);
         const QString out = NewFolder();
+        const OutputType *type = OutputType::Find(outputType);
+        // Files like a tool's scratch, there before the batch: not the task's to delete.
+        const QStringList lookalikes{"clip-temp-99999" + type->Extension(), "clip-temp-notes.txt"};
+        for (const QString &name : lookalikes) {
+            QFile file(out + "/" + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("theirs") == 6);
+        }
         Batch batch(paths, outputType, out);
         batch.host.shutdownTicked = true; // a stopped batch never shuts down
         batch.Add(clip, 3.0);
         batch.Add(clip, 3.0);
-        const OutputType *type = OutputType::Find(outputType);
         // The pass runs and the file it writes (or the output, for a pass that only reads)
         // has grown, so that the Stop has something to delete.
         const QList<TaskFile> written = type->WrittenBy(pass);
@@ -111,7 +117,9 @@ private slots:
             [&] {
                 const bool running = realTools ? batch.tasks.GetAt(0).encodedSeconds > 0
                                                : StandInPasses() == QList<int>{pass};
-                return running && QFileInfo(file).size() > 0;
+                const QString scratch = out + "/clip-temp-54321" + type->Extension();
+                return running && QFileInfo(file).size() > 0 &&
+                       (realTools || pass == 1 || QFileInfo::exists(scratch));
             },
             [&] {
                 statesAtStop = batch.host.states.value(0);
@@ -127,7 +135,7 @@ private slots:
         QVERIFY(!batch.Finished(0));
         if (!realTools) // pass 1 was asked to quit; a later pass was killed, never asked
             QCOMPARE(QFileInfo::exists(paths.programFolder + qFileName), pass == 1);
-        QCOMPARE(FilesIn(out), QStringList{});
+        QCOMPARE(FilesIn(out), lookalikes); // the task's files and its tools' scratch gone
         QCOMPARE(ChildProcesses(), QList<int>{});
         QVERIFY(!batch.host.states.contains(1)); // the next task is not touched
         QCOMPARE(batch.State(1), int(TASK_IDLE));

@@ -14,6 +14,8 @@
 //   --write PATH   append a few bytes to PATH with every status line (and every second while
 //                  waiting), as an encoder grows its file
 //   --q-file PATH  create PATH when "q" arrives, for a test to tell the tool was asked to quit
+//   --scratch PATH create PATH at the start and remove it on ending, as tools do with scratch
+//                  files beside their output (one killed leaves it)
 //   --tag TEXT     ignored: lets a test tell its stand-in tools apart in the process list
 //   --spawn        start a child of its own that sleeps for a minute, as tools that run helpers
 #include <poll.h>
@@ -31,6 +33,7 @@ struct Options {
     bool waitQ = false, ignoreQ = false, seconds = false, silent = false, crash = false;
     const char *writePath = nullptr;
     const char *qFile = nullptr;
+    const char *scratch = nullptr;
     bool spawn = false;
 };
 
@@ -64,6 +67,8 @@ Options Parse(int argc, char **argv)
             o.writePath = argv[++i];
         else if (a == "--q-file" && i + 1 < argc)
             o.qFile = argv[++i];
+        else if (a == "--scratch" && i + 1 < argc)
+            o.scratch = argv[++i];
         else if (a == "--tag" && i + 1 < argc)
             ++i;
         else if (a == "--spawn")
@@ -147,6 +152,11 @@ int main(int argc, char **argv)
         _exit(0);
     }
     Say(o, "fake encoder: started\n");
+    if (o.scratch)
+        if (FILE *f = std::fopen(o.scratch, "wb")) {
+            std::fputs("scratch\n", f);
+            std::fclose(f);
+        }
     int frame = 0;
     for (; frame < o.frames; ++frame) {
         Say(o, Status(o, frame + 1, "size", '\r'));
@@ -160,6 +170,8 @@ int main(int argc, char **argv)
             return Quit(o, frame);
     }
     Say(o, Status(o, frame, "Lsize", '\n'));
+    if (o.scratch)
+        std::remove(o.scratch);
     if (o.crash)
         std::abort();
     return o.exitCode;
