@@ -127,12 +127,13 @@ inline QString StandInProfile(int outputType, const QString &qFile)
     QString text = QStringLiteral("; SPDX-License-Identifier: GPL-3.0-or-later\n[Info]\n"
                                   "Description=stand-in\nDefaultProfile=1\n[P]\nTitle=stand-in\n");
     for (int pass = 1; pass <= type->PassCount(); ++pass) {
-        QString line = QStringLiteral("Pass%1=" KESTRANI_TEST_BIN_DIR "/fake_encoder --tag pass%1 ")
-                           .arg(pass);
+        QString line =
+            QStringLiteral("Pass%1=" KESTRANI_TEST_BIN_DIR "/fake_encoder --tag pass%1 ").arg(pass);
         line += QStringLiteral("--frames 8 --interval 50 ");
-        line += pass == 1 ? QStringLiteral("--q-file \"%1\"").arg(qFile)
-                          : QStringLiteral("--silent --scratch \"$OUTPUT_DIR$OUTPUT_FILE-temp-54321%1\"")
-                                .arg(type->Extension());
+        line += pass == 1
+                    ? QStringLiteral("--q-file \"%1\"").arg(qFile)
+                    : QStringLiteral("--silent --scratch \"$OUTPUT_DIR$OUTPUT_FILE-temp-54321%1\"")
+                          .arg(type->Extension());
         for (TaskFile file : type->WrittenBy(pass))
             line += QStringLiteral(" --write \"$OUTPUT_DIR%1\"")
                         .arg(type->FileName(file, QStringLiteral("$OUTPUT_FILE")));
@@ -161,13 +162,21 @@ inline QList<int> StandInPasses()
 inline bool MakeClip(const QString &path, double seconds, const QString &size = "160x120",
                      bool withAudio = true)
 {
-    QStringList arguments{"-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
-                          QStringLiteral("testsrc2=size=%1:rate=15").arg(size)};
+    QStringList arguments{
+        "-v", "error", "-nostdin", "-y",
+        "-f", "lavfi", "-i",       QStringLiteral("testsrc2=size=%1:rate=15").arg(size)};
     if (withAudio)
-        arguments << "-f" << "lavfi" << "-i" << "sine=frequency=440:sample_rate=44100";
-    arguments << "-t" << QString::number(seconds) << "-c:v" << "mpeg4" << "-q:v" << "5";
+        arguments << "-f"
+                  << "lavfi"
+                  << "-i"
+                  << "sine=frequency=440:sample_rate=44100";
+    arguments << "-t" << QString::number(seconds) << "-c:v"
+              << "mpeg4"
+              << "-q:v"
+              << "5";
     if (withAudio)
-        arguments << "-c:a" << "aac";
+        arguments << "-c:a"
+                  << "aac";
     arguments << "file:" + path;
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"), arguments);

@@ -44,8 +44,8 @@ public:
     QList<bool> buttons;  // ShowConvertingButtons arguments, in order
     QList<bool> settings; // EnableOutputSettings arguments, in order
     int previewStops = 0;
-    QMap<int, QString> failures;  // ReportTaskFailure reasons per row
-    QMap<int, QList<int>> states; // per row: every state (or FINISHED) its cell showed
+    QMap<int, QString> failures;             // ReportTaskFailure reasons per row
+    QMap<int, QList<int>> states;            // per row: every state (or FINISHED) its cell showed
     std::function<void(int row)> onProgress; // after a row's Progress cell was recorded
 
     int SelectedOutputType() const override { return outputType; }

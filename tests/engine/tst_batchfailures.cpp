@@ -80,13 +80,15 @@ private slots:
         clip = dir.filePath("clip.mp4");
         QVERIFY(MakeClip(clip, 1.0, "160x120"));
         const QString app = dir.filePath("program/app/");
-        const QString more = QStringLiteral(
-            "[MissingTool]\nTitle=missing\nPass1=true\nPass2=kestrani-no-such-tool\nPass3=true\n"
-            "[TooFew]\nTitle=too few\nPass1=true\nPass2=true\n"
-            "[Empty]\nTitle=empty\nPass1=\nPass2=true\nPass3=true\n"
-            "[StuckFirst]\nTitle=stuck first pass\nPass1=%1\nPass2=true\nPass3=true\n"
-            "[StuckLater]\nTitle=stuck later pass\nPass1=true\nPass2=%1\nPass3=true\n")
-                                 .arg(stuck);
+        const QString more =
+            QStringLiteral(
+                "[MissingTool]\nTitle=missing\n"
+                "Pass1=true\nPass2=kestrani-no-such-tool\nPass3=true\n"
+                "[TooFew]\nTitle=too few\nPass1=true\nPass2=true\n"
+                "[Empty]\nTitle=empty\nPass1=\nPass2=true\nPass3=true\n"
+                "[StuckFirst]\nTitle=stuck first pass\nPass1=%1\nPass2=true\nPass3=true\n"
+                "[StuckLater]\nTitle=stuck later pass\nPass1=true\nPass2=%1\nPass3=true\n")
+                .arg(stuck);
         paths = MakeProgramFolder(dir.filePath("program"),
                                   {{"3GP_AMR_Profile.ini", StepProfile(0, app, more)},
                                    {"3GP2_AAC_Profile.ini", StepProfile(2, app)}});
@@ -95,8 +97,9 @@ private slots:
         QVERIFY(script.open(QIODevice::WriteOnly) && script.write(stepScript) > 0);
         for (const QString format : {"3gp", "3g2"}) {
             int exitCode = -1;
-            mediacheck::Run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-i", clip, "-c", "copy",
-                                       "-f", format, app + "good." + format},
+            mediacheck::Run("ffmpeg",
+                            {"-v", "error", "-nostdin", "-y", "-i", clip, "-c", "copy", "-f",
+                             format, app + "good." + format},
                             &exitCode);
             QCOMPARE(exitCode, 0);
         }
@@ -124,9 +127,8 @@ private slots:
         QTest::newRow("pass 3 exits with an error, after the output was written")
             << 0 << "fail3.mp4" << 1.0 << later
             << QStringList{"pass            =   3.", "exit code 3", "because of "};
-        QTest::newRow("pass 2 crashes")
-            << 0 << "crash2.mp4" << 1.0 << later
-            << QStringList{"pass            =   2.", "abnormally"};
+        QTest::newRow("pass 2 crashes") << 0 << "crash2.mp4" << 1.0 << later
+                                        << QStringList{"pass            =   2.", "abnormally"};
         QTest::newRow("every pass succeeds but no output is left")
             << 0 << "noout3.mp4" << 1.0 << later << QStringList{"is missing or empty"};
         QTest::newRow("every pass succeeds but the output is no 3GP")
@@ -218,6 +220,23 @@ private slots:
         QCOMPARE(batch.host.messages[0].text,
                  QStringLiteral("2 of 5 videos failed: see the Progress column"));
         QCOMPARE(FilesIn(batch.host.folderText), (QStringList{"a.3gp", "c.3gp", "e.3gp"}));
+    }
+
+    // The output type's profile file is gone: every task fails, none runs a tool.
+    void missingProfileFile()
+    {
+        const EnginePaths bare = MakeProgramFolder(dir.filePath("bare"));
+        QVERIFY(QFile::remove(bare.InApp("3GP_AAC_Profile.ini")));
+        Batch batch(bare, 1, NewFolder());
+        batch.Add(Source("good.mp4"), 1.0);
+        batch.Add(Source("good.mp4"), 1.0);
+        QVERIFY(batch.Run());
+        QCOMPARE(batch.host.states.value(0), QList<int>{TASK_FAILED});
+        QCOMPARE(batch.host.states.value(1), QList<int>{TASK_FAILED});
+        QVERIFY(TaskEntry(ReadLog(bare), 1).contains("no usable profile"));
+        QCOMPARE(FilesIn(batch.host.folderText), QStringList{});
+        QCOMPARE(batch.host.messages.value(0).text,
+                 QStringLiteral("2 of 2 videos failed: see the Progress column"));
     }
 
     void outputFolderThatCannotTakeFiles_data()

@@ -314,8 +314,10 @@ private slots:
     {
         QTest::addColumn<QString>("intruder");
         QTest::addColumn<QString>("name");
-        QTest::newRow("the output name") << "clip (2).3gp" << "clip (3)";
-        QTest::newRow("the temporary name") << "clip (2)_temp.3gp" << "clip (3)";
+        QTest::newRow("the output name") << "clip (2).3gp"
+                                         << "clip (3)";
+        QTest::newRow("the temporary name") << "clip (2)_temp.3gp"
+                                            << "clip (3)";
     }
     void nameTakenAfterStart()
     {

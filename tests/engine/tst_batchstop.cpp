@@ -64,9 +64,9 @@ private slots:
         QVERIFY(real.IsValid());
         for (int type = 0; type < OutputType::count; ++type) {
             const QString folder = dir.filePath(QStringLiteral("stand-in%1").arg(type));
-            standIn[type] = MakeProgramFolder(
-                folder, {{OutputType::Find(type)->ProfileFile(),
-                          StandInProfile(type, folder + "/" + qFileName)}});
+            standIn[type] =
+                MakeProgramFolder(folder, {{OutputType::Find(type)->ProfileFile(),
+                                            StandInProfile(type, folder + "/" + qFileName)}});
             QVERIFY(standIn[type].IsValid());
         }
         clip = dir.filePath("clip.mp4");
@@ -78,8 +78,8 @@ private slots:
         QTest::addColumn<int>("outputType");
         QTest::addColumn<int>("pass");
         QTest::addColumn<bool>("realTools");
-        const int stateOf[] = {0, TASK_ENCODING, TASK_EXPORTING, TASK_EXPORTING, TASK_CHANGING,
-                               TASK_CHANGING};
+        const int stateOf[] = {
+            0, TASK_ENCODING, TASK_EXPORTING, TASK_EXPORTING, TASK_CHANGING, TASK_CHANGING};
         for (int type = 0; type < OutputType::count; ++type)
             for (int pass = 1; pass <= OutputType::Find(type)->PassCount(); ++pass)
                 QTest::addRow("type %d, pass %d (state %d)", type, pass, stateOf[pass])
@@ -111,7 +111,8 @@ private slots:
         // has grown, so that the Stop has something to delete.
         const QList<TaskFile> written = type->WrittenBy(pass);
         const QString file =
-            out + "/" + type->FileName(written.isEmpty() ? TaskFile::Output : written.first(), "clip");
+            out + "/" +
+            type->FileName(written.isEmpty() ? TaskFile::Output : written.first(), "clip");
         QList<int> statesAtStop;
         StopWhen stop(
             [&] {
@@ -128,8 +129,8 @@ private slots:
         QVERIFY(batch.Run());
 
         QVERIFY(stop.done);
-        const int stateOf[] = {0, TASK_ENCODING, TASK_EXPORTING, TASK_EXPORTING, TASK_CHANGING,
-                               TASK_CHANGING};
+        const int stateOf[] = {
+            0, TASK_ENCODING, TASK_EXPORTING, TASK_EXPORTING, TASK_CHANGING, TASK_CHANGING};
         QCOMPARE(statesAtStop.last(), stateOf[pass]);
         QCOMPARE(batch.host.states.value(0).last(), int(TASK_CANCELED));
         QVERIFY(!batch.Finished(0));
@@ -170,8 +171,7 @@ private slots:
         QVERIFY(batch.Run());
         QVERIFY(stop.done);
         for (int row = 0; row < simultaneous; ++row)
-            QCOMPARE(batch.host.states.value(row),
-                     (QList<int>{TASK_ENCODING, TASK_CANCELED}));
+            QCOMPARE(batch.host.states.value(row), (QList<int>{TASK_ENCODING, TASK_CANCELED}));
         for (int row = simultaneous; row < batch.tasks.Count(); ++row) {
             QVERIFY(!batch.host.states.contains(row));
             QCOMPARE(batch.State(row), int(TASK_IDLE));

@@ -174,9 +174,9 @@ private slots:
             QVERIFY(commands.size() >= 2);
             for (int p = 0; p < 2; ++p)
                 QVERIFY(Run(commands[p].first(), commands[p].mid(1)));
-            pass2Size[outputType] = QFileInfo(scratch + "/" + type->FileName(
-                                                               type->WrittenBy(2).first(), "clip"))
-                                        .size();
+            pass2Size[outputType] =
+                QFileInfo(scratch + "/" + type->FileName(type->WrittenBy(2).first(), "clip"))
+                    .size();
             QVERIFY(pass2Size[outputType] > 0);
         }
 
@@ -246,7 +246,8 @@ private slots:
             }
             if (done)
                 return;
-            const bool encoding = row == 0 && task.state == TASK_ENCODING && task.encodedSeconds > 0;
+            const bool encoding =
+                row == 0 && task.state == TASK_ENCODING && task.encodedSeconds > 0;
             switch (f) {
             case Fault::FolderReadOnly:
                 if (row != 0 || task.finished != 1)
@@ -297,9 +298,11 @@ private slots:
         const QString log = ReadLog(own).replace(QString(1000, QLatin1Char('t')), "<title>");
         if (failedTask >= 0) {
             if (f == Fault::DiskFull && pass == 3 && outputType < 2)
-                QEXPECT_FAIL("", "AtomicParsley cut short by a full disk in the last pass ends "
-                                 "with exit code 0 and a file that does not decode; the task "
-                                 "is taken for finished", Abort);
+                QEXPECT_FAIL("",
+                             "AtomicParsley cut short by a full disk in the last pass ends "
+                             "with exit code 0 and a file that does not decode; the task "
+                             "is taken for finished",
+                             Abort);
             QCOMPARE(batch.State(failedTask), int(TASK_FAILED));
             QVERIFY(!batch.Finished(failedTask));
             const QString entry = TaskEntry(log, failedTask);

@@ -174,8 +174,7 @@ void TestBatch::stopCancelsTheRunningTask()
     MessageBoxCloser boxes;
     bool stopped = false;
     EventProbe probe([&] {
-        if (stopped || !w.page().IsConverting() ||
-            w.page().Tasks().GetAt(1).state != TASK_ENCODING)
+        if (stopped || !w.page().IsConverting() || w.page().Tasks().GetAt(1).state != TASK_ENCODING)
             return;
         stopped = true;
         QTest::mouseClick(w.item(1049), Qt::LeftButton);
@@ -206,8 +205,7 @@ void TestBatch::commandsRefusedWhileConverting()
     bool tried = false;
     const QString folderBefore = outputFolder;
     EventProbe probe([&] {
-        if (tried || !w.page().IsConverting() ||
-            w.page().Tasks().GetAt(0).state != TASK_ENCODING)
+        if (tried || !w.page().IsConverting() || w.page().Tasks().GetAt(0).state != TASK_ENCODING)
             return;
         tried = true;
         w.chosenFiles = {shortClip};
@@ -243,8 +241,7 @@ void TestBatch::closingTheWindowStopsTheBatchFirst()
     bool closed = false;
     bool stillOpenAfterClose = false;
     EventProbe probe([&] {
-        if (closed || !w.page().IsConverting() ||
-            w.page().Tasks().GetAt(0).state != TASK_ENCODING)
+        if (closed || !w.page().IsConverting() || w.page().Tasks().GetAt(0).state != TASK_ENCODING)
             return;
         closed = true;
         w.frame->close();

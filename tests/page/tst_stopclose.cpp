@@ -151,7 +151,8 @@ class TestStopClose : public QObject
             acted = true;
             for (int row = 0; row < clips.size(); ++row) {
                 const ConversionTask task = w.page().Tasks().GetAt(row);
-                if (task.finished == 0 && task.state >= TASK_ENCODING && task.state <= TASK_CHANGING)
+                if (task.finished == 0 && task.state >= TASK_ENCODING &&
+                    task.state <= TASK_CHANGING)
                     running.append(row);
             }
             if (act == Act::Stop)
@@ -216,8 +217,8 @@ private slots:
         QTest::addColumn<int>("act");
         for (int act : {int(Act::Stop), int(Act::Close)})
             for (int type = 0; type < OutputType::count; ++type)
-                for (int state = TASK_ENCODING; state <= (type == 2 ? TASK_CHANGING : TASK_EXPORTING);
-                     ++state)
+                for (int state = TASK_ENCODING;
+                     state <= (type == 2 ? TASK_CHANGING : TASK_EXPORTING); ++state)
                     QTest::addRow("%s in state %d of type %d",
                                   act == int(Act::Stop) ? "Stop" : "close", state, type)
                         << type << state << act;
