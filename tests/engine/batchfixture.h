@@ -158,30 +158,16 @@ inline QList<int> StandInPasses()
     return passes;
 }
 
-// A clip of test pattern (and tone) made by ffmpeg: MPEG-4 video at 15 fps and AAC sound.
-inline bool MakeClip(const QString &path, double seconds, const QString &size = "160x120",
-                     bool withAudio = true)
+inline QByteArray Contents(const QString &path)
 {
-    QStringList arguments{
-        "-v", "error", "-nostdin", "-y",
-        "-f", "lavfi", "-i",       QStringLiteral("testsrc2=size=%1:rate=15").arg(size)};
-    if (withAudio)
-        arguments << "-f"
-                  << "lavfi"
-                  << "-i"
-                  << "sine=frequency=440:sample_rate=44100";
-    arguments << "-t" << QString::number(seconds) << "-c:v"
-              << "mpeg4"
-              << "-q:v"
-              << "5";
-    if (withAudio)
-        arguments << "-c:a"
-                  << "aac";
-    arguments << "file:" + path;
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), arguments);
-    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
-           ffmpeg.exitCode() == 0;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 } // namespace batchtest

@@ -78,7 +78,7 @@ private slots:
         QVERIFY(dir.isValid());
         QDir().mkpath(dir.filePath("sources"));
         clip = dir.filePath("clip.mp4");
-        QVERIFY(MakeClip(clip, 1.0, "160x120"));
+        QVERIFY(MakeToneClip(clip, 1.0, "160x120"));
         const QString app = dir.filePath("program/app/");
         const QString more =
             QStringLiteral(

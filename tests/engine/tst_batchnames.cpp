@@ -6,32 +6,12 @@
 #include "batchfixture.h"
 #include "mediacheck.h"
 
-#include <QRandomGenerator>
 #include <QSet>
 
 using namespace batchtest;
 using namespace mediacheck;
 
 namespace {
-
-QByteArray RandomBytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
-
-QByteArray Contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 double FrameRate(const QJsonObject &video)
 {
@@ -68,8 +48,8 @@ private slots:
         QVERIFY(paths.IsValid());
         clip = dir.filePath("clip.mp4");
         larger = dir.filePath("larger.mp4");
-        QVERIFY(MakeClip(clip, 1.0, "160x120"));
-        QVERIFY(MakeClip(larger, 2.0, "320x240"));
+        QVERIFY(MakeToneClip(clip, 1.0, "160x120"));
+        QVERIFY(MakeToneClip(larger, 2.0, "320x240"));
     }
 
     // The default profile of each type, a trimmed clip: the states of its passes, only the
@@ -279,7 +259,7 @@ private slots:
             QDir(root).mkdir(sub);
         QMap<QString, QByteArray> before;
         for (const QString &name : existing) {
-            before[name] = RandomBytes(4096);
+            before[name] = ("the user's " + name).toUtf8().repeated(100);
             QVERIFY(WriteFile(root + "/" + name, before[name]));
         }
         const QString out = root + "/out";
@@ -327,7 +307,7 @@ private slots:
         Batch batch(paths, 1, out);
         batch.Add(clip, 1.0);
         batch.Add(clip, 1.0);
-        const QByteArray theirs = RandomBytes(1024);
+        const QByteArray theirs("another program's file");
         int repaintsAtIntrusion = -1;
         batch.host.onProgress = [&](int row) {
             if (row == 0 && repaintsAtIntrusion < 0) {

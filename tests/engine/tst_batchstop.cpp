@@ -70,7 +70,7 @@ private slots:
             QVERIFY(standIn[type].IsValid());
         }
         clip = dir.filePath("clip.mp4");
-        QVERIFY(MakeClip(clip, 3.0, "320x240"));
+        QVERIFY(MakeToneClip(clip, 3.0, "320x240"));
     }
 
     void stopInEachPass_data()
@@ -99,10 +99,8 @@ private slots:
         const OutputType *type = OutputType::Find(outputType);
         // Files like a tool's scratch, there before the batch: not the task's to delete.
         const QStringList lookalikes{"clip-temp-99999" + type->Extension(), "clip-temp-notes.txt"};
-        for (const QString &name : lookalikes) {
-            QFile file(out + "/" + name);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("theirs") == 6);
-        }
+        for (const QString &name : lookalikes)
+            QVERIFY(WriteFile(out + "/" + name, "theirs"));
         Batch batch(paths, outputType, out);
         batch.host.shutdownTicked = true; // a stopped batch never shuts down
         batch.Add(clip, 3.0);
@@ -229,9 +227,7 @@ private slots:
     void stopOutsideABatchDoesNothing()
     {
         const QString out = NewFolder();
-        QFile own(out + "/clip_temp.3gp");
-        QVERIFY(own.open(QIODevice::WriteOnly));
-        own.close();
+        QVERIFY(WriteFile(out + "/clip_temp.3gp", "the user's own file"));
         Batch batch(real, 0, out);
         batch.Add(clip, 2.0);
         batch.engine.OnStopClicked();

@@ -37,18 +37,9 @@ QByteArray Digest(const QString &path)
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
 }
 
-bool WriteFile(const QString &path, qint64 bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(QByteArray(bytes, 'u')) == bytes;
-}
-
 bool Run(const QString &program, const QStringList &arguments)
 {
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
+    return QProcess::execute(program, arguments) == 0;
 }
 
 // A small file system of its own where the machine lets us mount one (as root): real
@@ -72,7 +63,7 @@ qint64 FreeBytes(const QString &folder)
 bool FillUpTo(const QString &folder, const QString &filler, qint64 room)
 {
     const qint64 fill = (FreeBytes(folder) - room) / 4096 * 4096;
-    return fill <= 0 || WriteFile(filler, fill);
+    return fill <= 0 || WriteFile(filler, QByteArray(fill, 'u'));
 }
 
 } // namespace
@@ -103,7 +94,7 @@ private slots:
         paths = MakeProgramFolder(dir.filePath("program"));
         QVERIFY(paths.IsValid());
         clip = dir.filePath("clip.mp4");
-        QVERIFY(MakeClip(clip, 3.0, "320x240"));
+        QVERIFY(MakeToneClip(clip, 3.0, "320x240"));
     }
 
     void cleanup()
@@ -194,7 +185,7 @@ private slots:
             mounts.append(out);
         }
         const QString userFile = out + "/mine.txt";
-        QVERIFY(WriteFile(userFile, 100));
+        QVERIFY(WriteFile(userFile, "the user's own file"));
         const QByteArray userDigest = Digest(userFile);
         const QString sources = NewFolder(QStringLiteral("src"));
         const QString first = sources + "/first.mp4";

@@ -14,7 +14,8 @@
 #include <QtTest>
 
 #include <functional>
-#include <unistd.h>
+
+#include "testfiles.h"
 
 using namespace PageTesting;
 
@@ -36,31 +37,6 @@ private:
     std::function<void()> probe;
     QTimer timer;
 };
-
-// Processes still around that this test started (its children) or that name the folder (the
-// tools write there, and tools started by tools are no children of ours).
-QStringList ToolsLeft(const QString &folder)
-{
-    QStringList found;
-    const QByteArray self = QByteArray::number(::getpid());
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool isPid = false;
-        entry.toInt(&isPid);
-        if (!isPid || entry == QString::fromLatin1(self))
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly) || !cmdline.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        const QByteArray command = cmdline.readAll();
-        if (fields.value(0) != "Z" &&
-            (fields.value(1) == self || command.contains(folder.toUtf8())))
-            found.append(QString::fromUtf8(command).replace(QChar(0), QLatin1Char(' ')));
-    }
-    return found;
-}
 
 enum class Act { Stop, Close };
 
@@ -129,7 +105,8 @@ class TestStopClose : public QObject
         for (int row = 0; row < clips.size(); ++row)
             QCOMPARE(w.page().Tasks().GetAt(row).finished, 1);
         QCOMPARE(OutputFiles(), FilesOfFinishedTasks(w, outputType));
-        QCOMPARE(ToolsLeft(outDir), QStringList{});
+        QCOMPARE(ChildProcesses(), QList<int>{});
+        QCOMPARE(ProcessesUsing(outDir), QStringList{});
         ClearOutput();
     }
 
@@ -166,7 +143,8 @@ class TestStopClose : public QObject
             QTRY_VERIFY(!w.frame->isVisible());
         const QStringList left = OutputFiles();
         QVERIFY2(left == FilesOfFinishedTasks(w, outputType), qPrintable(left.join(", ")));
-        QCOMPARE(ToolsLeft(outDir), QStringList{});
+        QCOMPARE(ChildProcesses(), QList<int>{});
+        QCOMPARE(ProcessesUsing(outDir), QStringList{});
         runningAtInterrupt = int(running.size());
         if (!acted)
             return;
