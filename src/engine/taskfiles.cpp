@@ -111,7 +111,7 @@ int TaskFiles::Claim()
         }
         owned.append({file, FileIdentity::Of(path)});
     }
-    passStartNs = claimed;
+    claimedNs = passStartNs = claimed;
     scratchBefore = ScratchIn(folder, baseName);
     return 0;
 }
@@ -184,7 +184,7 @@ QStringList TaskFiles::DeleteAll()
     owned = kept;
     for (const QString &name : ScratchIn(folder, baseName)) {
         const QString path = folder + name;
-        if (scratchBefore.contains(name) || BornNs(FileIdentity::Of(path)) < passStartNs)
+        if (scratchBefore.contains(name) || BornNs(FileIdentity::Of(path)) < claimedNs)
             continue;
         if (!Unlink(path))
             left.append(path);
@@ -212,7 +212,7 @@ QJsonObject TaskFiles::ToJson() const
     return QJsonObject{{QStringLiteral("files"), files},
                        {QStringLiteral("folder"), folder},
                        {QStringLiteral("base"), baseName},
-                       {QStringLiteral("since"), QString::number(passStartNs)},
+                       {QStringLiteral("since"), QString::number(claimedNs)},
                        {QStringLiteral("scratchBefore"), QJsonArray::fromStringList(scratchBefore)}};
 }
 

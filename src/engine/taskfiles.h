@@ -70,5 +70,6 @@ private:
     QList<Owned> owned;
     int runningPass = -1; // none
     qint64 passStartNs = 0;
+    qint64 claimedNs = 0; // scratch files born since are the task's tools'
     QStringList scratchBefore;
 };
