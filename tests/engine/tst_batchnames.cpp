@@ -53,32 +53,20 @@ private slots:
     }
 
     // The default profile of each type, a trimmed clip: the states of its passes, only the
-    // output left, the buttons and settings back, and the file read back as the profile says.
+    // output left, the buttons and settings back, and the file read back: its brand, the trim's
+    // length and the title. (What each profile makes is the conformance test's business.)
     void eachTypeConverts_data()
     {
         QTest::addColumn<int>("outputType");
-        QTest::addColumn<QString>("videoCodec");
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QString>("audioCodec");
-        QTest::addColumn<int>("sampleRate");
         QTest::addColumn<QList<int>>("states");
-        QTest::newRow("3GP with AMR: H.263 QCIF, AMR-NB 8 kHz")
-            << 0 << "h263" << QSize(176, 144) << "amr_nb" << 8000
-            << QList<int>{TASK_ENCODING, TASK_EXPORTING, FINISHED};
-        QTest::newRow("3GP with AAC: H.264 QVGA, AAC 44.1 kHz")
-            << 1 << "h264" << QSize(320, 240) << "aac" << 44100
-            << QList<int>{TASK_ENCODING, TASK_EXPORTING, FINISHED};
-        QTest::newRow("3G2 with AAC: H.264 QCIF, AAC 32 kHz")
-            << 2 << "h264" << QSize(176, 144) << "aac" << 32000
-            << QList<int>{TASK_ENCODING, TASK_EXPORTING, TASK_CHANGING, FINISHED};
+        QTest::newRow("3GP with AMR") << 0 << QList<int>{TASK_ENCODING, TASK_EXPORTING, FINISHED};
+        QTest::newRow("3GP with AAC") << 1 << QList<int>{TASK_ENCODING, TASK_EXPORTING, FINISHED};
+        QTest::newRow("3G2 with AAC")
+            << 2 << QList<int>{TASK_ENCODING, TASK_EXPORTING, TASK_CHANGING, FINISHED};
     }
     void eachTypeConverts()
     {
         QFETCH(int, outputType);
-        QFETCH(QString, videoCodec);
-        QFETCH(QSize, size);
-        QFETCH(QString, audioCodec);
-        QFETCH(int, sampleRate);
         QFETCH(QList<int>, states);
 
         const QString out = NewFolder();
@@ -99,13 +87,8 @@ private slots:
         const QJsonObject probe = Probe(batch.OutputOf(0));
         QVERIFY2(OutputType::Find(outputType)->Brands().contains(Brand(probe)),
                  qPrintable(Brand(probe)));
-        const QJsonObject video = StreamOf(probe, "video");
-        const QJsonObject audio = StreamOf(probe, "audio");
-        QCOMPARE(video["codec_name"].toString(), videoCodec);
-        QCOMPARE(QSize(video["width"].toInt(), video["height"].toInt()), size);
-        QCOMPARE(audio["codec_name"].toString(), audioCodec);
-        QCOMPARE(audio["sample_rate"].toString().toInt(), sampleRate);
-        QVERIFY2(qAbs(Duration(probe) - 1.0) <= 1.0 / FrameRate(video) + 1e-3,
+        QCOMPARE(StreamCount(probe, "audio"), 1);
+        QVERIFY2(qAbs(Duration(probe) - 1.0) <= 1.0 / FrameRate(StreamOf(probe, "video")) + 1e-3,
                  qPrintable(QString::number(Duration(probe))));
         QCOMPARE(MediaInfoGeneral(batch.OutputOf(0), "Movie"), QStringLiteral("larger"));
     }
