@@ -2,19 +2,39 @@
 #include "passrunner.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 
 #include <cerrno>
+#include <limits>
 #include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
 #endif
+
+namespace {
+
+} // namespace
+
+qint64 PassRunner::FreeBytes(const QString &folder)
+{
+#ifdef Q_OS_UNIX
+    struct statvfs fs {
+    };
+    if (::statvfs(QFile::encodeName(folder).constData(), &fs) == 0)
+        return qint64(fs.f_bavail) * qint64(fs.f_frsize);
+#else
+    Q_UNUSED(folder);
+#endif
+    return std::numeric_limits<qint64>::max();
+}
 
 namespace {
 
@@ -108,9 +128,14 @@ void PassRunner::Start(const QStringList &arguments)
     if (const qint64 pid = process.processId(); pid > 0)
         emit started(pid);
     sinceActivity.start();
+    sinceProgressCheck.start();
     if (stallMs > 0) {
-        // A tenth of the limit: a stall is seen at most 10 % late, at next to no cost.
-        stallTimer.start(int(qBound(qint64(100), stallMs / 10, qint64(60000))));
+        // A tenth of the limit: a stall is seen at most 10 % late, at next to no cost; every
+        // second where a full disk is to be noticed.
+        qint64 interval = qBound(qint64(100), stallMs / 10, qint64(60000));
+        if (!diskFolder.isEmpty())
+            interval = qMin<qint64>(interval, 1000);
+        stallTimer.start(int(interval));
     }
 }
 
@@ -136,12 +161,21 @@ void PassRunner::CheckProgress()
 {
     if (process.state() == QProcess::NotRunning)
         return;
-    if (progress) {
+    const bool full = !diskFolder.isEmpty() && FreeBytes(diskFolder) < fullDiskBytes;
+    // Looking at the files costs a little: once a tenth of the limit, or now and then while
+    // the disk is full.
+    if (progress && (full || sinceProgressCheck.elapsed() >= qMax<qint64>(stallMs / 10, 100))) {
+        sinceProgressCheck.restart();
         const qint64 now = progress();
         if (now != lastProgress) {
             lastProgress = now;
             sinceActivity.restart();
         }
+    }
+    if (full && sinceActivity.elapsed() >= fullDiskQuietMs) {
+        result.diskFull = result.stalled = true;
+        Kill();
+        return;
     }
     if (sinceActivity.elapsed() < stallMs)
         return;

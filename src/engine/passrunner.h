@@ -40,6 +40,14 @@ public:
     // stalled. progress returns a figure that changes while the tool works (the sizes of the
     // files it writes); 0 seconds: no limit.
     void SetStallLimit(int seconds, std::function<qint64()> progress);
+    // A tool that writes into this folder and makes no progress for a few seconds while the
+    // folder's disk is full is ended at once, not only after the stall limit.
+    void SetDiskFolder(const QString &folder) { diskFolder = folder; }
+    static constexpr int fullDiskQuietMs = 5000;
+    // Below this, a disk counts as full: no tool gets a useful write done.
+    static constexpr qint64 fullDiskBytes = 64 * 1024;
+    // What the folder's file system has left for us; the largest number where it cannot say.
+    static qint64 FreeBytes(const QString &folder);
 
     // The folder the tool runs in (the app folder: a tool that drops files of its own beside
     // itself writes them there or, where that is read-only, nowhere).
@@ -80,6 +88,8 @@ private:
     QTimer graceTimer;
     QTimer stallTimer;
     QElapsedTimer sinceActivity;
+    QElapsedTimer sinceProgressCheck;
+    QString diskFolder;
     std::function<qint64()> progress;
     qint64 lastProgress = -1;
     qint64 stallMs = 0;

@@ -13,6 +13,7 @@ struct RunResult {
     bool cancelled = false;     // ended by a Stop
     bool quitRequested = false; // "q" was sent during this run
     bool stalled = false;       // ended because it made no progress for too long
+    bool diskFull = false;      // ...and the disk it writes to was full
     QString program;            // the tool as started (resolved)
     QString errorText;          // why it did not start, or why reading failed
     QStringList lastLines;      // the tail of the tool's console output

@@ -213,6 +213,7 @@ void TaskRun::RunPass(int next)
     connect(tool, &PassRunner::ended, this, &TaskRun::OnPassEnded);
     tool->SetStallLimit(context.stallSeconds, [this] { return FilesProgress(); });
     tool->SetWorkingDirectory(context.paths.appFolder);
+    tool->SetDiskFolder(context.outputFolder);
     previousChunkEnd = '\n';
     tool->Start(arguments);
 }
@@ -345,11 +346,22 @@ void TaskRun::Fail(int failedPass, const QString &status, const QString &failedC
         runner->disconnect(this);
         delete runner; // a tool still running is killed first: its files go next
     }
+    // A full disk shows in many ways (a tool's own words, a file cut short, no words at all):
+    // whatever went wrong, it is said.
+    const QString full = QString::fromLocal8Bit(std::strerror(ENOSPC));
+    const bool diskFull = failedPass > 0 &&
+                          PassRunner::FreeBytes(context.outputFolder) < PassRunner::fullDiskBytes;
+    const QString why = diskFull && !status.contains(full)
+                            ? QStringLiteral("%1 (%2: the output folder's disk is full)").arg(status, full)
+                            : status;
     CleanUp();
     const ConversionTask task = context.tasks.GetAt(row);
-    context.log.Append(FormatFailure(row, task, failedPass, status, failedCommand, lastLines));
+    context.log.Append(FormatFailure(row, task, failedPass, why, failedCommand, lastLines));
     SetState(TASK_FAILED);
-    context.host.ReportTaskFailure(row, reason.isEmpty() ? status : reason);
+    QString told = reason.isEmpty() ? why : reason;
+    if (diskFull && !told.contains(QLatin1String("disk is full")))
+        told += QStringLiteral(" (the disk is full)");
+    context.host.ReportTaskFailure(row, told);
     Finish(false);
 }
 

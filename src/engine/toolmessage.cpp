@@ -78,6 +78,8 @@ QString ToolMessage::Status(const RunResult &result)
 {
     if (!result.started)
         return QStringLiteral("the tool did not start: %1").arg(result.errorText);
+    if (result.diskFull)
+        return QStringLiteral("the disk is full and the tool made no progress: it was ended");
     if (result.stalled)
         return QStringLiteral("the tool made no progress for too long and was ended");
     if (result.crashed)

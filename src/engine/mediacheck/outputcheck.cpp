@@ -12,6 +12,7 @@ extern "C" {
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -141,7 +142,35 @@ void CheckSound(const AVFormatContext *fmt, double pictureSeconds, double source
     }
 }
 
-// "15000/1001" or "15" or "14.985"; 0 when unreadable.
+// Reads every packet (no decoding): a file cut short (a full disk while a tool rewrote it) keeps
+// the index of all its samples, but the data of the last ones is missing.
+void CheckWhole(AVFormatContext *fmt, QStringList &faults)
+{
+    std::vector<qint64> read(fmt->nb_streams, 0);
+    AVPacket *packet = av_packet_alloc();
+    if (!packet)
+        return;
+    int error = 0;
+    while ((error = av_read_frame(fmt, packet)) >= 0) {
+        if (packet->stream_index >= 0 && unsigned(packet->stream_index) < fmt->nb_streams &&
+            !(packet->flags & AV_PKT_FLAG_CORRUPT))
+            ++read[size_t(packet->stream_index)];
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const qint64 listed = fmt->streams[i]->nb_frames;
+        if (listed > 0 && read[i] < listed) {
+            faults.append(QStringLiteral("file is cut short: %1 of its %2 samples can be read")
+                              .arg(read[i])
+                              .arg(listed));
+            return;
+        }
+    }
+    if (error != AVERROR_EOF)
+        faults.append(QStringLiteral("file cannot be read to its end"));
+}
+
 } // namespace
 
 static QString VerifyNow(const QString &path, const OutputExpectation &expected)
@@ -152,7 +181,7 @@ static QString VerifyNow(const QString &path, const OutputExpectation &expected)
     } catch (const MediaError &) {
         return QStringLiteral("cannot be read back as a video");
     }
-    const AVFormatContext *fmt = input->Format();
+    AVFormatContext *fmt = input->Format();
     QStringList faults;
     CheckBrand(fmt, expected, faults);
     const AVStream *video = FirstStream(fmt, AVMEDIA_TYPE_VIDEO);
@@ -163,6 +192,7 @@ static QString VerifyNow(const QString &path, const OutputExpectation &expected)
     const double pictureSeconds = CheckPicture(fmt, video, expected, faults);
     if (expected.expectSound)
         CheckSound(fmt, pictureSeconds, expected.soundSeconds, faults);
+    CheckWhole(fmt, faults);
     return faults.join(QStringLiteral("; "));
 }
 
