@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cliapplication.h"
 
-#include "outputtypes.h"
 #include "mediaerror.h"
 #include "mediaprobe.h"
+#include "outputtypes.h"
 #include "signalwatcher.h"
 
 #include <QCoreApplication>

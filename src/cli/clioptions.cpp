@@ -38,7 +38,8 @@ QString CliOptions::Usage()
         "  -h, --help          this text\n"
         "  --version           the program's version\n"
         "\n"
-        "Outputs never replace a file: a name already taken gets \" (2)\", \" (3)\" ..., also when\n"
+        "Outputs never replace a file: a name already taken gets \" (2)\", \" (3)\" ..., also "
+        "when\n"
         "other runs write into the same folder at the same time. A tool that shows no progress\n"
         "(no output, no growing file) for 10 minutes is ended and its file fails.\n"
         "Ctrl-C stops the batch. Exit status: 0 when every task finished, 1 when any did not,\n"
@@ -60,8 +61,8 @@ bool CliOptions::Parse(const QStringList &arguments)
     const QCommandLineOption print("print-commands");
     const QCommandLineOption helpOption(QStringList{"h", "help"});
     const QCommandLineOption versionOption("version");
-    parser.addOptions({type, profileOption, output, beginOption, endOption, jobsOption, list,
-                       print, helpOption, versionOption});
+    parser.addOptions({type, profileOption, output, beginOption, endOption, jobsOption, list, print,
+                       helpOption, versionOption});
     if (!parser.parse(arguments)) {
         errorText = parser.errorText();
         return false;

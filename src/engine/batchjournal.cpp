@@ -143,8 +143,8 @@ void RecoverJournal(const QJsonObject &journal, qint64 lastAliveNs,
         // Files are removed only once nothing can write them again.
         if (sameBoot)
             recovery.killedProcesses += KillGroups(task.value(QStringLiteral("groups")).toArray());
-        recovery.removedFiles += TaskFiles::RecoverFromJson(task.value(QStringLiteral("files")).toObject(),
-                                                         lastAliveNs);
+        recovery.removedFiles +=
+            TaskFiles::RecoverFromJson(task.value(QStringLiteral("files")).toObject(), lastAliveNs);
     }
 }
 
@@ -214,7 +214,8 @@ bool BatchJournal::Open(QString *problem)
     QSaveFile probe(journalPath);
     if (!probe.open(QIODevice::WriteOnly) || probe.write("{}") != 2 || !probe.commit()) {
         if (problem)
-            *problem = QStringLiteral("%1 cannot be written: %2").arg(journalPath, probe.errorString());
+            *problem =
+                QStringLiteral("%1 cannot be written: %2").arg(journalPath, probe.errorString());
         Close(true);
         return false;
     }
@@ -316,8 +317,8 @@ BatchJournal::Recovery BatchJournal::RecoverAbandoned(const QString &journalFold
             file.close();
             // The program was last seen alive when it last touched its journal; its tools died
             // with it, give or take a heartbeat and a second.
-            const qint64 lastAliveNs = FileIdentity::Of(journalPath).modifiedNs +
-                                       qint64(heartbeatMs + 1000) * 1000000;
+            const qint64 lastAliveNs =
+                FileIdentity::Of(journalPath).modifiedNs + qint64(heartbeatMs + 1000) * 1000000;
             RecoverJournal(journal.object(), lastAliveNs, recovery);
             QFile::remove(journalPath);
         }

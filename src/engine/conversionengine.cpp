@@ -9,8 +9,8 @@
 #include "profilecatalog.h"
 #include "progresstext.h"
 #include "shutdown.h"
-#include "taskrun.h"
 #include "tasklist.h"
+#include "taskrun.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -30,8 +30,7 @@ const char *const failedText = "%1 of %2 videos failed: see the Progress column"
 
 ConversionEngine::ConversionEngine(EngineHost &host, TaskList &tasks, const EnginePaths &paths,
                                    QObject *parent)
-    : QObject(parent), host(host), tasks(tasks), paths(paths),
-      log(paths.logFile, paths.fallbackLog)
+    : QObject(parent), host(host), tasks(tasks), paths(paths), log(paths.logFile, paths.fallbackLog)
 {
     // Tests and impatient users may shorten the limit; it is never switched off this way.
     bool ok = false;

@@ -24,8 +24,8 @@ EnginePaths EnginePaths::ForProgramFolder(const QString &folder, QString *proble
     paths.logFile = paths.appFolder + QStringLiteral("log.txt");
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     if (!data.isEmpty()) {
-        paths.fallbackLog = WithTrailingSeparator(QDir::toNativeSeparators(data)) +
-                            QStringLiteral("log.txt");
+        paths.fallbackLog =
+            WithTrailingSeparator(QDir::toNativeSeparators(data)) + QStringLiteral("log.txt");
         paths.journalFolder =
             WithTrailingSeparator(QDir::toNativeSeparators(data)) + QStringLiteral("batches");
     }

@@ -54,3 +54,23 @@ QString ErrorLog::Path() const
         return mainPath;
     return fallbackPath;
 }
+
+QString ErrorLog::FormatTaskFailure(int taskRow, const QString &source, int failedPass,
+                                    const QString &status, const QString &failedCommand,
+                                    const QStringList &lastLines)
+{
+    QString entry =
+        QStringLiteral("ERROR:   TASK        =   %1 (%2).\n"
+                       "       pass            =   %3.\n"
+                       "       status          =   %4.\n")
+            .arg(QString::number(taskRow + 1), source,
+                 failedPass > 0 ? QString::number(failedPass) : QStringLiteral("none"), status);
+    if (!failedCommand.isEmpty())
+        entry += QStringLiteral("       command         =   %1\n").arg(failedCommand);
+    if (!lastLines.isEmpty()) {
+        entry += QStringLiteral("       last output     =\n");
+        for (const QString &line : lastLines)
+            entry += QStringLiteral("           %1\n").arg(line);
+    }
+    return entry;
+}

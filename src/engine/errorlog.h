@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The append-only error log "log.txt". Each entry is one write to a file opened for
 // appending, so several programs may share the log without mixing their entries. Where the
@@ -15,6 +16,11 @@ public:
     {}
 
     static QString FormatEntry(const QString &apiName, int errorCode, const QString &message);
+    // The entry for a failed task: which task and pass, how it ended, the command and the
+    // tool's last lines.
+    static QString FormatTaskFailure(int row, const QString &source, int pass,
+                                     const QString &status, const QString &command,
+                                     const QStringList &lastLines);
 
     // Never truncates; failures are silent.
     void Append(const QString &text) const;

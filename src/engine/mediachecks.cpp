@@ -32,8 +32,7 @@ const Module &Checks()
             QLibrary library(file);
             if (library.load()) {
                 m.probe = reinterpret_cast<ProbeEntry>(library.resolve("kestrani_probe_source"));
-                m.verify =
-                    reinterpret_cast<VerifyEntry>(library.resolve("kestrani_verify_output"));
+                m.verify = reinterpret_cast<VerifyEntry>(library.resolve("kestrani_verify_output"));
             }
             if (m.probe && m.verify)
                 return m;
@@ -90,7 +89,6 @@ bool OutputExpectation::ReadCheckEntry(const QStringList &keys, const QStringLis
     maxFrameRate = rate;
     return true;
 }
-
 
 SourceInfo SourceProbe::Probe(const QString &path)
 {

@@ -7,8 +7,8 @@
 #include <QTimer>
 
 #include <cerrno>
-#include <limits>
 #include <cstring>
+#include <limits>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -19,9 +19,7 @@
 #include <sys/prctl.h>
 #endif
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 qint64 PassRunner::FreeBytes(const QString &folder)
 {

@@ -59,8 +59,8 @@ ProfileCatalog::Listing ProfileCatalog::List(int outputType) const
         return listing;
     listing.readable = true;
     listing.description = reader.GetString(infoSection, QStringLiteral("Description"));
-    const int defaultProfile = AsciiToInt(reader.GetString(infoSection,
-                                                           QStringLiteral("DefaultProfile")));
+    const int defaultProfile =
+        AsciiToInt(reader.GetString(infoSection, QStringLiteral("DefaultProfile")));
     QStringList sections;
     const int n = reader.GetSectionNames(sections);
     for (int i = 1; i < n; ++i)

@@ -209,11 +209,12 @@ QJsonObject TaskFiles::ToJson() const
                                  {QStringLiteral("path"), Path(o.file)},
                                  {QStringLiteral("id"), o.identity.ToJson()},
                                  {QStringLiteral("writing"), writing.contains(o.file)}});
-    return QJsonObject{{QStringLiteral("files"), files},
-                       {QStringLiteral("folder"), folder},
-                       {QStringLiteral("base"), baseName},
-                       {QStringLiteral("since"), QString::number(claimedNs)},
-                       {QStringLiteral("scratchBefore"), QJsonArray::fromStringList(scratchBefore)}};
+    return QJsonObject{
+        {QStringLiteral("files"), files},
+        {QStringLiteral("folder"), folder},
+        {QStringLiteral("base"), baseName},
+        {QStringLiteral("since"), QString::number(claimedNs)},
+        {QStringLiteral("scratchBefore"), QJsonArray::fromStringList(scratchBefore)}};
 }
 
 QStringList TaskFiles::RecoverFromJson(const QJsonObject &object, qint64 lastAliveNs)
@@ -222,11 +223,12 @@ QStringList TaskFiles::RecoverFromJson(const QJsonObject &object, qint64 lastAli
     for (const QJsonValue &value : object.value(QStringLiteral("files")).toArray()) {
         const QJsonObject entry = value.toObject();
         const QString path = entry.value(QStringLiteral("path")).toString();
-        const FileIdentity was = FileIdentity::FromJson(entry.value(QStringLiteral("id")).toObject());
+        const FileIdentity was =
+            FileIdentity::FromJson(entry.value(QStringLiteral("id")).toObject());
         const FileIdentity now = FileIdentity::Of(path);
         const bool writing = entry.value(QStringLiteral("writing")).toBool();
-        const bool ours = writing ? now.SameFile(was) && now.modifiedNs <= lastAliveNs
-                                  : now.Untouched(was);
+        const bool ours =
+            writing ? now.SameFile(was) && now.modifiedNs <= lastAliveNs : now.Untouched(was);
         if (ours && Unlink(path))
             removed.append(path);
     }

@@ -205,7 +205,8 @@ void TaskRun::RunPass(int next)
     }
     files.BeginPass(pass);
     context.journal.SetTask(row, files.ToJson());
-    auto *tool = new PassRunner(pass == 1 ? PassRunner::Mode::Piped : PassRunner::Mode::Quiet, this);
+    auto *tool =
+        new PassRunner(pass == 1 ? PassRunner::Mode::Piped : PassRunner::Mode::Quiet, this);
     runner = tool;
     connect(tool, &PassRunner::started, this,
             [this](qint64 pid) { context.journal.AddToolGroup(row, pid); });
@@ -279,8 +280,9 @@ void TaskRun::OnPassEnded(const RunResult &result)
     // not the file the user chose; a removed one may be read to its end, yet the user took it
     // away mid-conversion.
     if (pass == 1 && !SameSource(SourceStampOf(context.tasks.GetAt(row).sourcePath), sourceStamp)) {
-        Fail(pass, QStringLiteral("the source file was removed, truncated or replaced while it "
-                                  "was converted"),
+        Fail(pass,
+             QStringLiteral("the source file was removed, truncated or replaced while it "
+                            "was converted"),
              command, result.lastLines);
         return;
     }
@@ -349,14 +351,16 @@ void TaskRun::Fail(int failedPass, const QString &status, const QString &failedC
     // A full disk shows in many ways (a tool's own words, a file cut short, no words at all):
     // whatever went wrong, it is said.
     const QString full = QString::fromLocal8Bit(std::strerror(ENOSPC));
-    const bool diskFull = failedPass > 0 &&
-                          PassRunner::FreeBytes(context.outputFolder) < PassRunner::fullDiskBytes;
-    const QString why = diskFull && !status.contains(full)
-                            ? QStringLiteral("%1 (%2: the output folder's disk is full)").arg(status, full)
-                            : status;
+    const bool diskFull =
+        failedPass > 0 && PassRunner::FreeBytes(context.outputFolder) < PassRunner::fullDiskBytes;
+    const QString why =
+        diskFull && !status.contains(full)
+            ? QStringLiteral("%1 (%2: the output folder's disk is full)").arg(status, full)
+            : status;
     CleanUp();
     const ConversionTask task = context.tasks.GetAt(row);
-    context.log.Append(FormatFailure(row, task, failedPass, why, failedCommand, lastLines));
+    context.log.Append(ErrorLog::FormatTaskFailure(row, task.sourcePath, failedPass, why,
+                                                   failedCommand, lastLines));
     SetState(TASK_FAILED);
     QString told = reason.isEmpty() ? why : reason;
     if (diskFull && !told.contains(QLatin1String("disk is full")))
@@ -402,24 +406,4 @@ void TaskRun::Finish(bool finished)
     else
         context.journal.SetTask(row, files.ToJson());
     emit ended(row, finished);
-}
-
-QString TaskRun::FormatFailure(int taskRow, const ConversionTask &task, int failedPass,
-                               const QString &status, const QString &failedCommand,
-                               const QStringList &lastLines)
-{
-    QString entry = QStringLiteral("ERROR:   TASK        =   %1 (%2).\n"
-                                   "       pass            =   %3.\n"
-                                   "       status          =   %4.\n")
-                        .arg(QString::number(taskRow + 1), task.sourcePath,
-                             failedPass > 0 ? QString::number(failedPass) : QStringLiteral("none"),
-                             status);
-    if (!failedCommand.isEmpty())
-        entry += QStringLiteral("       command         =   %1\n").arg(failedCommand);
-    if (!lastLines.isEmpty()) {
-        entry += QStringLiteral("       last output     =\n");
-        for (const QString &line : lastLines)
-            entry += QStringLiteral("           %1\n").arg(line);
-    }
-    return entry;
 }

@@ -61,11 +61,6 @@ public:
                                        int profileRow, const QString &outputFolder,
                                        const ConversionTask &task);
 
-    // The log entry for a failed task.
-    static QString FormatFailure(int row, const ConversionTask &task, int pass,
-                                 const QString &status, const QString &command,
-                                 const QStringList &lastLines);
-
 signals:
     void ended(int row, bool finished);
 
@@ -91,7 +86,7 @@ private:
     QPointer<PassRunner> runner;
     int pass = 0;       // 0: the source's sound being repacked before pass 1
     int repackStep = 0; // of that, the step that runs
-    QString command; // the running pass's, for the log
+    QString command;    // the running pass's, for the log
     bool running = false;
     bool cancelled = false;
     quint32 startTick = 0;

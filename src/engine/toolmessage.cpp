@@ -41,7 +41,8 @@ bool IsAdvice(const QString &line)
 
 QString ToolMessage::WriteErrorLine(const QStringList &lines)
 {
-    QStringList signs{QStringLiteral("Error writing trailer"), QStringLiteral("Error closing file")};
+    QStringList signs{QStringLiteral("Error writing trailer"),
+                      QStringLiteral("Error closing file")};
     for (int code : {ENOSPC, EFBIG, EROFS, EDQUOT})
         signs.append(QString::fromLocal8Bit(std::strerror(code)));
     for (const QString &line : lines)

@@ -4,7 +4,6 @@
 #include "mediaerror.h"
 #include "mediainput.h"
 
-
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -196,9 +195,8 @@ static QString VerifyNow(const QString &path, const OutputExpectation &expected)
     return faults.join(QStringLiteral("; "));
 }
 
-extern "C" Q_DECL_EXPORT void kestrani_verify_output(const QString &path,
-                                                    const OutputExpectation &expected,
-                                                    QString &faults)
+extern "C" Q_DECL_EXPORT void
+kestrani_verify_output(const QString &path, const OutputExpectation &expected, QString &faults)
 {
     faults = VerifyNow(path, expected);
 }
