@@ -766,8 +766,11 @@ void CKestraniDlg::StopBatch()
 
 void CKestraniDlg::SetBatchControlsEnabled(bool enable)
 {
-    for (QWidget *control : std::initializer_list<QWidget *>{addButton, removeButton,
-                                                             removeAllButton, browseButton, slider})
+    // The preview's play and pause do nothing during a batch either (its decoding would take
+    // the cores from the tools).
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{addButton, removeButton, removeAllButton, browseButton,
+                                          slider, previewButton, stopPreviewButton})
         control->setEnabled(enable);
     // The slider's artwork has no disabled state of its own: it is faded instead.
     QGraphicsOpacityEffect *fade = nullptr;
