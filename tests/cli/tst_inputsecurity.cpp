@@ -255,7 +255,8 @@ private slots:
         row("long name, intermediates fit", QByteArray(NAME_MAX - 30, 'L') + ".mp4", 2);
         // Shortened to fit: its start kept, its intermediates and the tools' scratch files fit.
         row("name at NAME_MAX", QByteArray(NAME_MAX - 4, 'M') + ".mp4", 0);
-        row("UTF-8 name at NAME_MAX", QString(NAME_MAX / 4 - 1, QChar(0x1F3AC)).toUtf8() + ".mp4", 1);
+        row("UTF-8 name at NAME_MAX",
+            QByteArray("\xF0\x9F\x8E\xAC").repeated(NAME_MAX / 4 - 1) + ".mp4", 1);
         row("not UTF-8", "bad \xff\xfe\xc3( bytes.mp4", 0, false);
     }
 
