@@ -9,10 +9,6 @@ QString outputFolder;
 
 void InitProgramFolder()
 {
-    programFolder = WithTrailingSeparator(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
-}
-
-QString AppFolder()
-{
-    return programFolder + QStringLiteral("app");
+    programFolder =
+        WithTrailingSeparator(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
 }

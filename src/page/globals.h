@@ -11,7 +11,3 @@ extern QString outputFolder;  // the chosen output folder
 
 // Sets programFolder from the running executable (QCoreApplication must exist).
 void InitProgramFolder();
-
-// programFolder followed directly by "app": the profile files and our own tools live there.
-QString AppFolder();
-
