@@ -3,6 +3,7 @@
 
 #include "globals.h"
 #include "kestraniframedlg.h"
+#include "signalwatcher.h"
 #include "skin.h"
 
 #include <QDir>
@@ -37,6 +38,9 @@ int CKestraniApp::InitInstance(const QStringList &files)
     }
 
     CKestraniFrameDlg frame;
+    // Asked to end (a logout, kill's default signal): the window closes as by its close
+    // button, a running batch stopped first and its unfinished files removed.
+    const SignalWatcher watcher([&frame](int) { frame.close(); });
     frame.OnInitDialog();
     frame.show();
     if (!files.isEmpty())
