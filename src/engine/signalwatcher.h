@@ -9,7 +9,7 @@ class QSocketNotifier;
 
 // Turns SIGINT, SIGTERM and SIGHUP into a call on the event loop: the handler only writes the
 // signal's number into a pipe, and a notifier on the pipe's other end runs onSignal with it,
-// wherever the event loop runs (also nested inside a running pass). One per process.
+// from the event loop. One per process.
 class SignalWatcher : public QObject
 {
 public:
