@@ -12,7 +12,7 @@ BatchScheduler::~BatchScheduler()
     qDeleteAll(runs); // each kills its tool and deletes its unfinished files
 }
 
-void BatchScheduler::Start(int count, int simultaneous)
+void BatchScheduler::Start(int count, int simultaneous, bool stopped)
 {
     if (running)
         return;
@@ -20,7 +20,7 @@ void BatchScheduler::Start(int count, int simultaneous)
     limit = qMax(1, simultaneous);
     next = 0;
     finishedCount = 0;
-    cancelled = false;
+    cancelled = stopped;
     running = true;
     StartNext();
 }

@@ -17,8 +17,9 @@ public:
     explicit BatchScheduler(BatchContext &context, QObject *parent = nullptr);
     ~BatchScheduler() override;
 
-    // Rows 0..taskCount-1. ended may come before this returns (when nothing can run).
-    void Start(int taskCount, int simultaneous);
+    // Rows 0..taskCount-1. ended may come before this returns (when nothing can run);
+    // stopped: a Stop came before the batch could begin, nothing starts.
+    void Start(int taskCount, int simultaneous, bool stopped = false);
     void Stop();
     bool IsRunning() const { return running; }
     bool Cancelled() const { return cancelled; }

@@ -80,6 +80,7 @@ void ConversionEngine::OnStartClicked()
         return;
     RecoverAbandonedBatches();
     converting = true; // from here on, a Start that comes while a box is shown is refused
+    stoppedEarly = false;
     host.ShowConvertingButtons(true);
     journal = std::make_unique<BatchJournal>(paths.journalFolder);
     if (QString problem; !journal->Open(&problem))
@@ -101,7 +102,7 @@ void ConversionEngine::OnStartClicked()
     // The end is handled from the event loop, never inside the last task's own report.
     connect(scheduler.get(), &BatchScheduler::ended, this, &ConversionEngine::OnBatchEnded,
             Qt::QueuedConnection);
-    scheduler->Start(n, simultaneous > 0 ? simultaneous : MachineTasks());
+    scheduler->Start(n, simultaneous > 0 ? simultaneous : MachineTasks(), stoppedEarly);
 }
 
 bool ConversionEngine::CheckOutputFolder(const QString &folderText)
@@ -145,6 +146,8 @@ void ConversionEngine::OnStopClicked()
 {
     if (converting && scheduler)
         scheduler->Stop();
+    else if (converting)
+        stoppedEarly = true;
 }
 
 void ConversionEngine::OnBatchEnded()

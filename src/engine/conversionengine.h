@@ -86,6 +86,7 @@ private:
     int simultaneous = 1;
     int stallSeconds = defaultStallSeconds;
     bool converting = false;
+    bool stoppedEarly = false; // a Stop came while the batch's first box was shown
     int unfinished = 0;
     QString outputFolder;
     std::unique_ptr<BatchJournal> journal;
