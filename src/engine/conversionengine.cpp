@@ -91,11 +91,9 @@ void ConversionEngine::OnStartClicked()
                          QStringLiteral("Warning"), EngineHost::MessageIcon::Warning);
     ResetTaskProgress();
     host.EnableOutputSettings(false);
-    PlanOutputNames();
     const OutputType *type = OutputType::Find(host.SelectedOutputType());
     names = std::make_unique<OutputNamePlanner>(outputFolder, type);
-    for (int i = 0; i < n; ++i)
-        names->Plan(i, tasks.GetAt(i));
+    PlanOutputNames(*names); // its plans then keep each task's name from the others
     context.reset(new BatchContext{host, tasks, paths, log, *journal, *names, type,
                                    host.SelectedProfileRow(), outputFolder, stallSeconds});
     scheduler = std::make_unique<BatchScheduler>(*context);
@@ -199,9 +197,16 @@ QString ConversionEngine::OutputFolderText() const
 void ConversionEngine::PlanOutputNames()
 {
     const OutputType *type = OutputType::Find(host.SelectedOutputType());
-    if (!type || tasks.Count() == 0)
+    if (!type)
         return;
-    OutputNamePlanner planner(converting ? outputFolder : OutputFolderText(), type);
+    OutputNamePlanner planner(OutputFolderText(), type);
+    PlanOutputNames(planner);
+}
+
+void ConversionEngine::PlanOutputNames(OutputNamePlanner &planner)
+{
+    if (tasks.Count() == 0)
+        return;
     for (int i = 0; i < tasks.Count(); ++i) {
         ConversionTask task = tasks.GetAt(i);
         task.outputName = planner.Plan(i, task);

@@ -74,6 +74,7 @@ signals:
 
 private:
     bool CheckOutputFolder(const QString &folderText);
+    void PlanOutputNames(OutputNamePlanner &planner);
     void RecoverAbandonedBatches();
     void ResetTaskProgress();
     void OnBatchEnded();

@@ -41,6 +41,8 @@ public:
     // or put in place) and the scratch files that appeared during the task.
     // Returns the paths that should have gone but could not be deleted.
     QStringList DeleteAll();
+    // True once no file of the task is its own any more (all deleted or given up).
+    bool OwnsNothing() const { return owned.isEmpty(); }
     // Gives up the finished output: it is the user's from now on.
     void Release(TaskFile file);
 

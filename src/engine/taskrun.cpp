@@ -16,7 +16,6 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QTemporaryFile>
 
 #include <cerrno>
@@ -54,11 +53,11 @@ bool SameSource(const FileIdentity &a, const FileIdentity &b)
     return a.SameFile(b) && a.size == b.size && a.modifiedNs == b.modifiedNs;
 }
 
-CommandTemplate::Values ValuesFor(const BatchContext &context, const ConversionTask &task,
+CommandTemplate::Values ValuesFor(const QString &outputFolder, const ConversionTask &task,
                                   const SourceInfo &source)
 {
     CommandTemplate::Values values =
-        CommandTemplate::Values::For(task, context.outputFolder, QDateTime::currentDateTime());
+        CommandTemplate::Values::For(task, outputFolder, QDateTime::currentDateTime());
     values.TakeSource(source);
     return values;
 }
@@ -96,10 +95,8 @@ QList<QStringList> TaskRun::Commands(const EnginePaths &paths, const OutputType 
     const std::optional<Profile> profile = ProfileCatalog(paths).Load(type->Index(), profileRow);
     if (!profile || !profile->HasPasses(type->PassCount()))
         return commands;
-    const SourceInfo source = SourceProbe::Probe(task.sourcePath);
-    CommandTemplate::Values values =
-        CommandTemplate::Values::For(task, outputFolder, QDateTime::currentDateTime());
-    values.TakeSource(source);
+    const CommandTemplate::Values values =
+        ValuesFor(outputFolder, task, SourceProbe::Probe(task.sourcePath));
     for (int pass = 1; pass <= type->PassCount(); ++pass)
         commands.append(
             Resolved(CommandTemplate::ExpandArguments(profile->PassTemplate(pass), values), paths));
@@ -191,7 +188,7 @@ void TaskRun::RunPass(int next)
     } else {
         if (repackStep > 0)
             task.sourcePath = files.Path(TaskFile::SourceCopy); // reads whole, same times
-        const CommandTemplate::Values values = ValuesFor(context, task, source);
+        const CommandTemplate::Values values = ValuesFor(context.outputFolder, task, source);
         const QString commandTemplate = profile.PassTemplate(pass);
         command = CommandTemplate::ExpandText(commandTemplate, values);
         arguments =
@@ -401,7 +398,7 @@ void TaskRun::Finish(bool finished)
         context.host.InvalidateCells(row, row, COL_PROGRESS, false);
     }
     // Files that could not be deleted stay journaled for the next batch to try again.
-    if (files.ToJson().value(QStringLiteral("files")).toArray().isEmpty())
+    if (files.OwnsNothing())
         context.journal.EndTask(row);
     else
         context.journal.SetTask(row, files.ToJson());

@@ -76,12 +76,7 @@ class TestCli : public QObject
     QString longClip; // long enough to be stopped while its first pass runs
     int folders = 0;
 
-    QString NewFolder()
-    {
-        const QString folder = dir.filePath(QStringLiteral("out%1").arg(++folders));
-        QDir().mkpath(folder);
-        return folder;
-    }
+    QString NewFolder() { return NewNumberedFolder(dir, folders); }
 
 private slots:
     void initTestCase()

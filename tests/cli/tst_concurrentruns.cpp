@@ -27,12 +27,7 @@ class TestConcurrentRuns : public QObject
     QString clip;
     int folders = 0;
 
-    QString NewFolder()
-    {
-        const QString folder = dir.filePath(QStringLiteral("out%1").arg(++folders));
-        QDir().mkpath(folder);
-        return folder;
-    }
+    QString NewFolder() { return NewNumberedFolder(dir, folders); }
 
 private slots:
     void initTestCase()
@@ -51,8 +46,8 @@ private slots:
     {
         QTest::addColumn<int>("runs");
         QTest::addColumn<int>("type");
-        QTest::addColumn<bool>("twoSources");   // half the runs convert other/movie.mp4
-        QTest::addColumn<int>("tasksPerRun");   // the same file named this often, -j 2
+        QTest::addColumn<bool>("twoSources");      // half the runs convert other/movie.mp4
+        QTest::addColumn<int>("tasksPerRun");      // the same file named this often, -j 2
         QTest::addColumn<bool>("throughParallel"); // started by GNU parallel
         QTest::newRow("the same clip, two runs at once") << 2 << 0 << false << 1 << false;
         QTest::newRow("the same clip, six runs at once") << 6 << 1 << false << 1 << false;
@@ -76,8 +71,8 @@ private slots:
             const QString parallel = QStandardPaths::findExecutable("parallel");
             if (parallel.isEmpty())
                 QSKIP("GNU parallel is not installed");
-            QStringList arguments{"--will-cite", "--halt", "never", "-j", QString::number(runs),
-                                  cli};
+            QStringList arguments{"--will-cite",         "--halt", "never", "-j",
+                                  QString::number(runs), cli};
             arguments << options << ":::";
             for (int run = 0; run < runs; ++run)
                 arguments << sourceOf(run);

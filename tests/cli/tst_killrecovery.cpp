@@ -72,12 +72,7 @@ class TestKillRecovery : public QObject
     QString clip, slowClip, longClip;
     int folders = 0;
 
-    QString NewFolder()
-    {
-        const QString folder = dir.filePath(QStringLiteral("out%1").arg(++folders));
-        QDir().mkpath(folder);
-        return folder;
-    }
+    QString NewFolder() { return NewNumberedFolder(dir, folders); }
 
     QString Cli() const { return program + "/kestrani-cli"; }
 

@@ -10,9 +10,19 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+// A new, empty folder in the test's temporary folder at each call: "out1", "out2" ...
+inline QString NewNumberedFolder(const QTemporaryDir &dir, int &count,
+                                 const QString &prefix = QStringLiteral("out"))
+{
+    const QString folder = dir.filePath(prefix + QString::number(++count));
+    QDir().mkpath(folder);
+    return folder;
+}
 
 // The files in a folder, sorted, hidden ones included.
 inline QStringList FilesIn(const QString &folder)

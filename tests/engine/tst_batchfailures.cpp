@@ -57,12 +57,7 @@ class TestBatchFailures : public QObject
     QString clip;
     int folders = 0;
 
-    QString NewFolder()
-    {
-        const QString folder = dir.filePath(QStringLiteral("out%1").arg(++folders));
-        QDir().mkpath(folder);
-        return folder;
-    }
+    QString NewFolder() { return NewNumberedFolder(dir, folders); }
     // A copy of the clip whose name tells the steps what to do.
     QString Source(const QString &name)
     {

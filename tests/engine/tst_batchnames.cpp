@@ -32,12 +32,7 @@ class TestBatchNames : public QObject
     QString larger; // 2 s 320x240 with sound
     int folders = 0;
 
-    QString NewFolder()
-    {
-        const QString folder = dir.filePath(QStringLiteral("f%1").arg(++folders));
-        QDir().mkpath(folder);
-        return folder;
-    }
+    QString NewFolder() { return NewNumberedFolder(dir, folders, QStringLiteral("f")); }
 
 private slots:
     void initTestCase()

@@ -48,12 +48,7 @@ class TestBatchStop : public QObject
     EnginePaths standIn[OutputType::count];
     int folders = 0;
 
-    QString NewFolder()
-    {
-        const QString folder = dir.filePath(QStringLiteral("out%1").arg(++folders));
-        QDir().mkpath(folder);
-        return folder;
-    }
+    QString NewFolder() { return NewNumberedFolder(dir, folders); }
 
 private slots:
     void initTestCase()

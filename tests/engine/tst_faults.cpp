@@ -81,9 +81,7 @@ class TestFaults : public QObject
 
     QString NewFolder(const QString &prefix = QStringLiteral("out"))
     {
-        const QString folder = dir.filePath(QStringLiteral("%1%2").arg(prefix).arg(++folders));
-        QDir().mkpath(folder);
-        return folder;
+        return NewNumberedFolder(dir, folders, prefix);
     }
 
 private slots:
@@ -129,8 +127,8 @@ private slots:
                 const bool silent = type == 2 && (pass == 3 || pass == 4);
                 const bool lastInPlace = type < 2 && pass == 3;
                 QTest::addRow("disk full in pass %d of type %d%s", pass, type,
-                              readsOnly ? ", which only reads: finishes"
-                              : silent  ? ", found by the check in pass 5"
+                              readsOnly     ? ", which only reads: finishes"
+                              : silent      ? ", found by the check in pass 5"
                               : lastInPlace ? ", found by the read-back check"
                                             : "")
                     << int(Fault::DiskFull) << type << pass << (readsOnly ? -1 : 0)
