@@ -8,9 +8,9 @@
 //   bench_profiles [--app FOLDER] [SOURCE...]
 //     FOLDER: profile files to measure instead of the built ones (kestrani-amrenc beside them)
 //     SOURCE default: 20 s of 1280x720 testsrc2 at 30 fps and of 640x480 mandelbrot at 25 fps
-#include "../../tests/common/levelcheck.h"
-#include "../../tests/engine/mediacheck.h"
-#include "../../tests/engine/profilerunner.h"
+#include "../../tests/support/levelcheck.h"
+#include "../../tests/support/support.h"
+#include "profilerunner.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -18,7 +18,7 @@
 #include <cstdio>
 #include <sys/resource.h>
 
-using namespace mediacheck;
+using namespace support;
 
 namespace {
 
@@ -118,10 +118,10 @@ int main(int argc, char **argv)
         for (const QString &pattern : {QStringLiteral("testsrc2=size=1280x720:rate=30"),
                                        QStringLiteral("mandelbrot=size=640x480:rate=25")}) {
             const QString path = dir.filePath(pattern.section(u'=', 0, 0) + ".mkv");
-            MakeClip(path,
-                     {"-f", "lavfi", "-i", pattern, "-f", "lavfi", "-i",
-                      "sine=frequency=440:sample_rate=44100", "-t", "20"},
-                     {"-c:v", "libx264", "-crf", "10", "-preset", "ultrafast", "-c:a", "flac"});
+            RunTool("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", pattern, "-f", "lavfi",
+                               "-i", "sine=frequency=440:sample_rate=44100", "-t", "20", "-c:v",
+                               "libx264", "-crf", "10", "-preset", "ultrafast", "-c:a", "flac",
+                               path});
             sources << path;
         }
     }
