@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// kestrani-cli killed outright (SIGKILL) in the middle of a pass whose tool started a tool of
+// its own. The direct tool dies with the program; the next batch into the folder ends what is
+// left of the dead run's tools and removes the files it made, its placeholders and its
+// scratch file, and nothing else: not the user's files, not a file the user put at one of its
+// names, not one changed since. A batch of a run that is still alive is never cleaned up.
+#include "engine.h"
+
+#include <csignal>
+
+using namespace support;
+
+namespace {
+
+// What the user does once the run is dead, before the next batch.
+enum TakeOver { Nothing, CopiedOver, SavedLater, WroteIntoPlaceholder };
+
+// Profile 1 stalls in pass 1 (growing its file, a scratch file and a child beside it, as
+// tools do); profile 2 starts a batch and ends at once (its task fails: no output).
+const QString profiles =
+    QStringLiteral("[Info]\nDescription=recovery\nDefaultProfile=1\n[Stall]\nTitle=stall\n"
+                   "Pass1=" KESTRANI_TEST_BIN_DIR "/fake_encoder --hang --spawn "
+                   "--scratch \"$OUTPUT_DIR$OUTPUT_FILE-temp-54321.3gp\" --write "
+                   "\"$OUTPUT_DIR$OUTPUT_FILE_temp.3gp\"\nPass2=true\nPass3=true\n"
+                   "[Quick]\nTitle=quick\nPass1=true\nPass2=true\nPass3=true\n");
+
+} // namespace
+
+class TestRecovery : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString cli; // a copy of kestrani-cli beside an app folder of the test's own
+    QString clip;
+    int folders = 0;
+
+    QString Journals() const { return dir.filePath("data/Kestrani/Kestrani/batches"); }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8()); // the runs' journals
+        QVERIFY(MakeProgramFolder(dir.filePath("program"), {{"3GP_AAC_Profile.ini", profiles}})
+                    .IsValid());
+        cli = dir.filePath("program/kestrani-cli");
+        QVERIFY(QFile::copy(cliProgram, cli));
+        Clip oneSecond;
+        oneSecond.seconds = 1.0;
+        clip = SharedClip(oneSecond);
+    }
+
+    void killedRunIsCleanedUpByTheNextBatch_data()
+    {
+        QTest::addColumn<int>("takeOver");
+        QTest::newRow("nothing: its files, scratch and tools go") << int(Nothing);
+        QTest::newRow("a file copied over the file being written stays") << int(CopiedOver);
+        QTest::newRow("the file being written, saved after the run died, stays") << int(SavedLater);
+        QTest::newRow("the output's placeholder written into stays") << int(WroteIntoPlaceholder);
+    }
+    void killedRunIsCleanedUpByTheNextBatch()
+    {
+        QFETCH(int, takeOver);
+        const QString out = NewFolder(dir, folders);
+        // The user's: one shaped like a scratch file of the task, made before it.
+        QStringList users{"clip-temp-99999.3gp", "notes.txt"};
+        for (const QString &name : users)
+            QVERIFY(WriteFile(out + u'/' + name, "the user's " + name.toUtf8()));
+        QProcess run;
+        run.start(cli, {"-t", "1", "-p", "1", "-o", out, clip});
+        const QString writing = out + "/clip_temp.3gp";
+        QVERIFY(WaitForFile(writing, 20000));
+        QCOMPARE(FilesIn(out).size(), 5); // with the placeholder clip.3gp and the scratch file
+
+        // Another run's batch meanwhile leaves the live run alone.
+        const QStringList during = FilesIn(out);
+        const ToolResult other =
+            RunCli({"-t", "1", "-p", "2", "-o", NewFolder(dir, folders), clip}, 30000, cli);
+        QCOMPARE(other.exitCode, 1);
+        QVERIFY2(!other.err.contains("removed"), other.err.constData());
+        QCOMPARE(FilesIn(out), during);
+        QCOMPARE(ProcessesUsing(out + u'/').size(), 2); // the tool and its child
+
+        ::kill(pid_t(run.processId()), SIGKILL);
+        QVERIFY(run.waitForFinished(5000));
+        // The tool dies with the program; its child runs on until the next batch.
+        QTRY_COMPARE_WITH_TIMEOUT(ProcessesUsing(out + u'/').size(), 1, 3000);
+        const QString name = takeOver == WroteIntoPlaceholder ? "clip.3gp" : "clip_temp.3gp";
+        QFile file(out + u'/' + name);
+        if (takeOver == CopiedOver)
+            QVERIFY(file.remove());
+        if (takeOver != Nothing) {
+            QVERIFY(file.open(QIODevice::WriteOnly)); // in place, unless removed just before
+            file.write("the user's " + name.toUtf8());
+            file.flush();
+            users.append(name);
+        }
+        // Later than the dead run's last sign of life and the time its tools may have had.
+        if (takeOver == SavedLater)
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(30),
+                                     QFileDevice::FileModificationTime));
+        file.close();
+
+        const ToolResult next = RunCli({"-t", "1", "-p", "2", "-o", out, clip}, 30000, cli);
+        QCOMPARE(next.exitCode, 1);
+        QVERIFY2(next.err.contains("kestrani-cli: removed " + out.toUtf8() +
+                                   "/clip-temp-54321.3gp, left by an interrupted batch"),
+                 next.err.constData());
+        users.sort();
+        QCOMPARE(FilesIn(out), users);
+        for (const QString &user : std::as_const(users))
+            QCOMPARE(Contents(out + u'/' + user), "the user's " + user.toUtf8());
+        QCOMPARE(ProcessesUsing(out + u'/'), QStringList{});
+        QCOMPARE(QDir(Journals()).entryList({"*.json"}), QStringList{});
+        QVERIFY(Contents(dir.filePath("program/app/log.txt")).contains("a batch was interrupted"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecovery)
+#include "tst_recovery.moc"
