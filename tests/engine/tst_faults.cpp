@@ -125,7 +125,8 @@ private slots:
         batch.host.profileRow = profile;
         batch.Add(sources + "/a.mp4", 1.0);
         batch.Add(sources + "/b.mp4", 1.0);
-        batch.engine.SetStallSeconds(profile == 3 ? 1 : 3);
+        if (profile == 3)
+            batch.engine.SetStallSeconds(1);
         batch.engine.SetSimultaneousTasks(fault == Tool ? 2 : 1); // side by side: sooner over
         if (fault == DiskFull) {
             // Too long a title for the room in the file: the tagger writes the file anew.
@@ -178,6 +179,24 @@ private slots:
         QCOMPARE(Contents(sources + "/b.mp4"), Contents(clip));
         QTRY_VERIFY_WITH_TIMEOUT(ProcessesUsing(out + "/").isEmpty(), 3000);
         QCOMPARE(ChildProcesses(), QList<int>{});
+    }
+
+    // A folder that is read-only from the start: an Error box says so and nothing runs.
+    void readOnlyFolderAtStart()
+    {
+        const QString out = NewFolder(dir, folders);
+        if (::geteuid() != 0)
+            QSKIP("a file system of its own needs root");
+        QVERIFY(RunTool("mount", {"-t", "tmpfs", "-o", "ro,size=1m", "tmpfs", out}).ok());
+        mounts.append(out);
+        Batch batch(paths, 1, out);
+        batch.Add(clip, 1.0);
+        QVERIFY(batch.Run());
+        QCOMPARE(batch.host.messages.size(), 1);
+        QCOMPARE(batch.host.messages.at(0).text,
+                 "  The output directory \"" + out + "\" cannot be written   ");
+        QCOMPARE(batch.host.messages.at(0).caption, QStringLiteral("Error"));
+        QVERIFY(batch.host.states.isEmpty() && ChildProcesses().isEmpty());
     }
 
     // The read-back check on crafted files, against "brand codec WIDTHxHEIGHT rate" and a
