@@ -9,7 +9,6 @@
 #include <QDBusError>
 #include <QFile>
 #include <QObject>
-#include <QTextStream>
 #include <cstdio>
 
 class FakeManager : public QObject
@@ -18,50 +17,38 @@ class FakeManager : public QObject
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
 
 public:
-    FakeManager(QString answer, QString recordPath)
-        : answer(std::move(answer)), recordPath(std::move(recordPath))
-    {}
+    FakeManager(const QString &answer, const QString &record) : answer(answer), record(record) {}
 
 public slots:
-    QString CanPowerOff()
-    {
-        Record(QStringLiteral("CanPowerOff"));
-        return answer;
-    }
+    QString CanPowerOff() { return Record("CanPowerOff\n"), answer; }
     void PowerOff(bool interactive)
     {
-        Record(QStringLiteral("PowerOff %1").arg(interactive ? "true" : "false"));
+        Record(interactive ? "PowerOff true\n" : "PowerOff false\n");
     }
 
 private:
-    void Record(const QString &line)
+    void Record(const char *line)
     {
-        QFile file(recordPath);
-        if (file.open(QIODevice::Append | QIODevice::Text))
-            QTextStream(&file) << line << '\n';
+        if (record.open(QIODevice::Append))
+            record.write(line), record.close();
     }
 
     QString answer;
-    QString recordPath;
+    QFile record;
 };
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 4) {
-        std::fprintf(stderr, "usage: fake_logind BUS_ADDRESS ANSWER RECORD_FILE\n");
-        return 2;
-    }
+    if (args.size() != 4)
+        return std::fprintf(stderr, "usage: fake_logind BUS_ADDRESS ANSWER RECORD_FILE\n"), 2;
     QDBusConnection bus = QDBusConnection::connectToBus(args[1], QStringLiteral("fake"));
     FakeManager manager(args[2], args[3]);
-    if (!bus.isConnected() ||
-        !bus.registerObject(QStringLiteral("/org/freedesktop/login1"), &manager,
+    if (!bus.registerObject(QStringLiteral("/org/freedesktop/login1"), &manager,
                             QDBusConnection::ExportAllSlots) ||
-        !bus.registerService(QStringLiteral("org.freedesktop.login1"))) {
-        std::fprintf(stderr, "fake_logind: %s\n", qPrintable(bus.lastError().message()));
-        return 1;
-    }
+        !bus.registerService(QStringLiteral("org.freedesktop.login1")))
+        return std::fprintf(stderr, "fake_logind: %s\n", qPrintable(bus.lastError().message())), 1;
     std::printf("ready\n");
     std::fflush(stdout);
     return app.exec();
