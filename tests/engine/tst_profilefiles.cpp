@@ -50,7 +50,7 @@ private slots:
     }
 
     // The 3GP AMR file replaced: what the window then shows (it was showing "old"), and how
-    // many passes a task gets from its first profile (none: Start fails the task at once).
+    // many passes a task gets from its first profile (none: it has no usable profile).
     void edited_data()
     {
         QTest::addColumn<QByteArray>("content"); // none: no file; "/...": a link to there
@@ -61,7 +61,7 @@ private slots:
             QTest::newRow(name) << content << QString(shown) << passes;
         };
         const QByteArray info = "[Info]\nDescription=d\nDefaultProfile=";
-        const QByteArray low = "[Low]\nTitle=Low\nPass1=a\nPass2=b\nPass3=c\nCheck=h263 1x1 1\n";
+        const QByteArray low = "[Low]\nTitle=Low\nPass1=a\nPass2=b\nPass3=c\nCheck=h263 96x96 9\n";
         row("missing file: the list stays", QByteArray(), "old|old|-2", 0);
         row("a folder in its place", "/", "old|old|-2", 0);
         row("binary garbage", QByteArray("\0\xff[\x01\xfe=\x02\n\x80\x81", 10), "old|old|-2", 0);
