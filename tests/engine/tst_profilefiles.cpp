@@ -70,12 +70,12 @@ private slots:
         row("default 2 of two", info + "2\n" + low + "[High]\nTitle=High\n", "d|Low,High|1", 3);
         row("default 0 selects nothing", info + "0\n" + low, "d|Low|-1", 3);
         row("default past the last selects nothing", info + "2\n" + low, "d|Low|-1", 3);
-        row("profile missing a pass: listed, never run", info + "1\n[Low]\nTitle=Low\nPass1=a\n",
-            "d|Low|0", 0);
+        row("profile missing a pass: listed, never run",
+            info + "1\n[Low]\nTitle=Low\nPass1=a\nPass2=b\n", "d|Low|0", 0);
         row("profile missing its last pass before its Check",
             info + "1\n[Low]\nTitle=Low\nPass1=a\nPass2=b\nCheck=h263 176x144 15\n", "d|Low|0", 0);
         row("UTF-8 mark, CRLF, comments, names in any case",
-            "\xEF\xBB\xBF; mine\r\n[info]\r\n description = \"Qualit\xC3\xA4t\" "
+            "\xEF\xBB\xBF[info]\r\n; mine\r\n description = \"Qualit\xC3\xA4t\" "
             "\r\ndefaultprofile=1"
             "\r\n[LOW]\r\ntitle=Low\r\npass1=a\r\nPASS2=b\r\nPass3=c\r\n",
             "Qualität|Low|0", 3);
