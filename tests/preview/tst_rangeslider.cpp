@@ -13,18 +13,24 @@
 
 namespace {
 
-// The page's slider is 228 pixels wide with two thumbs of 13: a thumb travels 202 pixels, and
-// on the 404 s clip of the rows each pixel is 2 s.
-constexpr int kTravel = 228 - 26;
-const QColor kBackdrop(255, 0, 255);
+void Row(const char *name, const char *start, const char *actions, const char *end,
+         const char *notified)
+{
+    QTest::newRow(name) << QString(start) << QString(actions) << QString(end) << QString(notified);
+}
 
-// A slider on a solid backdrop (so that what it paints shows), not painted before a row acts
-// on it: hit tests and key steps must not wait for a paint.
-struct Fixture {
+} // namespace
+
+class TestRangeSlider : public QObject
+{
+    Q_OBJECT
+
+    // The page's slider is 228 pixels wide with two thumbs of 13: a thumb travels 202 pixels,
+    // and on the 404 s clip of the rows each pixel is 2 s. It stands on a magenta backdrop, so
+    // that what it paints shows, and is not painted before a row acts on it: hit tests and key
+    // steps must not wait for a paint.
     QWidget parent;
-    CRangeSlider *slider = new CRangeSlider(&parent);
-    QStringList notified; // "wParam,lParam" each, and "crossed" after one out of order
-    bool byUser = false;  // the caller's own SetRange and SetMinMax may pass through disorder
+    CRangeSlider *slider = nullptr;
     double l = 0, r = 0;
 
     bool InOrder()
@@ -35,25 +41,21 @@ struct Fixture {
     int Pixel(double v) const
     {
         const double span = slider->GetMaximum() - slider->GetMinimum();
-        return span <= 0 ? 0 : int((v - slider->GetMinimum()) / span * kTravel + 0.5);
+        return span <= 0 ? 0 : int((v - slider->GetMinimum()) / span * 202 + 0.5);
     }
     void Mouse(QEvent::Type type, int x, Qt::MouseButton button, Qt::MouseButtons held)
     {
-        QMouseEvent event(type, QPointF(x, 8), slider->mapToGlobal(QPointF(x, 8)), button, held,
-                          Qt::NoModifier);
+        QMouseEvent event(type, QPointF(x, 8), QPointF(x, 8), button, held, Qt::NoModifier);
         QApplication::sendEvent(slider, &event);
     }
     // Grabs a part `offset` pixels off its centre and moves the pointer by `dx` in two moves.
     void Drag(const QString &part, int dx, int offset)
     {
         InOrder();
-        const int xl = Pixel(l), xr = Pixel(r);
-        const int at = QHash<QString, int>{{"left", xl + 6},
-                                           {"right", xr + 19},
-                                           {"track", 2},
-                                           {"bar", (xl + xr + 26) / 2}}[part] +
-                       offset;
         const int dragged = QStringList{"left", "right", "bar"}.indexOf(part);
+        const int at = QList<int>{Pixel(l) + 6, Pixel(r) + 19, (Pixel(l) + Pixel(r) + 26) / 2,
+                                  2}[dragged < 0 ? 3 : dragged] +
+                       offset;
         Mouse(QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
         for (int x : {at + dx / 2, at + dx}) {
             Mouse(QEvent::MouseMove, x, Qt::NoButton, Qt::LeftButton);
@@ -62,33 +64,19 @@ struct Fixture {
         Mouse(QEvent::MouseButtonRelease, at + dx, Qt::LeftButton, Qt::NoButton);
         QCOMPARE(slider->DraggedPart(), -1);
     }
-    // Columns of the row above the track that differ from the backdrop: only thumbs are there.
-    QList<int> PaintedColumns()
-    {
-        const QImage image = parent.grab().toImage();
-        QList<int> columns;
-        for (int x = 0; x < image.width(); ++x)
-            if (image.pixelColor(x, 1) != kBackdrop)
-                columns << x;
-        return columns;
-    }
-};
-
-} // namespace
-
-class TestRangeSlider : public QObject
-{
-    Q_OBJECT
-
-    static void Row(const char *name, const char *start, const char *actions, const char *end,
-                    const char *notified)
-    {
-        QTest::newRow(name) << QString(start) << QString(actions) << QString(end)
-                            << QString(notified);
-    }
 
 private slots:
-    // start: "left right" on a 404 s clip, or "minimum maximum left right". Actions, split by
+    void init()
+    {
+        parent.setPalette(QPalette(Qt::magenta));
+        parent.setAutoFillBackground(true);
+        parent.resize(228, 17);
+        slider = new CRangeSlider(&parent);
+        slider->setGeometry(0, 0, 228, 17);
+    }
+    void cleanup() { delete slider; }
+
+    // start: "left right" on the 404 s clip, or "minimum maximum left right". Actions, split by
     // ';': "left|right|bar|track DX [OFFSET]" drags that part by DX pixels, grabbed OFFSET
     // pixels off its centre; "key K" presses K; "range L R" and "bounds A B" are the caller's
     // SetRange and SetMinMax.
@@ -100,8 +88,6 @@ private slots:
         QTest::addColumn<QString>("notified");
         Row("left thumb grabbed off its centre follows the pointer", "100 168", "left 10 -5",
             "120 168", "0,0 0,0 0,1");
-        Row("right thumb grabbed off its centre follows the pointer", "100 168", "right -10 5",
-            "100 148", "1,0 1,0 1,1");
         Row("bar moves both ends and keeps the length", "100 168", "bar 20", "140 208",
             "2,0 2,0 2,1");
         Row("left thumb dragged past the right one stops on it; they part again", "100 168",
@@ -120,13 +106,8 @@ private slots:
             "0,0 0,0 0,0 0,0");
         Row("Left at the start and Right at the end are refused, and reported", "0 404",
             "key Left; key Right", "0 404", "2,0 2,0");
-        Row("Ctrl+Left and Up do nothing", "100 168", "key Ctrl+Left; key Up", "100 168", "");
-        Row("the page's own range is taken silently", "100 168", "bounds 0 404; range 0 404",
-            "0 404", "");
         Row("a range beyond both ends is clamped, left first", "100 168", "range -1 500", "0 404",
             "0,0 1,0");
-        Row("a range above the end is clamped, right first", "100 168", "range 450 500", "404 404",
-            "1,0 0,0");
         Row("a shorter clip's bounds pull the range inside", "100 168", "bounds 140 120", "120 140",
             "0,0 1,0");
         Row("bounds moved past the range close it at their start", "100 168", "bounds 200 220",
@@ -138,48 +119,46 @@ private slots:
     {
         QFETCH(QString, start);
         QFETCH(QString, actions);
-        QList<double> v;
-        for (const QString &n : (start.count(u' ') == 1 ? "0 404 " + start : start).split(u' '))
-            v << n.toDouble();
-        Fixture f;
-        QPalette palette;
-        palette.setColor(QPalette::Window, kBackdrop);
-        f.parent.setPalette(palette);
-        f.parent.setAutoFillBackground(true);
-        f.parent.resize(228, 17);
-        f.slider->setGeometry(0, 0, 228, 17);
-        f.slider->SetMinMax(v[0], v[1]);
-        f.slider->SetRange(v[2], v[3]);
-        // The page reads the range inside the notification: it must be in order there too.
-        connect(f.slider, &CRangeSlider::rangeChanged, [&f](int w, int l) {
-            f.notified << QStringLiteral("%1,%2").arg(w).arg(l);
-            if (f.byUser && !f.InOrder())
-                f.notified << "crossed";
+        const QStringList v = (start.count(u' ') == 1 ? "0 404 " + start : start).split(u' ');
+        slider->SetMinMax(v[0].toDouble(), v[1].toDouble());
+        slider->SetRange(v[2].toDouble(), v[3].toDouble());
+        // The page reads the range inside the notification: it must be in order there too (the
+        // caller's own SetRange and SetMinMax may pass through disorder).
+        QStringList notified;
+        bool byUser = false;
+        connect(slider, &CRangeSlider::rangeChanged, [&](int part, int released) {
+            notified << QStringLiteral("%1,%2").arg(part).arg(released);
+            if (byUser && !InOrder())
+                notified << "crossed";
         });
         for (const QString &action : actions.split(u';')) {
             const QStringList w = action.trimmed().split(u' ');
-            f.byUser = w[0] != "range" && w[0] != "bounds";
             const QKeyCombination key = QKeySequence::fromString(w.value(1))[0];
+            byUser = w[0] != "range" && w[0] != "bounds";
             if (w[0] == "key")
-                QTest::keyClick(f.slider, key.key(), key.keyboardModifiers());
+                QTest::keyClick(slider, key.key(), key.keyboardModifiers());
             else if (w[0] == "range")
-                f.slider->SetRange(w[1].toDouble(), w[2].toDouble());
+                slider->SetRange(w[1].toDouble(), w[2].toDouble());
             else if (w[0] == "bounds")
-                f.slider->SetMinMax(w[1].toDouble(), w[2].toDouble());
+                slider->SetMinMax(w[1].toDouble(), w[2].toDouble());
             else
-                f.Drag(w[0], w[1].toInt(), w.value(2).toInt());
+                Drag(w[0], w[1].toInt(), w.value(2).toInt());
             if (QTest::currentTestFailed())
                 return;
         }
-        QVERIFY(f.InOrder());
-        QTEST(QStringLiteral("%1 %2").arg(f.l, 0, 'g', 9).arg(f.r, 0, 'g', 9), "end");
-        QTEST(f.notified.join(u' '), "notified");
-        // Each thumb is painted at its value, the left one first, side by side when equal.
-        QList<int> thumbs;
-        for (int x : {f.Pixel(f.l), f.Pixel(f.r) + 13})
-            for (int column = x; column < x + 13; ++column)
-                thumbs << column;
-        QCOMPARE(f.PaintedColumns(), thumbs);
+        QVERIFY(InOrder());
+        QTEST(QStringLiteral("%1 %2").arg(l, 0, 'g', 9).arg(r, 0, 'g', 9), "end");
+        QTEST(notified.join(u' '), "notified");
+        // Each thumb is painted at its value, the left one first, side by side when equal: the
+        // row above the track shows the backdrop everywhere else.
+        const QImage image = parent.grab().toImage();
+        const int xl = Pixel(l), xr = Pixel(r) + 13;
+        QString painted, thumbs;
+        for (int x = 0; x < image.width(); ++x) {
+            painted += image.pixelColor(x, 1) == Qt::magenta ? u'.' : u'#';
+            thumbs += (x >= xl && x < xl + 13) || (x >= xr && x < xr + 13) ? u'#' : u'.';
+        }
+        QCOMPARE(painted, thumbs);
     }
 };
 
