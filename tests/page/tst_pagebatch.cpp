@@ -1,0 +1,206 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Batches run from the real window: the Progress cells a person watches, the controls greyed
+// while the batch runs and given back after it, Stop (and the second click of a double-click on
+// Start, which is no Stop), the window closed mid-batch, the closing message, the files left in
+// the output folder and their permissions. The 3GP types run the shipped profiles and tools; the
+// 3G2 type runs stand-in passes slow enough to stop in any of its five.
+
+#include "engine.h"
+#include "window.h"
+
+#include "pageconstants.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+using namespace support;
+using namespace Page;
+
+namespace {
+
+// files: a clip per letter (a: 2 s, b: 1 s, x: unreadable); '*' drags the left thumb of the
+// clip before it to the slider's middle. act: "stop" or "close" once `running` tasks are in
+// state `when` with a file in the output folder (when 0: right after Start).
+struct Row {
+    int type; // with its first profile chosen
+    QString files, act;
+    int when, running, doubleClickMs, mask;
+    QString progress; // the Progress cells after the batch
+    QString left;     // the files in the output folder after it
+    QString box;      // the closing message; none when the window was closed
+    QString video;    // codec and width of the first output
+};
+
+// What a running batch refuses: the list's commands, the folder, the slider, the preview, and
+// the output settings.
+const int batchRefused[] = {IDC_ADD_FILE,     IDC_REMOVE_TASK,  IDC_REMOVE_ALL,   IDC_BROWSE,
+                            IDC_RANGE_SLIDER, IDC_PREVIEW_PLAY, IDC_PREVIEW_STOP, IDC_OUTPUT_TYPE,
+                            IDC_PROFILE_LIST, IDC_SHUTDOWN,     IDC_SIMULTANEOUS};
+
+const QString failed = QStringLiteral("%1 of 2 videos failed: see the Progress column");
+
+} // namespace
+
+Q_DECLARE_METATYPE(Row)
+
+class TestPageBatch : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    int folders = 0;
+    QHash<QChar, QString> clips;
+
+private slots:
+    void initTestCase()
+    {
+        KeepAwayFromTheSystemBus();
+        qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
+        Clip shorter;
+        shorter.seconds = 1;
+        clips['a'] = SharedClip({}, "first.mp4");
+        clips['b'] = SharedClip(shorter, "second.mp4");
+        clips['x'] = MediaFile("broken.mp4");
+        QVERIFY(!clips['a'].isEmpty() && !clips['b'].isEmpty());
+    }
+
+    void batch_data()
+    {
+        QTest::addColumn<Row>("row");
+        const int pass1 = TASK_ENCODING, pass2 = TASK_EXPORTING;
+        const QString twoDone = " Finished | Finished ", one = "second.3gp", mpeg4 = "mpeg4 176";
+        // clang-format off
+        QTest::newRow("two convert, the first trimmed with the slider; files as umask 027 allows")
+            << Row{1, "a*b", "", 0, 1, 0, 027, twoDone, "first.3gp|" + one, finishedText, mpeg4};
+        QTest::newRow("AMR's smallest profile chosen; an unreadable file fails, the other not")
+            << Row{0, "xb", "", 0, 1, 0, 002, "Failed| Finished ", one, failed.arg(1), "h263 128"};
+        QTest::newRow("Stop right after Start is a double-click's second click: ignored")
+            << Row{1, "b", "stop", 0, 1, 10000, 022, " Finished ", one, finishedText, mpeg4};
+        QTest::newRow("Stop in pass 1: its partial file removed, the next task untouched")
+            << Row{2, "ab", "stop", pass1, 1, 0, 022, "Canceled|", "", failed.arg(2), ""};
+        QTest::newRow("Stop with two tasks side by side cancels both")
+            << Row{2, "ab", "stop", pass1, 2, 0, 022, "Canceled|Canceled", "", failed.arg(2), ""};
+        QTest::newRow("window closed in pass 1: stopped, its partial file removed, no message")
+            << Row{2, "ab", "close", pass1, 1, 0, 022, "Canceled|", "", "", ""};
+        QTest::newRow("window closed in pass 2 of 3G2: stopped, every file removed")
+            << Row{2, "ab", "close", pass2, 1, 0, 022, "Canceled|", "", "", ""};
+        QTest::newRow("window closed right after Start: stopped all the same")
+            << Row{1, "b", "close", 0, 1, 10000, 022, "Canceled", "", "", ""};
+        // clang-format on
+    }
+    void batch()
+    {
+        QFETCH(Row, row);
+        const Umask restricted{mode_t(row.mask)};
+        QApplication::setDoubleClickInterval(row.doubleClickMs);
+        const QString settings = NewFolder(dir, folders, "settings");
+        const QString program = NewFolder(dir, folders, "program");
+        const QString out = NewFolder(dir, folders);
+        UseSettingsFolder(settings);
+        UseProgramFolder(program, {{"3GP2_AAC_Profile.ini", StandInProfile(2, dir.filePath("q"))}});
+
+        auto w = std::make_unique<Window>();
+        QVERIFY(QTest::qWaitForWindowExposed(w->frame.get()));
+        MessageBoxCloser boxes;
+        qobject_cast<QComboBox *>(w->item(IDC_OUTPUT_TYPE))->setCurrentIndex(row.type);
+        qobject_cast<QListWidget *>(w->item(IDC_PROFILE_LIST))->setCurrentRow(0);
+        qobject_cast<QSpinBox *>(w->item(IDC_SIMULTANEOUS))->setValue(row.running);
+        w->page().chooseOutputFolder = [&](const QString &) { return out; };
+        w->click(IDC_BROWSE);
+        QList<double> lengths; // what each output must last: its clip, or the trim on the slider
+        for (QChar c : row.files) {
+            if (c == u'*') {
+                CRangeSlider *slider = w->slider();
+                const int y = slider->height() / 2;
+                QTest::mousePress(slider, Qt::LeftButton, {}, {1, y});
+                QTest::mouseMove(slider, {slider->width() / 2, y});
+                QTest::mouseRelease(slider, Qt::LeftButton, {}, {slider->width() / 2, y});
+                lengths.removeLast();
+            } else {
+                w->add({clips[c]});
+            }
+            if (c != u'x')
+                lengths << w->range().second - w->range().first;
+        }
+        QTRY_COMPARE(boxes.texts.size(), row.files.count(u'x')); // told of at once
+        const qsizetype boxesBefore = boxes.texts.size();
+
+        const QRegularExpression progressLine(R"(^\d\d:\d\d:\d\d  \d+\.\d\dMB  .*%\d+ $)");
+        bool greyed = true, acted = false, exported = false;
+        const auto act = [&] {
+            acted = true;
+            if (row.act == "stop")
+                w->click(IDC_STOP);
+            else
+                w->frame->close();
+        };
+        const auto state = [&](int task) { return w->page().Tasks().GetAt(task).state; };
+        QTimer probe; // every pass of the event loop, in which the batch runs
+        connect(&probe, &QTimer::timeout, [&] {
+            if (!w->page().IsConverting())
+                return;
+            for (int id : batchRefused)
+                greyed = greyed && !w->item(id)->isEnabled();
+            greyed = greyed && w->item(IDC_STOP)->isVisible() && !w->item(IDC_START)->isVisible();
+            const QString text = w->cell(0, COL_PROGRESS);
+            exported = exported || text == "Exporting";
+            // In pass 1 the act waits for the progress line, which the stand-in shows at once.
+            if (!acted && row.when > 0 && state(0) == row.when &&
+                state(row.running - 1) == row.when && !FilesIn(out).isEmpty() &&
+                (row.when != TASK_ENCODING || progressLine.match(text).hasMatch()))
+                act();
+        });
+        probe.start(0);
+        w->click(IDC_START);
+        if (!row.act.isEmpty() && row.when == 0)
+            act();
+        // A closed window ends the program: the window goes once the batch has wound down.
+        QVERIFY(QTest::qWaitFor(
+            [&] { return row.act == "close" ? w->frame->isHidden() : !w->page().IsConverting(); },
+            60000));
+        probe.stop();
+
+        QStringList cells;
+        for (int task = 0; task < w->page().Tasks().Count(); ++task)
+            cells << w->cell(task, COL_PROGRESS);
+        if (row.act == "close")
+            w.reset(); // the program ends with its window
+        QCOMPARE(FilesIn(out).join(u'|'), row.left);
+        QCOMPARE(ProcessesUsing(out), QStringList());
+        QCOMPARE(ChildProcesses(), QList<int>());
+        QVERIFY2(greyed, "the batch's controls greyed, Stop in Start's place");
+        QCOMPARE(acted, !row.act.isEmpty());
+        QCOMPARE(cells.join(u'|'), row.progress);
+        QVERIFY(exported || !row.progress.startsWith(" Fin"));
+        QCOMPARE(boxes.texts.mid(boxesBefore),
+                 row.box.isEmpty() ? QStringList() : QStringList{row.box});
+        if (w) { // the controls given back
+            for (int id : batchRefused)
+                QVERIFY(w->item(id)->isEnabled());
+            QVERIFY(w->item(IDC_START)->isVisible() && !w->item(IDC_STOP)->isVisible());
+        }
+        w.reset();
+
+        // Each output lasts as long as its task's trim, is of the type and profile chosen, and
+        // has the permissions the umask allows.
+        const mode_t mode = 0666 & ~mode_t(row.mask);
+        const QStringList outputs = row.left.split(u'|', Qt::SkipEmptyParts);
+        for (int k = 0; k < outputs.size(); ++k) {
+            const QJsonObject media = Probe(out + "/" + outputs[k]);
+            QVERIFY2(
+                qAbs(Duration(media) - lengths[k]) < 0.15,
+                qPrintable(QStringLiteral("%1 s, not %2").arg(Duration(media)).arg(lengths[k])));
+            const QJsonObject video = StreamOf(media, "video");
+            const QString shown =
+                video["codec_name"].toString() + " " + QString::number(video["width"].toInt());
+            QCOMPARE(k == 0 ? shown : row.video, row.video);
+            QCOMPARE(ModeOf(out + "/" + outputs[k]), mode);
+        }
+        if (row.progress.contains("Failed"))
+            QCOMPARE(ModeOf(program + "/app/log.txt"), mode);
+        QCOMPARE(ModeOf(settings + "/Kestrani/Kestrani.conf"), mode);
+    }
+};
+
+QTEST_MAIN(TestPageBatch)
+#include "tst_pagebatch.moc"
