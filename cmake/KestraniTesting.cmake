@@ -6,7 +6,7 @@ function(kestrani_add_test)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE Qt6::Test ${T_LIBS})
-  target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_SOURCE_DIR}/tests/common)
+  target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
   target_compile_definitions(${T_NAME} PRIVATE
     KESTRANI_MEDIA_DIR="${KESTRANI_MEDIA_DIR}"
     KESTRANI_PROGRAM_DIR="${KESTRANI_PROGRAM_DIR}"
