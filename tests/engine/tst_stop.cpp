@@ -126,7 +126,8 @@ private slots:
         QCOMPARE(FilesIn(out), theirs);
         for (const QString &name : theirs)
             QCOMPARE(Contents(out + '/' + name), name.toUtf8());
-        QCOMPARE(Contents(dir.filePath("calls")), QByteArray()); // never powered off
+        QCOMPARE(Contents(dir.filePath("calls")), QByteArray());  // never powered off
+        QCOMPARE(batch.host.buttons, (QList<bool>{true, false})); // Start is back
     }
 
     // Stop in the second task of real tools: the first task's finished file stays as it was.
