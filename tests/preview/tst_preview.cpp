@@ -111,8 +111,9 @@ private slots:
             << clip << box << "@0 ~1.37>0 rest";
         QTest::newRow("just after the second key frame; a release before a drag rests stays")
             << clip << box << "@2.01 ~1.63>0 @1.37 wait";
-        QTest::newRow("another clip in between, played to the end, the file replaced by another")
-            << copy << box << "@1 other @2.8 play @1 swap";
+        QTest::newRow(
+            "another clip between, played to the end, the file replaced: its picture, length")
+            << copy << box << "@1 other @2.8 play @1 swap length";
         QTest::newRow("640x480 turned a quarter, with sound")
             << MediaFile("sideways movie.mov") << QSize(150, 200) << "@0.6 ~0.9>0";
         QTest::newRow("568x320 upside down")
