@@ -85,7 +85,7 @@ private slots:
         QCOMPARE(list->GetCellInfo(0, COL_PROGRESS)->text, text);
         // Drawn like the finished task two rows down exactly when it is finished.
         QCOMPARE(Cell(0, COL_PROGRESS) == Cell(2, COL_PROGRESS), text == " Finished ");
-        // On a selected row, the part of the bar not filled yet keeps the row's own background.
+        // On a selected row, the bar's unfilled rest keeps the row's own background.
         list->SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
         const QImage cell = Cell(0, COL_PROGRESS);
         const auto *pixels = reinterpret_cast<const QRgb *>(cell.constBits());

@@ -31,6 +31,7 @@ private slots:
         QTest::newRow("two quick clicks are two clicks") << Button{1, twice, at, red, 2};
         QTest::newRow("disabled: the picture greyed") << Button{0, move, at, grey, 0};
         QTest::newRow("disabled: a click is not delivered") << Button{0, click, at, grey, 0};
+        // Last, as the button stays held down.
         QTest::newRow("held down: the hover picture") << Button{1, QTest::MousePress, at, red, 0};
     }
     void imageButton()
