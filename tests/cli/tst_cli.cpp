@@ -49,6 +49,7 @@ class TestCli : public QObject
     QString program, cli, log, clip, alone, names, namesOut;
     const QString broken = QFileInfo(MediaFile("broken.mp4")).canonicalFilePath();
     ToolResult batch; // of the hostile sources in `names`
+    QStringList namesBefore, appBefore;
 
 private slots:
     void initTestCase()
@@ -73,13 +74,18 @@ private slots:
             QVERIFY(WriteFile(names + "/new", s.content ? QByteArray(s.content) : Contents(clip)) &&
                     ::rename(QFile::encodeName(names + "/new").constData(),
                              (QFile::encodeName(names) + '/' + s.name).constData()) == 0);
-        const QStringList before = FilesIn(names), app = FilesIn(program + "/app");
+        namesBefore = FilesIn(names), appBefore = FilesIn(program + "/app");
         const QString command =
             "cd \"$0\" && PATH=.:bin::$PATH exec \"$1\" -p 1 -j 2 -e 0.5 -o \"$2\" -- *.mp4";
         batch = RunTool("/bin/sh", {"-c", command, names, cli, namesOut});
-        // Nothing ran that should not have, nothing appeared but finished outputs.
-        QCOMPARE(FilesIn(names), before);
-        QCOMPARE(FilesIn(program + "/app"), app + QStringList{"log.txt"});
+    }
+
+    // The batch of hostile sources ran nothing it should not have: not the tools beside the
+    // sources, nothing beside them or where the tools start; it left only finished outputs.
+    void hostileBatchRunsNothingElse()
+    {
+        QCOMPARE(FilesIn(names), namesBefore);
+        QCOMPARE(FilesIn(program + "/app"), appBefore + QStringList{"log.txt"});
         QCOMPARE(FilesIn(namesOut).size(), batch.out.count(": Finished\n"));
     }
 
@@ -89,38 +95,38 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("printed");   // "stdout§stderr", where "…" stands for any text
         QTest::addColumn<QStringList>("files"); // in @OUT, where the program starts
-        const auto usage = [](const char *row, const char *arguments, const QString &said) {
-            QTest::newRow(row) << arguments << 2
-                               << "§kestrani-cli: " + said + "\nTry 'kestrani-cli --help'.\n"
-                               << QStringList();
-        };
-        usage("no video files", "-t 1", "no video files given");
-        usage("type 3", "-t 3 @CLIP", "the output type must be 0, 1 or 2");
-        usage("profile past the type's last", "-t 2 -p 5 @CLIP", "type 2 has no profile 5");
-        usage("begin 1,5", "-b 1,5 @CLIP", "the begin must be a number of seconds, 0 or more");
-        usage("end at the begin", "-b 1 -e 1 @CLIP", "the end must come after the begin");
-        usage("negative jobs", "-j -1 @CLIP", "the number of files at once must be 0 or more");
-
         const auto row = [](const char *name, const char *arguments, int exitCode,
                             const QString &printed, const QStringList &files = {}) {
             QTest::newRow(name) << arguments << exitCode << printed << files;
         };
+        const QString usage = "§kestrani-cli: %1\nTry 'kestrani-cli --help'.\n";
+        row("no video files", "-t 1", 2, usage.arg("no video files given"));
+        row("type 3", "-t 3 @CLIP", 2, usage.arg("the output type must be 0, 1 or 2"));
+        row("profile 0", "-p 0 @CLIP", 2, usage.arg("the profile number must be 1 or more"));
+        row("profile 5 of type 2", "-t 2 -p 5 @CLIP", 2, usage.arg("type 2 has no profile 5"));
+        row("begin 1,5", "-b 1,5 @CLIP", 2,
+            usage.arg("the begin must be a number of seconds, 0 or more"));
+        row("end at begin", "-b 1 -e 1 @CLIP", 2, usage.arg("the end must come after the begin"));
+        row("negative jobs", "-j -1 @CLIP", 2,
+            usage.arg("the number of files at once must be 0 or more"));
+
         row("--help", "--help", 0,
-            "Usage: kestrani-cli [-t TYPE] [-p PROFILE] [-o FOLDER] [-b SECONDS] [-e SECONDS] [-j "
-            "N] "
-            "FILE...\n…Exit status: 0 when every task finished, 1 when any did not,\n2 for a usage "
-            "error, 128 + the signal's number when stopped by a signal.\n…§");
+            "Usage: kestrani-cli [-t TYPE] [-p PROFILE] [-o FOLDER] [-b SECONDS] …\n…"
+            "Exit status: 0 when every task finished, 1 when any did not,\n"
+            "2 for a usage error, 128 + the signal's number when stopped by a signal.\n…§");
         row("--version", "--version", 0,
             "kestrani-cli …\nLicense GPLv3+: GNU GPL version 3 or later "
             "<https://gnu.org/licenses/gpl.html>\n§");
         row("--list-profiles: types, descriptions, numbered titles, defaults marked",
             "--list-profiles", 0,
-            "0  Cell Phone 3GP  files (3GP + AMR)\n   3GP video with AMR sound: …\n      1  "
-            "Smallest files - "
-            "128x96, 10 fps (H.263, AMR 5.15 kbit/s)\n…   *  3  Standard - 176x144, 15 fps …\n1  "
-            "Cell Phone 3GP  "
-            "files (3GP + AAC)\n…   *  3  Good …2  Cell Phone 3GP2 files (3GP2 + AAC)\n…   *  2  "
-            "Standard …§");
+            "0  Cell Phone 3GP  files (3GP + AMR)\n   3GP video with AMR sound: …\n"
+            "      1  Smallest files - 128x96, 10 fps (H.263, AMR 5.15 kbit/s)\n…"
+            "   *  3  Standard - 176x144, 15 fps …\n1  Cell Phone 3GP  files (3GP + AAC)\n…"
+            "   *  3  Good …2  Cell Phone 3GP2 files (3GP2 + AAC)\n…   *  2  Standard …§");
+        row("--print-commands: the default profile's 5 passes with the begin; none run",
+            "-t 2 -b 0.5 -o . --print-commands @CLIP", 0,
+            "[\"/usr/bin/ffmpeg\",…\"-ss\",\"0.500\",…\"libx264\",…\"file:@OUT/clip_temp.3gp\"]\n"
+            "[\"/…]\n[\"/…]\n[\"/…]\n[\"/…]\n§");
         row("-t 2 -p 1 -b: state lines, the closing line", "-t 2 -p 1 -b 0.5 -o @OUT @CLIP", 0,
             "[1/1] clip.mp4 -> clip.3g2: Encoding\n…[1/1] clip.mp4 -> clip.3g2: Finished\n"
             "§kestrani-cli: Information: Converting Finished\n",
@@ -203,8 +209,7 @@ private slots:
             QVERIFY(batch.err.contains("] " +
                                        (title + ".mp4 -> " + title + ".3gp: failed: ").toUtf8()));
         const QByteArray path = QFile::encodeName(names) + '/' + source.name;
-        struct stat st {
-        };
+        struct stat st;
         QVERIFY(::stat(path.constData(), &st) == 0);
         QCOMPARE(qint64(st.st_size),
                  source.content ? qint64(qstrlen(source.content)) : QFileInfo(clip).size());
