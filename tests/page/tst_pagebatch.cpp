@@ -28,7 +28,7 @@ struct Row {
     QString progress; // the Progress cells after the batch
     QString left;     // the files in the output folder after it
     QString box;      // the closing message; none when the window was closed
-    QString video;    // codec and width of the first output
+    int width;        // of the outputs' picture
 };
 
 // What a running batch refuses: the list's commands, the folder, the slider, the preview, and
@@ -58,7 +58,7 @@ private slots:
         qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
         Clip shorter;
         shorter.seconds = 1;
-        clips['a'] = SharedClip(shorter, "first.mp4");
+        clips['a'] = SharedClip({}, "first.mp4"); // 2 s
         clips['b'] = SharedClip(shorter, "second.mp4");
         clips['x'] = MediaFile("broken.mp4");
     }
@@ -67,23 +67,23 @@ private slots:
     {
         QTest::addColumn<Row>("row");
         const int pass1 = TASK_ENCODING, pass2 = TASK_EXPORTING;
-        const QString twoDone = " Finished | Finished ", one = "second.3gp", mpeg4 = "mpeg4 176";
+        const QString twoDone = " Finished | Finished ", one = "second.3gp";
         QTest::newRow("two convert, the first trimmed with the slider; files as umask 027 allows")
-            << Row{1, "a*b", "", 0, 1, 027, twoDone, "first.3gp|" + one, finishedText, mpeg4};
+            << Row{1, "a*b", "", 0, 1, 027, twoDone, "first.3gp|" + one, finishedText, 176};
         QTest::newRow("AMR's smallest profile chosen; an unreadable file fails, the other not")
-            << Row{0, "xb", "", 0, 1, 002, "Failed| Finished ", one, failed.arg(1), "h263 128"};
+            << Row{0, "xb", "", 0, 1, 002, "Failed| Finished ", one, failed.arg(1), 128};
         QTest::newRow("Stop right after Start is a double-click's second click: ignored")
-            << Row{1, "b", "stop", 0, 1, 022, " Finished ", one, finishedText, mpeg4};
+            << Row{1, "b", "stop", 0, 1, 022, " Finished ", one, finishedText, 176};
         QTest::newRow("Stop in pass 1: its partial file removed, the next task untouched")
-            << Row{2, "ab", "stop", pass1, 1, 022, "Canceled|", "", failed.arg(2), ""};
+            << Row{2, "ab", "stop", pass1, 1, 022, "Canceled|", "", failed.arg(2), 0};
         QTest::newRow("Stop with two tasks side by side cancels both")
-            << Row{2, "ab", "stop", pass1, 2, 022, "Canceled|Canceled", "", failed.arg(2), ""};
+            << Row{2, "ab", "stop", pass1, 2, 022, "Canceled|Canceled", "", failed.arg(2), 0};
         QTest::newRow("window closed in pass 1: stopped, its partial file removed, no message")
-            << Row{2, "ab", "close", pass1, 1, 022, "Canceled|", "", "", ""};
+            << Row{2, "ab", "close", pass1, 1, 022, "Canceled|", "", "", 0};
         QTest::newRow("window closed in pass 2 of 3G2: stopped, every file removed")
-            << Row{2, "ab", "close", pass2, 1, 022, "Canceled|", "", "", ""};
+            << Row{2, "ab", "close", pass2, 1, 022, "Canceled|", "", "", 0};
         QTest::newRow("window closed right after Start: stopped all the same")
-            << Row{1, "b", "close", 0, 1, 022, "Canceled", "", "", ""};
+            << Row{1, "b", "close", 0, 1, 022, "Canceled", "", "", 0};
     }
     void batch()
     {
@@ -107,12 +107,15 @@ private slots:
         w->click(IDC_BROWSE);
         QList<double> lengths; // what each output must last: its clip, or the trim on the slider
         for (QChar c : row.files) {
-            if (c == u'*') {
+            if (c == u'*') { // the thumbs dragged to a third and to two thirds of the way
                 CRangeSlider *slider = w->slider();
-                const int y = slider->height() / 2;
-                QTest::mousePress(slider, Qt::LeftButton, {}, {1, y});
-                QTest::mouseMove(slider, {slider->width() / 2, y});
-                QTest::mouseRelease(slider, Qt::LeftButton, {}, {slider->width() / 2, y});
+                const int y = slider->height() / 2, third = slider->width() / 3;
+                for (int from : {1, slider->width() - 2}) {
+                    const QPoint to(from == 1 ? third : 2 * third, y);
+                    QTest::mousePress(slider, Qt::LeftButton, {}, {from, y});
+                    QTest::mouseMove(slider, to);
+                    QTest::mouseRelease(slider, Qt::LeftButton, {}, to);
+                }
                 lengths.removeLast();
             } else {
                 w->add({clips[c]});
@@ -178,10 +181,7 @@ private slots:
         for (int k = 0; k < outputs.size(); ++k) {
             const QJsonObject media = Probe(out + "/" + outputs[k]);
             QVERIFY2(qAbs(Duration(media) - lengths[k]) < 0.15, qPrintable(outputs[k]));
-            const QJsonObject video = StreamOf(media, "video");
-            const QString shown =
-                video["codec_name"].toString() + " " + QString::number(video["width"].toInt());
-            QCOMPARE(k == 0 ? shown : row.video, row.video);
+            QCOMPARE(StreamOf(media, "video")["width"].toInt(), row.width);
             QCOMPARE(ModeOf(out + "/" + outputs[k]), mode);
         }
         if (row.progress.contains("Failed"))

@@ -165,36 +165,36 @@ private slots:
 
     void trimWithTheSlider_data()
     {
-        QTest::addColumn<QString>("part");
+        QTest::addColumn<QString>("thumb");
         QTest::newRow("left thumb: the begin follows, the preview shows it") << "left";
         QTest::newRow("right thumb: the end follows, the preview shows it") << "right";
         QTest::newRow("the band between: both move, the preview shows the begin") << "band";
     }
     void trimWithTheSlider()
     {
-        QFETCH(QString, part);
+        QFETCH(QString, thumb);
         Window w;
         w.add({files['1'], files['2']});
         CRangeSlider *slider = w.slider();
         const int width = slider->width();
-        if (part == "band") { // narrowed first, so that the band can be grabbed
+        if (thumb == "band") { // narrowed first, so that the band can be grabbed
             Drag(slider, width - 2, width / 2);
             QTest::mouseRelease(slider, Qt::LeftButton, {}, {width / 2, slider->height() / 2});
         }
         const auto before = w.range();
-        const int from = part == "left" ? 1 : part == "right" ? width - 2 : width / 4;
-        const int to = part == "right" ? width * 3 / 5 : from + width / 4;
+        const int from = thumb == "left" ? 1 : thumb == "right" ? width - 2 : width / 4;
+        const int to = thumb == "right" ? width * 3 / 5 : from + width / 4;
         Drag(slider, from, to);
         // While the mouse moves, the task and its Begin and End cells follow.
         const auto range = w.range();
         QCOMPARE(w.cell(1, COL_BEGIN) + w.cell(1, COL_END),
                  FormatClock(range.first) + FormatClock(range.second));
         QTest::mouseRelease(slider, Qt::LeftButton, {}, {to, slider->height() / 2});
-        QCOMPARE(range.first > before.first + 0.5, part != "right");
-        QCOMPARE(range.second < before.second - 0.5, part == "right");
+        QCOMPARE(range.first > before.first + 0.5, thumb != "right");
+        QCOMPARE(range.second < before.second - 0.5, thumb == "right");
         QCOMPARE(qAbs(range.second - range.first - before.second + before.first) < 0.05,
-                 part == "band");
-        const double shown = part == "right" ? range.second : range.first;
+                 thumb == "band");
+        const double shown = thumb == "right" ? range.second : range.first;
         QVERIFY(qAbs(w.preview()->CurrentPosition() - shown) < 0.07);
         // The trim stays with its task: the other is untouched, and it comes back on selection.
         w.clickRow(0);
