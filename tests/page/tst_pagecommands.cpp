@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window's commands as a person gives them: adding (and being told of files that cannot be
 // read), removing, clearing and selecting tasks with buttons, clicks, keys and drops; trimming
-// with the slider while the preview follows; the output type, profile and folder; the settings
-// kept for the next start of the window; and help.
+// with the slider while the preview follows; the output folder; the settings kept for the next
+// start of the window; and help. The output type and profile chosen are proven by the batches
+// of tst_pagebatch, whose outputs they shape.
 
 #include "window.h"
 
@@ -55,7 +56,9 @@ class TestPageCommands : public QObject
     // truncated file, a text and an empty file named like videos.
     QHash<QChar, QString> files;
 
-    // "+01": add clips 0 and 1; "@1" ("@1R"): click (right-click) row 1; a key by its name.
+    // "+01": add clips 0 and 1 ("+" alone: the dialog cancelled); "@1" ("@1R"): click
+    // (right-click) row 1; "remove", "clear": their buttons; "drop": two videos and a text file
+    // dropped on the list; anything else: a key by its name.
     void Run(Window &w, const QString &steps)
     {
         QMimeData dropped; // two videos and a text file
