@@ -197,6 +197,13 @@ private slots:
     {
         QFETCH(int, index);
         const Source &source = hostile[index];
+        const QByteArray path = QFile::encodeName(names) + '/' + source.name;
+        struct stat st;
+        const bool kept = ::stat(path.constData(), &st) == 0;
+        ::unlink(path.constData()); // QDir cannot remove a name that is not UTF-8
+        QVERIFY(kept);              // and as it was
+        QCOMPARE(qint64(st.st_size),
+                 source.content ? qint64(qstrlen(source.content)) : QFileInfo(clip).size());
         const QString title = QString::fromUtf8(source.name).chopped(4); // as the program reads it
         const QStringList made = FilesIn(namesOut).filter(
             QRegularExpression("^" + QRegularExpression::escape(title.left(60)) +
@@ -208,12 +215,6 @@ private slots:
         else
             QVERIFY(batch.err.contains("] " +
                                        (title + ".mp4 -> " + title + ".3gp: failed: ").toUtf8()));
-        const QByteArray path = QFile::encodeName(names) + '/' + source.name;
-        struct stat st;
-        QVERIFY(::stat(path.constData(), &st) == 0);
-        QCOMPARE(qint64(st.st_size),
-                 source.content ? qint64(qstrlen(source.content)) : QFileInfo(clip).size());
-        ::unlink(path.constData()); // QDir cannot remove a name that is not UTF-8
     }
 };
 
