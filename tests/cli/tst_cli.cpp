@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <climits>
+#include <csignal>
 
 using namespace support;
 
@@ -18,8 +19,9 @@ namespace {
 struct Source {
     const char *row;
     QByteArray name;
-    int converts;                  // 1 converts, 0 fails, -1 either
-    const char *content = nullptr; // nullptr: the clip
+    int converts;            // 1 converts, 0 fails, -1 either
+    QByteArray content = {}; // null: the clip
+    QByteArray Bytes(const QString &c) const { return content.isNull() ? Contents(c) : content; }
 };
 
 // Names with every character a file system allows, and files that are no video at all.
@@ -66,14 +68,13 @@ private slots:
         // One batch of every hostile source, named by the shell's own expansion, which passes
         // names on as the raw bytes they are. It starts where tools named like the real ones
         // lie, in the folder and in one that PATH names relatively: they must not be taken.
-        names = NewFolder(dir, folders, "names");
-        namesOut = NewFolder(dir, folders);
+        names = NewFolder(dir, folders, "names"), namesOut = NewFolder(dir, folders);
         QVERIFY(QDir(names).mkdir("bin"));
         for (const char *tool : {"/ffmpeg", "/AtomicParsley", "/bin/ffmpeg", "/bin/AtomicParsley"})
             QVERIFY(WriteFile(names + tool, "#!/bin/sh\ntouch '" + names.toUtf8() + "/ran'\n") &&
                     QFile::setPermissions(names + tool, QFile::Permissions(0x7000))); // rwx------
         for (const Source &s : hostile) // renamed to raw bytes, which a QString cannot carry
-            QVERIFY(WriteFile(names + "/new", s.content ? QByteArray(s.content) : Contents(clip)) &&
+            QVERIFY(WriteFile(names + "/new", s.Bytes(clip)) &&
                     ::rename(QFile::encodeName(names + "/new").constData(),
                              (QFile::encodeName(names) + '/' + s.name).constData()) == 0);
         namesBefore = FilesIn(names), appBefore = FilesIn(program + "/app");
@@ -98,62 +99,54 @@ private slots:
         QTest::addColumn<QString>("printed");   // "stdout§stderr", where "…" stands for any text
         QTest::addColumn<QStringList>("files"); // in @OUT, where the program starts
         const auto row = [](const char *name, const char *arguments, int exitCode,
-                            const QString &printed, const QStringList &files = {}) {
+                            const QStringList &files, const QString &printed) {
             QTest::newRow(name) << arguments << exitCode << printed << files;
         };
         const QString usage = "§kestrani-cli: %1\nTry 'kestrani-cli --help'.\n";
-        row("no video files", "-t 1", 2, usage.arg("no video files given"));
-        row("type 3", "-t 3 @CLIP", 2, usage.arg("the output type must be 0, 1 or 2"));
-        row("profile 5 of type 2", "-t 2 -p 5 @CLIP", 2, usage.arg("type 2 has no profile 5"));
-        row("begin 1,5", "-b 1,5 @CLIP", 2,
+        row("no video files", "-t 1", 2, {}, usage.arg("no video files given"));
+        row("type 3", "-t 3 @CLIP", 2, {}, usage.arg("the output type must be 0, 1 or 2"));
+        row("profile 5 of type 2", "-t 2 -p 5 @CLIP", 2, {}, usage.arg("type 2 has no profile 5"));
+        row("begin 1,5", "-b 1,5 @CLIP", 2, {},
             usage.arg("the begin must be a number of seconds, 0 or more"));
-        row("end at begin", "-b 1 -e 1 @CLIP", 2, usage.arg("the end must come after the begin"));
-        row("negative jobs", "-j -1 @CLIP", 2,
+        row("-b 1 -e 1", "-b 1 -e 1 @CLIP", 2, {}, usage.arg("the end must come after the begin"));
+        row("negative jobs", "-j -1 @CLIP", 2, {},
             usage.arg("the number of files at once must be 0 or more"));
 
-        row("--help", "--help", 0,
+        row("--help", "--help", 0, {},
             "Usage: kestrani-cli [-t TYPE] [-p PROFILE] [-o FOLDER] [-b SECONDS] …\n…"
             "Exit status: 0 when every task finished, 1 when any did not,\n"
             "2 for a usage error, 128 + the signal's number when stopped by a signal.\n…§");
-        row("--version", "--version", 0,
-            "kestrani-cli …\nLicense GPLv3+: GNU GPL version 3 or later "
-            "<https://gnu.org/licenses/gpl.html>\n§");
+        row("--version", "--version", 0, {},
+            "kestrani-cli …\nLicense GPLv3+: GNU GPL version 3 or later <https://gnu.org/…>\n§");
         row("--list-profiles: types, descriptions, numbered titles, defaults marked",
-            "--list-profiles", 0,
+            "--list-profiles", 0, {},
             "0  Cell Phone 3GP  files (3GP + AMR)\n   3GP video with AMR sound: …\n"
             "      1  Smallest files - 128x96, 10 fps (H.263, AMR 5.15 kbit/s)\n…"
             "   *  3  Standard - 176x144, 15 fps …\n1  Cell Phone 3GP  files (3GP + AAC)\n…"
             "   *  3  Good …2  Cell Phone 3GP2 files (3GP2 + AAC)\n…   *  2  Standard …§");
-        row("--print-commands: the default profile's 5 passes with the begin; none run",
-            "-t 2 -b 0.5 -o . --print-commands @CLIP", 0,
-            "[\"/usr/bin/ffmpeg\",…\"-ss\",\"0.500\",…\"libx264\",…\"file:@OUT/clip_temp.3gp\"]\n"
-            "[\"/…]\n[\"/…]\n[\"/…]\n[\"/…]\n§");
-        row("-t 2 -p 1 -b: state lines, the closing line", "-t 2 -p 1 -b 0.5 -o @OUT @CLIP", 0,
+        row("3G2: state lines, closing line", "-t 2 -p 1 -b 0.5 -o @OUT @CLIP", 0, {"clip.3g2"},
             "[1/1] clip.mp4 -> clip.3g2: Encoding\n…[1/1] clip.mp4 -> clip.3g2: Finished\n"
-            "§kestrani-cli: Information: Converting Finished\n",
-            {"clip.3g2"});
+            "§kestrani-cli: Information: Converting Finished\n");
         row("a broken file fails saying why and where the log is; the next converts",
-            "-p 1 -o @OUT @BROKEN @CLIP", 1,
+            "-p 1 -o @OUT @BROKEN @CLIP", 1, {"clip.3gp"},
             "[1/2] broken.mp4 -> broken.3gp: Failed\n[2/2] clip.mp4 -> clip.3gp: Encoding\n…"
             "§kestrani-cli: cannot open \"@BROKEN\": …\n[1/2] broken.mp4 -> broken.3gp: failed: "
             "nothing to convert: …\n  the log has the details: @LOG\nkestrani-cli: Information: "
-            "1 of 2 videos failed: see the Progress column\n",
-            {"clip.3gp"});
-        row("a begin past the end: nothing to convert", "-b 5 -e 6 -o @OUT @CLIP", 1,
+            "1 of 2 videos failed: see the Progress column\n");
+        row("a begin past the end: nothing to convert", "-b 5 -e 6 -o @OUT @CLIP", 1, {},
             "[1/1] clip.mp4 -> clip.3gp: Failed\n§[1/1] clip.mp4 -> clip.3gp: failed: nothing to "
             "convert: …\n  the log has the details: @LOG\n…");
         row("-j 2: two at once, the second under a name of its own",
-            "-p 1 -j 2 -o @OUT @CLIP @CLIP", 0,
+            "-p 1 -j 2 -o @OUT @CLIP @CLIP", 0, {"clip (2).3gp", "clip.3gp"},
             "[1/2] clip.mp4 -> clip.3gp: Encoding\n[2/2] clip.mp4 -> clip (2).3gp: Encoding\n…"
-            "Converting Finished\n",
-            {"clip (2).3gp", "clip.3gp"});
-        row("-o relative: the folder it was started in", "-p 1 -o . @CLIP", 0,
-            "…Finished\n§…Converting Finished\n", {"clip.3gp"});
-        row("no -o: the stored destination", "-p 1 @CLIP", 0, "…Finished\n§…Converting Finished\n",
-            {"clip.3gp"});
-        row("output folder missing", "-o @OUT/missing @CLIP", 1,
+            "Converting Finished\n");
+        row("-o relative: the folder it was started in", "-p 1 -o . @CLIP", 0, {"clip.3gp"},
+            "…Finished\n§…Converting Finished\n");
+        row("no -o: the stored destination", "-p 1 @CLIP", 0, {"clip.3gp"},
+            "…Finished\n§…Converting Finished\n");
+        row("output folder missing", "-o @OUT/missing @CLIP", 1, {},
             "§kestrani-cli: Error: The output directory \"@OUT/missing\" does not exist\n");
-        row("a program folder without app/: refused", "@ALONE/kestrani-cli -o @OUT @CLIP", 1,
+        row("a program folder without app/: refused", "@ALONE/kestrani-cli -o @OUT @CLIP", 1, {},
             "§kestrani-cli: the program's \"app\" folder (profiles and tools) is missing: looked "
             "for @ALONE/app\n");
     }
@@ -169,20 +162,32 @@ private slots:
             .setValue("destination/Default", folder);
         const QStringList keys{"@CLIP", "@OUT", "@LOG", "@BROKEN", "@ALONE"};
         const QStringList values{clip, folder, log, broken, alone};
-        const auto fill = [&](QString text) {
-            for (int i = 0; i < 5; ++i)
-                text.replace(keys[i], values[i]);
-            return text;
-        };
-        QStringList list = fill(arguments).split(u' ');
+        QString both = arguments + u'\n' + printed; // the arguments hold no line end
+        for (int i = 0; i < keys.size(); ++i)
+            both.replace(keys[i], values[i]);
+        QStringList list = both.section(u'\n', 0, 0).split(u' ');
         const QString program = list.first().endsWith("/kestrani-cli") ? list.takeFirst() : cli;
         const ToolResult run = RunTool(program, list, 60000, {}, folder);
         QCOMPARE(run.exitCode, exitCode);
         const QString text = QString::fromUtf8(run.out + "§" + run.err);
-        const QString pattern = QRegularExpression::escape(fill(printed)).replace("\\…", ".*");
-        QVERIFY2(QRegularExpression("(?s)^" + pattern + "$").match(text).hasMatch(),
-                 qPrintable(text));
+        const QRegularExpression pattern(
+            "(?s)^" + QRegularExpression::escape(both.section(u'\n', 1)).replace("\\…", ".*") +
+            "$");
+        QVERIFY2(pattern.match(text).hasMatch(), qPrintable(text));
         QCOMPARE(FilesIn(folder), files);
+    }
+
+    // Ctrl-C stops the batch as Stop does: the task canceled, exit 128 + SIGINT, no file left.
+    void ctrlCStops()
+    {
+        const QString out = NewFolder(dir, folders);
+        QProcess run;
+        run.start(cli, {"-t", "1", "-p", "5", "-o", out, clip});
+        QVERIFY(run.waitForReadyRead(30000) && ::kill(pid_t(run.processId()), SIGINT) == 0);
+        QVERIFY(run.waitForFinished(30000));
+        QCOMPARE(run.exitCode(), 128 + SIGINT);
+        QVERIFY(run.readAllStandardOutput().endsWith("[1/1] clip.mp4 -> clip.3gp: Canceled\n"));
+        QCOMPARE(FilesIn(out), QStringList());
     }
 
     // A name is one argument wherever it goes: each source converts under its own name, or
@@ -200,11 +205,9 @@ private slots:
         const Source &source = hostile[index];
         const QByteArray path = QFile::encodeName(names) + '/' + source.name;
         struct stat st;
-        const bool kept = ::stat(path.constData(), &st) == 0;
+        const bool kept = ::stat(path.data(), &st) == 0 && st.st_size == source.Bytes(clip).size();
         ::unlink(path.constData()); // QDir cannot remove a name that is not UTF-8
         QVERIFY(kept);              // and as it was
-        QCOMPARE(qint64(st.st_size),
-                 source.content ? qint64(qstrlen(source.content)) : QFileInfo(clip).size());
         const QString title = QString::fromUtf8(source.name).chopped(4); // as the program reads it
         const QStringList made = FilesIn(namesOut).filter(
             QRegularExpression("^" + QRegularExpression::escape(title.left(60)) +
@@ -213,9 +216,8 @@ private slots:
             QCOMPARE(made.size(), source.converts);
         if (!made.isEmpty())
             QCOMPARE(Brand(Probe(namesOut + '/' + made[0])), "3gp4");
-        else
-            QVERIFY(batch.err.contains("] " +
-                                       (title + ".mp4 -> " + title + ".3gp: failed: ").toUtf8()));
+        else // "[2/12] name.mp4 -> name.3gp: failed: why"
+            QVERIFY(batch.err.contains((title + ".mp4 -> " + title + ".3gp: failed: ").toUtf8()));
     }
 };
 
