@@ -23,19 +23,28 @@ int AsciiToInt(const QString &text)
 }
 
 const QString infoSection = QStringLiteral("Info");
+const QString checkKey = QStringLiteral("Check");
 
 } // namespace
 
+// Passes are the entries after the title by position; the read-back entry is never one of them,
+// or a profile short of its last pass would run its Check line as a program.
 QString Profile::PassTemplate(int pass) const
 {
-    if (pass < 1 || pass >= values.size())
+    if (pass < 1 || pass >= values.size() ||
+        keys.value(pass).compare(checkKey, Qt::CaseInsensitive) == 0)
         return QString();
     return values.at(pass);
 }
 
 bool Profile::HasPasses(int passCount) const
 {
-    return passCount >= 1 && values.size() > passCount;
+    if (passCount < 1 || values.size() <= passCount)
+        return false;
+    for (int pass = 1; pass <= passCount; ++pass)
+        if (keys.value(pass).compare(checkKey, Qt::CaseInsensitive) == 0)
+            return false;
+    return true;
 }
 
 QString Profile::Entry(const QString &key) const
