@@ -86,6 +86,9 @@ std::optional<Profile> ProfileCatalog::Load(int outputType, int row) const
         return std::nullopt;
     CIniReader reader;
     reader.SetFile(paths.InApp(type->ProfileFile()));
+    // A file without its Info section lists no profile, so none can be loaded from it either.
+    if (!reader.HasKeys(infoSection))
+        return std::nullopt;
     QStringList sections;
     const int n = reader.GetSectionNames(sections);
     // No selection would name the "Info" section itself.
