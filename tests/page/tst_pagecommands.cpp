@@ -26,6 +26,19 @@ void Drag(CRangeSlider *slider, int from, int to)
     QTest::mouseMove(slider, {to, y});
 }
 
+// The tip shown when the mouse rests on a cell of the list.
+QString Tip(Window &w, int row, int column)
+{
+    QToolTip::hideText();
+    QRect rect;
+    if (!w.list()->GetCellRect(row, column, &rect))
+        return QStringLiteral("no such cell");
+    QWidget *viewport = w.list()->viewport();
+    QHelpEvent event(QEvent::ToolTip, rect.center(), viewport->mapToGlobal(rect.center()));
+    QApplication::sendEvent(viewport, &event);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
 // The steps; then the Source column, the current row (the only one selected, loaded in the
 // slider and the preview), and how many files one warning named as unreadable.
 struct ListRow {
@@ -164,6 +177,25 @@ private slots:
         if (length >= 0)
             QCOMPARE(w.range(), qMakePair(0.0, length));
         QTRY_COMPARE(boxes.texts.value(0).count("/bad"), row.warned);
+        // The add dialog opens in the Videos folder (home without one), then where the last
+        // video added came from.
+        QStringList offers;
+        QString last = QFileInfo(videos).isDir() ? videos : QDir::homePath();
+        for (const QString &step : row.steps.split(u' ', Qt::SkipEmptyParts)) {
+            if (step.startsWith(u'+'))
+                offers << last;
+            if (step.startsWith(u'+') && step.size() > 1)
+                last = QFileInfo(files.value(step.back())).absolutePath();
+        }
+        QCOMPARE(w.offeredFolders, offers);
+        // The narrow Source and Output cells show the whole paths on hover.
+        if (row.current >= 0) {
+            QCOMPARE(Tip(w, row.current, COL_SOURCE),
+                     w.page().Tasks().GetAt(row.current).sourcePath);
+            const QString output = Tip(w, row.current, COL_OUTPUT);
+            QVERIFY2(output.startsWith(u'/') && output.endsWith(w.cell(row.current, COL_OUTPUT)),
+                     qPrintable(output));
+        }
     }
 
     void trimWithTheSlider_data()
