@@ -94,7 +94,7 @@ private slots:
 
     void options_data()
     {
-        QTest::addColumn<QString>("arguments"); // split at blanks; a program path may come first
+        QTest::addColumn<QString>("arguments"); // split at blanks; a program's path may come first
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("printed");   // "stdout§stderr", where "…" stands for any text
         QTest::addColumn<QStringList>("files"); // in @OUT, where the program starts
@@ -149,6 +149,10 @@ private slots:
         row("a program folder without app/: refused", "@ALONE/kestrani-cli -o @OUT @CLIP", 1, {},
             "§kestrani-cli: the program's \"app\" folder (profiles and tools) is missing: looked "
             "for @ALONE/app\n");
+        row("a journal that cannot be kept is said before the batch, which runs",
+            "/usr/bin/env XDG_DATA_HOME=/proc/kestrani-nowhere @CLI -p 1 -o @OUT @CLIP", 0,
+            {"clip.3gp"},
+            "…Finished\n§kestrani-cli: Warning: The batch journal cannot be kept…Finished\n");
     }
 
     void options()
@@ -160,13 +164,13 @@ private slots:
         const QString folder = NewFolder(dir, folders);
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "Kestrani", "Kestrani")
             .setValue("destination/Default", folder);
-        const QStringList keys{"@CLIP", "@OUT", "@LOG", "@BROKEN", "@ALONE"};
-        const QStringList values{clip, folder, log, broken, alone};
+        const QStringList keys{"@CLIP", "@OUT", "@LOG", "@BROKEN", "@ALONE", "@CLI"};
+        const QStringList values{clip, folder, log, broken, alone, cli};
         QString both = arguments + u'\n' + printed; // the arguments hold no line end
         for (int i = 0; i < keys.size(); ++i)
             both.replace(keys[i], values[i]);
         QStringList list = both.section(u'\n', 0, 0).split(u' ');
-        const QString program = list.first().endsWith("/kestrani-cli") ? list.takeFirst() : cli;
+        const QString program = list.first().startsWith(u'/') ? list.takeFirst() : cli;
         const ToolResult run = RunTool(program, list, 60000, {}, folder);
         QCOMPARE(run.exitCode, exitCode);
         const QString text = QString::fromUtf8(run.out + "§" + run.err);
