@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Faults from outside while a batch runs, with the real tools: the disk fills in a pass, the
-// output folder turns read-only, a source goes away, the last tool fails, crashes, hangs with a
+// output folder turns read-only, a source goes away or is replaced, the last tool fails, crashes, hangs with a
 // tool of its own or is missing. The task that meets one ends "Failed" with its reason in its
 // row and in the log, leaves no file that could pass for a converted one, the user's files stay
 // as they were, no tool is left running and the batch goes on. Then the read-back check that
@@ -17,7 +17,7 @@ using namespace support;
 
 namespace {
 
-enum Fault { SourceGone, ReadOnly, DiskFull, Tool };
+enum Fault { SourceGone, SourceReplaced, ReadOnly, DiskFull, Tool };
 enum Crafted { Good, Cut, ShortSound, Silent, SoundOnly, Text };
 
 // The shipped first 3GP + AAC entry (row 0) and copies of it whose last pass, the tagging
@@ -87,6 +87,8 @@ private slots:
         QTest::addColumn<QString>("finished");
         QTest::newRow("source deleted before its turn")
             << int(SourceGone) << "does not exist" << 0 << 0 << "ny";
+        QTest::newRow("source replaced while pass 1 reads it")
+            << int(SourceReplaced) << "removed, truncated or replaced" << 0 << 0 << "ny";
         QTest::newRow("output folder turns read-only after the first task")
             << int(ReadOnly) << "cannot be written any more" << 0 << 0 << "yn";
         QTest::newRow("disk full in pass 1: the encoder says so")
@@ -143,6 +145,10 @@ private slots:
                 return;
             if (fault == DiskFull && struck && batch.State(0) == TASK_FAILED)
                 QFile::remove(filler); // the next task has room again
+            if (!struck && fault == SourceReplaced && batch.tasks.GetAt(0).encodedSeconds > 0)
+                struck = QFile::copy(clip, sources + "/new") &&
+                         ::rename(QFile::encodeName(sources + "/new").constData(),
+                                  QFile::encodeName(sources + "/a.mp4").constData()) == 0;
             if (!struck && fault == ReadOnly && batch.Finished(0))
                 struck = RunTool("mount", {"-o", "remount,ro", out}).ok();
             if (!struck && fault == DiskFull && batch.State(0) == fullFrom) {
