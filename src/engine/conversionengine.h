@@ -61,8 +61,8 @@ public:
     // Gives every task a name in the output folder the host shows (as the batch will try
     // first) and repaints the Output column.
     void PlanOutputNames();
-    // The arguments (program resolved) of the passes a task would run now, in order; empty
-    // when it has no usable profile.
+    // The arguments (program resolved) of the tools a task would run now, in order: the steps
+    // that repack its sound where it needs them, then its passes; empty without a usable profile.
     QList<QStringList> TaskCommands(int index) const;
     // Of the batch that ended last: how many of its tasks did not finish.
     int UnfinishedTasks() const { return unfinished; }

@@ -95,8 +95,19 @@ QList<QStringList> TaskRun::Commands(const EnginePaths &paths, const OutputType 
     const std::optional<Profile> profile = ProfileCatalog(paths).Load(type->Index(), profileRow);
     if (!profile || !profile->HasPasses(type->PassCount()))
         return commands;
-    const CommandTemplate::Values values =
-        ValuesFor(outputFolder, task, SourceProbe::Probe(task.sourcePath));
+    SourceInfo source = SourceProbe::Probe(task.sourcePath);
+    ConversionTask read = task;
+    if (source.multiFrameAmr && source.audioIndex >= 0) { // as Start runs them: repack first
+        const QString sound = outputFolder + type->FileName(TaskFile::SoundCopy, task.outputName);
+        const QString copy = outputFolder + type->FileName(TaskFile::SourceCopy, task.outputName);
+        for (int step = 1; step <= AmrRepack::stepCount; ++step)
+            commands.append(Resolved(
+                AmrRepack::StepArguments(step, task.sourcePath, source.audioIndex, sound, copy),
+                paths));
+        read.sourcePath = copy;
+        source.audioIndex = 0;
+    }
+    const CommandTemplate::Values values = ValuesFor(outputFolder, read, source);
     for (int pass = 1; pass <= type->PassCount(); ++pass)
         commands.append(
             Resolved(CommandTemplate::ExpandArguments(profile->PassTemplate(pass), values), paths));

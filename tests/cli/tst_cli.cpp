@@ -149,6 +149,12 @@ private slots:
         row("a program folder without app/: refused", "@ALONE/kestrani-cli -o @OUT @CLIP", 1, {},
             "§kestrani-cli: the program's \"app\" folder (profiles and tools) is missing: looked "
             "for @ALONE/app\n");
+        row("--print-commands: a phone clip's sound repacked first, the passes read the copy",
+            "-t 0 -p 1 -o @OUT --print-commands @PHONE", 0, {},
+            "[…\"-f\",\"amr\",\"file:@OUT/filetype_fixture2_sound.amr\"]\n"
+            "[…\"-f\",\"matroska\",\"file:@OUT/filetype_fixture2_source.mkv\"]\n"
+            "[…\"-i\",\"file:@OUT/filetype_fixture2_source.mkv\",…]\n[…kestrani-amrenc…]\n"
+            "[…AtomicParsley…]\n§");
         row("a journal that cannot be kept is said before the batch, which runs",
             "/usr/bin/env XDG_DATA_HOME=/proc/kestrani-nowhere @CLI -p 1 -o @OUT @CLIP", 0,
             {"clip.3gp"},
@@ -164,8 +170,9 @@ private slots:
         const QString folder = NewFolder(dir, folders);
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "Kestrani", "Kestrani")
             .setValue("destination/Default", folder);
-        const QStringList keys{"@CLIP", "@OUT", "@LOG", "@BROKEN", "@ALONE", "@CLI"};
-        const QStringList values{clip, folder, log, broken, alone, cli};
+        const QStringList keys{"@CLIP", "@OUT", "@LOG", "@BROKEN", "@ALONE", "@CLI", "@PHONE"};
+        const QStringList values{clip, folder, log, broken, alone, cli,
+                                 MediaFile("filetype_fixture2.3gp")};
         QString both = arguments + u'\n' + printed; // the arguments hold no line end
         for (int i = 0; i < keys.size(); ++i)
             both.replace(keys[i], values[i]);
