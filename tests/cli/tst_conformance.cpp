@@ -100,6 +100,9 @@ private slots:
         const QJsonObject picture = StreamOf(probe, "video"), sound = StreamOf(probe, "audio");
         const bool avc = codec == "h264";
         QCOMPARE(Brand(probe), run.type == 2 ? (avc ? "3g2b" : "3g2a") : (avc ? "3gp6" : "3gp4"));
+        // A second, independent reader of the container sees the same brand and streams.
+        QCOMPARE(MediaInfoGeneral(output, "CodecID%|%VideoCount%|%AudioCount"),
+                 Brand(probe) + "|1|1");
         QCOMPARE(picture["codec_name"].toString(), codec);
         QCOMPARE(sound["codec_name"].toString(), promise.captured(5) == "AMR" ? "amr_nb" : "aac");
         QCOMPARE(QSize(picture["width"].toInt(), picture["height"].toInt()),
