@@ -171,8 +171,8 @@ private slots:
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "Kestrani", "Kestrani")
             .setValue("destination/Default", folder);
         const QStringList keys{"@CLIP", "@OUT", "@LOG", "@BROKEN", "@ALONE", "@CLI", "@PHONE"};
-        const QStringList values{clip, folder, log, broken, alone, cli,
-                                 MediaFile("filetype_fixture2.3gp")};
+        const QStringList values{
+            clip, folder, log, broken, alone, cli, MediaFile("filetype_fixture2.3gp")};
         QString both = arguments + u'\n' + printed; // the arguments hold no line end
         for (int i = 0; i < keys.size(); ++i)
             both.replace(keys[i], values[i]);

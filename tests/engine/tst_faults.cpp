@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Faults from outside while a batch runs, with the real tools: the disk fills in a pass, the
-// output folder turns read-only, a source goes away or is replaced, the last tool fails, crashes, hangs with a
-// tool of its own or is missing. The task that meets one ends "Failed" with its reason in its
-// row and in the log, leaves no file that could pass for a converted one, the user's files stay
-// as they were, no tool is left running and the batch goes on. Then the read-back check that
+// output folder turns read-only, a source goes away or is replaced, the last tool fails, crashes,
+// hangs with a tool of its own or is missing. The task that meets one ends "Failed" with its reason
+// in its row and in the log, leaves no file that could pass for a converted one, the user's files
+// stay as they were, no tool is left running and the batch goes on. Then the read-back check that
 // stands between the tools' word and "Finished", on crafted files a phone could not play.
 #include "engine.h"
 #include "outputcheck.h"

@@ -176,10 +176,9 @@ struct Batch {
 };
 
 // Runs kestrani-cli (or another copy of it) to its end.
-inline ToolResult RunCli(const QStringList &arguments, int timeoutMs = 120000,
-                         const QString &program = cliProgram,
-                         const QProcessEnvironment &environment =
-                             QProcessEnvironment::systemEnvironment())
+inline ToolResult
+RunCli(const QStringList &arguments, int timeoutMs = 120000, const QString &program = cliProgram,
+       const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     ToolResult result;
     QProcess process;

@@ -180,19 +180,28 @@ struct Clip {
     double seconds = 2.0;
     QString rate = QStringLiteral("25");
     bool sound = true;
-    int gop = 25;                                  // key frames this many frames apart
-    QString video = QStringLiteral("mpeg4");       // or libx264, h263, ...
-    QString audio = QStringLiteral("aac");         // or libopencore_amrnb, ...
+    int gop = 25;                            // key frames this many frames apart
+    QString video = QStringLiteral("mpeg4"); // or libx264, h263, ...
+    QString audio = QStringLiteral("aac");   // or libopencore_amrnb, ...
     int sampleRate = 44100;
-    QString sar;                                   // pixel shape, e.g. "2/1"
-    int rotate = 0;                                // degrees, as a phone marks its clips
-    QStringList extra;                             // more output options, before the file
+    QString sar;       // pixel shape, e.g. "2/1"
+    int rotate = 0;    // degrees, as a phone marks its clips
+    QStringList extra; // more output options, before the file
 
     QString Key(const QString &name) const
     {
-        return QStringList{size, QString::number(seconds), rate, QString::number(sound),
-                           QString::number(gop), video, audio, QString::number(sampleRate), sar,
-                           QString::number(rotate), extra.join(u'|'), name}
+        return QStringList{size,
+                           QString::number(seconds),
+                           rate,
+                           QString::number(sound),
+                           QString::number(gop),
+                           video,
+                           audio,
+                           QString::number(sampleRate),
+                           sar,
+                           QString::number(rotate),
+                           extra.join(u'|'),
+                           name}
             .join(u'/');
     }
 };
@@ -200,20 +209,29 @@ struct Clip {
 // Makes the clip at `path` (the container follows the extension); the path, or empty on failure.
 inline QString MakeClip(const QString &path, const Clip &clip = {})
 {
-    QStringList args{"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                     QStringLiteral("testsrc2=size=%1:rate=%2").arg(clip.size, clip.rate)};
+    QStringList args{
+        "-nostdin", "-v",
+        "error",    "-y",
+        "-f",       "lavfi",
+        "-i",       QStringLiteral("testsrc2=size=%1:rate=%2").arg(clip.size, clip.rate)};
     if (clip.sound)
-        args << "-f" << "lavfi" << "-i"
-             << QStringLiteral("sine=frequency=440:sample_rate=%1").arg(clip.sampleRate);
+        args << "-f"
+             << "lavfi"
+             << "-i" << QStringLiteral("sine=frequency=440:sample_rate=%1").arg(clip.sampleRate);
     args << "-t" << QString::number(clip.seconds, 'f', 3) << "-c:v" << clip.video << "-g"
-         << QString::number(clip.gop) << "-pix_fmt" << "yuv420p";
+         << QString::number(clip.gop) << "-pix_fmt"
+         << "yuv420p";
     if (clip.video == QLatin1String("libx264"))
-        args << "-preset" << "veryfast" << "-keyint_min" << QString::number(clip.gop)
-             << "-sc_threshold" << "0";
+        args << "-preset"
+             << "veryfast"
+             << "-keyint_min" << QString::number(clip.gop) << "-sc_threshold"
+             << "0";
     else if (clip.video == QLatin1String("mpeg4"))
-        args << "-q:v" << "4";
+        args << "-q:v"
+             << "4";
     if (!clip.sar.isEmpty())
-        args << "-vf" << "setsar=" + clip.sar;
+        args << "-vf"
+             << "setsar=" + clip.sar;
     if (clip.sound)
         args << "-c:a" << clip.audio << "-ar" << QString::number(clip.sampleRate);
     // ffmpeg marks a rotation only when it copies the stream: a second step does that.
@@ -222,11 +240,11 @@ inline QString MakeClip(const QString &path, const Clip &clip = {})
     if (!RunTool(QStringLiteral("ffmpeg"), args).ok())
         return QString();
     if (clip.rotate) {
-        const bool ok = RunTool(QStringLiteral("ffmpeg"),
-                                {"-nostdin", "-v", "error", "-y", "-i", "file:" + encoded, "-c",
-                                 "copy", "-metadata:s:v:0",
-                                 "rotate=" + QString::number(clip.rotate), "file:" + path})
-                            .ok();
+        const bool ok =
+            RunTool(QStringLiteral("ffmpeg"),
+                    {"-nostdin", "-v", "error", "-y", "-i", "file:" + encoded, "-c", "copy",
+                     "-metadata:s:v:0", "rotate=" + QString::number(clip.rotate), "file:" + path})
+                .ok();
         QFile::remove(encoded);
         return ok ? path : QString();
     }
@@ -259,10 +277,10 @@ inline QString MediaFile(const QString &name)
 // ffprobe's view of a file: format and streams as JSON; empty when unreadable.
 inline QJsonObject Probe(const QString &path)
 {
-    return QJsonDocument::fromJson(RunTool("ffprobe", {"-v", "error", "-show_format",
-                                                       "-show_streams", "-of", "json",
-                                                       "file:" + path})
-                                       .out)
+    return QJsonDocument::fromJson(
+               RunTool("ffprobe", {"-v", "error", "-show_format", "-show_streams", "-of", "json",
+                                   "file:" + path})
+                   .out)
         .object();
 }
 
@@ -296,8 +314,8 @@ inline QString Brand(const QJsonObject &probe)
 // One field of mediainfo's General section, e.g. "Movie name" or "Codec ID".
 inline QString MediaInfoGeneral(const QString &path, const QString &field)
 {
-    QString value = QString::fromUtf8(
-        RunTool("mediainfo", {"--Inform=General;%" + field + "%", path}).out);
+    QString value =
+        QString::fromUtf8(RunTool("mediainfo", {"--Inform=General;%" + field + "%", path}).out);
     while (value.endsWith(u'\n') || value.endsWith(u'\r'))
         value.chop(1); // only the line end: blanks belong to the value
     return value;
@@ -306,9 +324,8 @@ inline QString MediaInfoGeneral(const QString &path, const QString &field)
 // Presentation times of every video frame, in seconds from the file's start time, sorted.
 inline std::vector<double> FrameTimes(const QString &file)
 {
-    const double origin = RunTool("ffprobe", {"-v", "error", "-show_entries",
-                                              "format=start_time", "-of", "default=nw=1:nk=1",
-                                              file})
+    const double origin = RunTool("ffprobe", {"-v", "error", "-show_entries", "format=start_time",
+                                              "-of", "default=nw=1:nk=1", file})
                               .out.trimmed()
                               .toDouble(); // "N/A" reads as 0, which is what it means
     const QByteArray out =
@@ -341,8 +358,8 @@ inline double IntervalStart(const std::vector<double> &times, double seconds)
 // its own rotation, as 32-bit RGB. The seek goes half-way back to the frame before (ffmpeg
 // keeps the first frame at or after its seek time) and on the output side, which stays exact
 // where a demuxer seek lands late (MPEG program streams do).
-inline QImage FfmpegFrame(const QString &file, const std::vector<double> &times,
-                          double frameStart, QSize size)
+inline QImage FfmpegFrame(const QString &file, const std::vector<double> &times, double frameStart,
+                          QSize size)
 {
     double previous = -1.0;
     for (double t : times)

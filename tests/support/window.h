@@ -40,8 +40,7 @@ inline std::unique_ptr<QSettings> OpenTestSettings()
 
 // Makes `folder` the window's program folder; app/ links to the built profiles and tools,
 // except the files named in `replacements`, which get the given text.
-inline void UseProgramFolder(const QString &folder,
-                             const QMap<QString, QString> &replacements = {})
+inline void UseProgramFolder(const QString &folder, const QMap<QString, QString> &replacements = {})
 {
     QDir(folder).mkpath(QStringLiteral("app"));
     const QString app = folder + QStringLiteral("/app/");
