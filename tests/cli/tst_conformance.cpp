@@ -47,7 +47,8 @@ private slots:
         clip.size = "240x180", clip.rate = "25", clip.sar = "2";
         sources << SharedClip(clip, "wide-pixels.mp4") << MediaFile("filetype_fixture2.3gp");
         int type = -1;
-        for (const QString &line : QString::fromUtf8(RunCli({"--list-profiles"}).out).split('\n')) {
+        for (const QString &line :
+             QString::fromUtf8(RunTool(cliProgram, {"--list-profiles"}).out).split('\n')) {
             const auto title = QRegularExpression("^   [ *] +(\\d+)  (.+)$").match(line);
             type += line.startsWith(QString::number(type + 1) + "  ");
             if (!title.hasMatch())

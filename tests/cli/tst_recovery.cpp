@@ -75,7 +75,7 @@ private slots:
         // Another run's batch meanwhile leaves the live run alone.
         const QStringList during = FilesIn(out);
         const ToolResult other =
-            RunCli({"-t", "1", "-p", "2", "-o", NewFolder(dir, folders), clip}, 30000, cli);
+            RunTool(cli, {"-t", "1", "-p", "2", "-o", NewFolder(dir, folders), clip}, 30000);
         QCOMPARE(other.exitCode, 1);
         QVERIFY2(!other.err.contains("removed"), other.err.constData());
         QCOMPARE(FilesIn(out), during);
@@ -101,7 +101,7 @@ private slots:
                                      QFileDevice::FileModificationTime));
         file.close();
 
-        const ToolResult next = RunCli({"-t", "1", "-p", "2", "-o", out, clip}, 30000, cli);
+        const ToolResult next = RunTool(cli, {"-t", "1", "-p", "2", "-o", out, clip}, 30000);
         QCOMPARE(next.exitCode, 1);
         QVERIFY2(next.err.contains("kestrani-cli: removed " + out.toUtf8() +
                                    "/clip-temp-54321.3gp, left by an interrupted batch"),

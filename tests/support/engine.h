@@ -3,8 +3,8 @@
 
 // The engine as the tests drive it: a program folder of the test's own (its log and journals
 // are the test's), a host that records what the engine asked it to show, a batch over its own
-// task list, the command-line program, and stand-in profiles whose passes are our fake encoder,
-// slow enough to stop in any pass.
+// task list, the command-line program's path, and stand-in profiles whose passes are our fake
+// encoder, slow enough to stop in any pass.
 
 #include "support.h"
 
@@ -16,7 +16,6 @@
 #include "tasklist.h"
 
 #include <QMap>
-#include <QProcessEnvironment>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -174,26 +173,6 @@ struct Batch {
                OutputType::Find(host.outputType)->Extension();
     }
 };
-
-// Runs kestrani-cli (or another copy of it) to its end.
-inline ToolResult
-RunCli(const QStringList &arguments, int timeoutMs = 120000, const QString &program = cliProgram,
-       const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
-{
-    ToolResult result;
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    result.started = process.waitForStarted(10000);
-    if (result.started && process.waitForFinished(timeoutMs) &&
-        process.exitStatus() == QProcess::NormalExit)
-        result.exitCode = process.exitCode();
-    else
-        process.kill(), process.waitForFinished();
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
 
 // A profile file of one entry whose passes are the fake encoder, each about 0.4 s: pass 1
 // prints progress and takes "q" (then creates `qFile`), the later passes print nothing. Each
