@@ -8,12 +8,12 @@
 //   bench_startup [runs]        (default 10; QT_QPA_PLATFORM picks the display; without it, the
 //                                X display when DISPLAY is set (xvfb-run -a), else offscreen)
 
+#include "firstpaint.h"
 #include "kestraniapp.h"
 #include "kestraniframedlg.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -28,26 +28,6 @@ void Phase(const char *name)
     std::printf("phase %s %.1f\n", name, sinceMain.nsecsElapsed() / 1e6);
 }
 
-class FirstPaintWatch : public QObject
-{
-public:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint && !seen) {
-            seen = true;
-            // Report after the paint has been done, not when it is about to begin.
-            QTimer::singleShot(0, qApp, [] {
-                Phase("painted");
-                std::puts("painted");
-                std::fflush(stdout);
-                QCoreApplication::exit(0);
-            });
-        }
-        return QObject::eventFilter(watched, event);
-    }
-    bool seen = false;
-};
-
 int RunChild(int argc, char **argv)
 {
     sinceMain.start();
@@ -57,7 +37,7 @@ int RunChild(int argc, char **argv)
     Phase("skin");
     CKestraniFrameDlg frame;
     Phase("controls");
-    FirstPaintWatch watch;
+    FirstPaintWatch watch([] { Phase("painted"); });
     frame.Page().installEventFilter(&watch);
     frame.OnInitDialog();
     Phase("initialisation");
