@@ -3,13 +3,13 @@
 // never read past a list, keep keys and values paired and cut values read by key to at most
 // 259 characters without leaving half a character behind; the templates they hold expand into
 // commands whose program is ours, on PATH or nothing.
-#include "commandtemplate.h"
 #include "conversionengine.h"
 #include "fuzzcheck.h"
 #include "fuzzhost.h"
-#include "inireader.h"
-#include "outputtypes.h"
-#include "profilecatalog.h"
+#include "profiles/commandtemplate.h"
+#include "profiles/inireader.h"
+#include "profiles/outputtypes.h"
+#include "profiles/profilecatalog.h"
 #include "tasklist.h"
 
 #include <QDir>

@@ -4,8 +4,8 @@
 // three progress figures of the task changes, and the Progress cell's text stays in shape.
 #include "conversiontask.h"
 #include "fuzzcheck.h"
-#include "progressfields.h"
-#include "progresstext.h"
+#include "progress/progressfields.h"
+#include "progress/progresstext.h"
 
 #include <QRegularExpression>
 

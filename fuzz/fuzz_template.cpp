@@ -2,8 +2,8 @@
 // Command templates and values of any content. Arguments are fixed by the template alone:
 // values never add, end or join one, and every value comes back exactly where its variable
 // stood in its argument.
-#include "commandtemplate.h"
 #include "fuzzcheck.h"
+#include "profiles/commandtemplate.h"
 
 #include <QProcess>
 

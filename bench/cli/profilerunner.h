@@ -6,12 +6,12 @@
 // (the app folder, then PATH), the app folder as the tools' folder, and the intermediates the
 // output type deletes after a pass. Shared by the profile tests and the profile measurements;
 // header-only on purpose.
-#include "commandtemplate.h"
 #include "conversiontask.h"
 #include "enginepaths.h"
-#include "outputtypes.h"
-#include "passrunner.h"
-#include "profilecatalog.h"
+#include "profiles/commandtemplate.h"
+#include "profiles/outputtypes.h"
+#include "profiles/profilecatalog.h"
+#include "run/passrunner.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -2,8 +2,8 @@
 // Status-text throughput: 255-byte chunks of ffmpeg-like status output read and taken into a
 // task, with the Progress cell's text made, per second.
 #include "conversiontask.h"
-#include "progressfields.h"
-#include "progresstext.h"
+#include "progress/progressfields.h"
+#include "progress/progresstext.h"
 
 #include <QElapsedTimer>
 

@@ -4,9 +4,9 @@
 // core. Pass 1 reads the tool's status text and takes its figures in as the batch does.
 // Usage: bench_runners [seconds]   (needs the tests' fake_encoder built; uses ffmpeg too)
 #include "conversiontask.h"
-#include "passrunner.h"
-#include "progressfields.h"
-#include "progresstext.h"
+#include "progress/progressfields.h"
+#include "progress/progresstext.h"
+#include "run/passrunner.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -3,8 +3,8 @@
 
 #include "mediaerror.h"
 #include "mediaprobe.h"
-#include "outputtypes.h"
-#include "signalwatcher.h"
+#include "profiles/outputtypes.h"
+#include "run/signalwatcher.h"
 
 #include <QCoreApplication>
 #include <QDir>

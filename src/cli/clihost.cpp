@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "clihost.h"
 
-#include "outputtypes.h"
-#include "progresstext.h"
+#include "profiles/outputtypes.h"
+#include "progress/progresstext.h"
 #include "tasklist.h"
 
 #include <QFileInfo>

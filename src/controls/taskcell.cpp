@@ -2,7 +2,7 @@
 #include "taskcell.h"
 
 #include "conversiontask.h"
-#include "progresstext.h"
+#include "progress/progresstext.h"
 #include "tasklist.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "cellinfo.h"
-#include "progresstext.h"
+#include "progress/progresstext.h"
 
 class TaskList;
 

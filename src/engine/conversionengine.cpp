@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "conversionengine.h"
 
-#include "batchjournal.h"
-#include "batchscheduler.h"
 #include "enginehost.h"
-#include "outputnameplanner.h"
-#include "outputtypes.h"
-#include "profilecatalog.h"
-#include "progresstext.h"
-#include "shutdown.h"
+#include "files/batchjournal.h"
+#include "files/outputnameplanner.h"
+#include "profiles/outputtypes.h"
+#include "profiles/profilecatalog.h"
+#include "progress/progresstext.h"
+#include "run/batchscheduler.h"
+#include "run/shutdown.h"
+#include "run/taskrun.h"
 #include "tasklist.h"
-#include "taskrun.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "enginepaths.h"
-#include "errorlog.h"
+#include "progress/errorlog.h"
 
 #include <QList>
 #include <QObject>

@@ -8,7 +8,7 @@
 #include "fadeinpicture.h"
 #include "globals.h"
 #include "pageconstants.h"
-#include "progresstext.h"
+#include "progress/progresstext.h"
 #include "rangeslider.h"
 #include "videoedit.h"
 

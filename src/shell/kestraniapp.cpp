@@ -3,12 +3,12 @@
 
 #include "globals.h"
 #include "kestraniframedlg.h"
-#include "signalwatcher.h"
+#include "run/signalwatcher.h"
 #include "skin.h"
 
 #include <QDir>
-#include <QMessageBox>
 #include <QFileInfo>
+#include <QMessageBox>
 
 CKestraniApp::CKestraniApp(int &argc, char **argv) : QApplication(argc, argv)
 {

@@ -6,7 +6,7 @@
 // stay as they were, no tool is left running and the batch goes on. Then the read-back check that
 // stands between the tools' word and "Finished", on crafted files a phone could not play.
 #include "engine.h"
-#include "outputcheck.h"
+#include "mediacheck/outputcheck.h"
 
 #include <QRegularExpression>
 #include <QStorageInfo>

@@ -3,8 +3,8 @@
 // an edited, broken or missing file gives.
 #include "engine.h"
 
-#include "outputcheck.h"
-#include "profilecatalog.h"
+#include "mediacheck/outputcheck.h"
+#include "profiles/profilecatalog.h"
 
 using namespace support;
 

@@ -2,8 +2,8 @@
 // What the tools' console output makes of a running task: the figures read from a chunk of it,
 // and the Progress cell they give.
 #include "conversiontask.h"
-#include "progressfields.h"
-#include "progresstext.h"
+#include "progress/progressfields.h"
+#include "progress/progresstext.h"
 
 #include <QTest>
 

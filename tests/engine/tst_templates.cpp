@@ -3,8 +3,8 @@
 // shipped profiles give the tools.
 #include "engine.h"
 
-#include "commandtemplate.h"
-#include "sourceprobe.h"
+#include "mediacheck/sourceprobe.h"
+#include "profiles/commandtemplate.h"
 
 #include <QLocale>
 

@@ -8,7 +8,7 @@
 #include "window.h"
 
 #include "pageconstants.h"
-#include "progresstext.h"
+#include "progress/progresstext.h"
 
 #include <QtTest>
 #include <QtWidgets>

@@ -11,8 +11,8 @@
 #include "conversionengine.h"
 #include "enginehost.h"
 #include "enginepaths.h"
-#include "outputtypes.h"
-#include "progresstext.h"
+#include "profiles/outputtypes.h"
+#include "progress/progresstext.h"
 #include "tasklist.h"
 
 #include <QMap>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "toolmessage.h"
+#include "progress/toolmessage.h"
 
-#include "progressfields.h"
+#include "progress/progressfields.h"
 
 #include <QFileInfo>
 

@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "taskrun.h"
+#include "run/taskrun.h"
 
-#include "amrrepack.h"
-#include "batchjournal.h"
 #include "enginehost.h"
-#include "errorlog.h"
-#include "outputcheck.h"
-#include "outputnameplanner.h"
-#include "outputtypes.h"
-#include "passrunner.h"
-#include "progressfields.h"
-#include "progresstext.h"
+#include "files/batchjournal.h"
+#include "files/outputnameplanner.h"
+#include "mediacheck/outputcheck.h"
+#include "profiles/outputtypes.h"
+#include "progress/errorlog.h"
+#include "progress/progressfields.h"
+#include "progress/progresstext.h"
+#include "progress/toolmessage.h"
+#include "run/amrrepack.h"
+#include "run/passrunner.h"
 #include "tasklist.h"
-#include "toolmessage.h"
 
 #include <QDateTime>
 #include <QFileInfo>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "fileidentity.h"
+#include "files/fileidentity.h"
 
 #include <QFile>
 

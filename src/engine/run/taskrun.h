@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "commandtemplate.h"
-#include "fileidentity.h"
-#include "profilecatalog.h"
-#include "runresult.h"
-#include "sourceprobe.h"
-#include "taskfiles.h"
+#include "files/fileidentity.h"
+#include "files/taskfiles.h"
+#include "mediacheck/sourceprobe.h"
+#include "profiles/commandtemplate.h"
+#include "profiles/profilecatalog.h"
+#include "run/runresult.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "commandtemplate.h"
+#include "profiles/commandtemplate.h"
 
 #include "conversiontask.h"
-#include "sourceprobe.h"
+#include "mediacheck/sourceprobe.h"
 
 #include <QProcess>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "batchscheduler.h"
+#include "run/batchscheduler.h"
 
-#include "taskrun.h"
+#include "run/taskrun.h"
 
 BatchScheduler::BatchScheduler(BatchContext &context, QObject *parent)
     : QObject(parent), context(context)

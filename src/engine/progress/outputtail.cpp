@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "outputtail.h"
+#include "progress/outputtail.h"
 
 void OutputTail::Append(QByteArrayView bytes)
 {

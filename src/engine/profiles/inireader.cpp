@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "inireader.h"
+#include "profiles/inireader.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "outputtypes.h"
+#include "profiles/outputtypes.h"
 
 #include "conversiontask.h"
 

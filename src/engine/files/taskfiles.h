@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "fileidentity.h"
-#include "outputtypes.h"
+#include "files/fileidentity.h"
+#include "profiles/outputtypes.h"
 
 #include <QHash>
 #include <QJsonObject>

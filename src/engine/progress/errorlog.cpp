@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "errorlog.h"
+#include "progress/errorlog.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "runresult.h"
+#include "run/runresult.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "outputnameplanner.h"
+#include "files/outputnameplanner.h"
 
 #include "conversiontask.h"
-#include "outputtypes.h"
-#include "taskfiles.h"
+#include "files/taskfiles.h"
+#include "profiles/outputtypes.h"
 
 #include <QFile>
 #include <QFileInfo>

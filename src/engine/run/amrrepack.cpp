@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "amrrepack.h"
+#include "run/amrrepack.h"
 
 QStringList AmrRepack::StepArguments(int step, const QString &source, int audioIndex,
                                      const QString &sound, const QString &copy)

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The media checks run in a module loaded on first use: a program that starts without
 // converting (the window) does not wait for FFmpeg's libraries to load.
-#include "outputcheck.h"
-#include "sourceprobe.h"
+#include "mediacheck/outputcheck.h"
+#include "mediacheck/sourceprobe.h"
 
 #include <QCoreApplication>
 #include <QLibrary>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "taskfiles.h"
+#include "files/taskfiles.h"
 
 #include <QDateTime>
 #include <QDir>

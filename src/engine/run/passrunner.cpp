@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "passrunner.h"
+#include "run/passrunner.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "outputtail.h"
-#include "runresult.h"
+#include "progress/outputtail.h"
+#include "run/runresult.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "outputcheck.h"
+#include "mediacheck/outputcheck.h"
 
 #include "mediaerror.h"
 #include "mediainput.h"

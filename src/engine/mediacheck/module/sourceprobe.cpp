@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sourceprobe.h"
+#include "mediacheck/sourceprobe.h"
 
 #include "mediaerror.h"
 #include "mediainput.h"

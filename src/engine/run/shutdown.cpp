@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "shutdown.h"
+#include "run/shutdown.h"
 
 #include "enginehost.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "progressfields.h"
+#include "progress/progressfields.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "progresstext.h"
+#include "progress/progresstext.h"
 
 #include "conversiontask.h"
 

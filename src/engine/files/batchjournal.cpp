@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "batchjournal.h"
+#include "files/batchjournal.h"
 
-#include "fileidentity.h"
-#include "taskfiles.h"
+#include "files/fileidentity.h"
+#include "files/taskfiles.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

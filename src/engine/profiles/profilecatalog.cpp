@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "profilecatalog.h"
+#include "profiles/profilecatalog.h"
 
-#include "inireader.h"
-#include "outputtypes.h"
+#include "profiles/inireader.h"
+#include "profiles/outputtypes.h"
 
 #include <climits>
 
