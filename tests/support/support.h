@@ -266,7 +266,7 @@ inline QString SharedClip(const Clip &clip = {}, const QString &name = QStringLi
     return made.value(key);
 }
 
-// A real sample video of ../shared/media.
+// A real sample video of tests/media (its SOURCES.md says where each comes from).
 inline QString MediaFile(const QString &name)
 {
     return QStringLiteral(KESTRANI_MEDIA_DIR "/") + name;
