@@ -27,14 +27,12 @@ const QString checkKey = QStringLiteral("Check");
 
 } // namespace
 
-// Passes are the entries after the title by position; the read-back entry is never one of them,
-// or a profile short of its last pass would run its Check line as a program.
+// Passes are the entries after the title by position, up to the read-back entry: neither the
+// Check line nor anything after it is a pass, or a profile short of its last pass would run
+// its Check line (or a note below it) as a program.
 QString Profile::PassTemplate(int pass) const
 {
-    if (pass < 1 || pass >= values.size() ||
-        keys.value(pass).compare(checkKey, Qt::CaseInsensitive) == 0)
-        return QString();
-    return values.at(pass);
+    return HasPasses(pass) ? values.at(pass) : QString();
 }
 
 bool Profile::HasPasses(int passCount) const

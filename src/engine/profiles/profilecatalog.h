@@ -14,7 +14,7 @@ struct Profile {
     QStringList keys;
     QStringList values;
 
-    // The template of pass 1..5; empty when the profile has no such entry.
+    // The template of pass 1..5; empty when the profile has no such entry before its Check.
     QString PassTemplate(int pass) const;
     // True when the profile has an entry for each of the first passCount passes.
     bool HasPasses(int passCount) const;
