@@ -65,6 +65,9 @@ void ConversionEngine::LoadProfiles(int outputType)
     for (const QString &title : listing.titles)
         host.AddProfileRow(title);
     host.SetProfileSelection(listing.defaultRow);
+    if (!listing.warning.isEmpty())
+        host.ShowMessage(listing.warning, QStringLiteral("Warning"),
+                         EngineHost::MessageIcon::Warning);
 }
 
 void ConversionEngine::OnStartClicked()

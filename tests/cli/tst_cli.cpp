@@ -111,6 +111,8 @@ private slots:
         row("-b 1 -e 1", "-b 1 -e 1 @CLIP", 2, {}, usage.arg("the end must come after the begin"));
         row("negative jobs", "-j -1 @CLIP", 2, {},
             usage.arg("the number of files at once must be 0 or more"));
+        row("a profile number no int holds: too large", "-p 99999999999999999999 @CLIP", 2, {},
+            usage.arg("the profile number 99999999999999999999 is too large"));
 
         row("--help", "--help", 0, {},
             "Usage: kestrani-cli [-t TYPE] [-p PROFILE] [-o FOLDER] [-b SECONDS] …\n…"
@@ -155,6 +157,16 @@ private slots:
             "[…\"-f\",\"matroska\",\"file:@OUT/filetype_fixture2_source.mkv\"]\n"
             "[…\"-i\",\"file:@OUT/filetype_fixture2_source.mkv\",…]\n[…kestrani-amrenc…]\n"
             "[…AtomicParsley…]\n§");
+        row("few file descriptors: fewer tasks at once, every one converts",
+            "/usr/bin/prlimit --nofile=30 @CLI -t 1 -p 1 -j 6 -e 0.5 -o @OUT @CLIP @CLIP @CLIP "
+            "@CLIP @CLIP @CLIP",
+            0,
+            {"clip (2).3gp", "clip (3).3gp", "clip (4).3gp", "clip (5).3gp", "clip (6).3gp",
+             "clip.3gp"},
+            "…Finished\n§kestrani-cli: Information: Converting Finished\n");
+        row("kestrani-amrenc says how far it is (a working one is never taken for stalled)",
+            "@APP/kestrani-amrenc @PHONE @OUT/phone.3gp", 0, {"phone.3gp"},
+            "§kestrani-amrenc: 9.67 s of 9.67 s written\n");
         row("a journal that cannot be kept is said before the batch, which runs",
             "/usr/bin/env XDG_DATA_HOME=/proc/kestrani-nowhere @CLI -p 1 -o @OUT @CLIP", 0,
             {"clip.3gp"},
@@ -170,9 +182,16 @@ private slots:
         const QString folder = NewFolder(dir, folders);
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "Kestrani", "Kestrani")
             .setValue("destination/Default", folder);
-        const QStringList keys{"@CLIP", "@OUT", "@LOG", "@BROKEN", "@ALONE", "@CLI", "@PHONE"};
-        const QStringList values{
-            clip, folder, log, broken, alone, cli, MediaFile("filetype_fixture2.3gp")};
+        const QStringList keys{"@CLIP",  "@OUT", "@LOG",   "@BROKEN",
+                               "@ALONE", "@CLI", "@PHONE", "@APP"};
+        const QStringList values{clip,
+                                 folder,
+                                 log,
+                                 broken,
+                                 alone,
+                                 cli,
+                                 MediaFile("filetype_fixture2.3gp"),
+                                 program + "/app"};
         QString both = arguments + u'\n' + printed; // the arguments hold no line end
         for (int i = 0; i < keys.size(); ++i)
             both.replace(keys[i], values[i]);

@@ -116,9 +116,13 @@ QList<QStringList> TaskRun::Commands(const EnginePaths &paths, const OutputType 
 
 QString TaskRun::StartProblem(ConversionTask &task)
 {
+    QString unusable;
     const std::optional<Profile> loaded =
-        context.type ? ProfileCatalog(context.paths).Load(context.type->Index(), context.profileRow)
+        context.type ? ProfileCatalog(context.paths)
+                           .Load(context.type->Index(), context.profileRow, &unusable)
                      : std::nullopt;
+    if (!unusable.isEmpty())
+        return unusable;
     if (!loaded || !loaded->HasPasses(context.type->PassCount()))
         return QStringLiteral("no usable profile: none is selected, or the selected one has "
                               "fewer entries than the passes need");
