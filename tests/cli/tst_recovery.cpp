@@ -15,12 +15,14 @@ namespace {
 // What the user does once the run is dead, before the next batch.
 enum TakeOver { Nothing, CopiedOver, SavedLater, WroteIntoPlaceholder };
 
-// Profile 1 stalls in pass 1 (growing its file, a scratch file and a child beside it, as
-// tools do); profile 2 starts a batch and ends at once (its task fails: no output).
+// Profile 1 stalls in pass 1 (growing its file, with scratch files and a child beside it, as
+// tools do: AtomicParsley's copy, our AMR tool's staging name); profile 2 starts a batch and
+// ends at once (its task fails: no output).
 const QString profiles =
     QStringLiteral("[Info]\nDescription=recovery\nDefaultProfile=1\n[Stall]\nTitle=stall\n"
                    "Pass1=" KESTRANI_TEST_BIN_DIR "/fake_encoder --hang --spawn "
-                   "--scratch \"$OUTPUT_DIR$OUTPUT_FILE-temp-54321.3gp\" --write "
+                   "--scratch \"$OUTPUT_DIR$OUTPUT_FILE-temp-54321.3gp\" "
+                   "--scratch \"$OUTPUT_DIR.$OUTPUT_FILE_temp.3gp.54321.partial\" --write "
                    "\"$OUTPUT_DIR$OUTPUT_FILE_temp.3gp\"\nPass2=true\nPass3=true\n"
                    "[Quick]\nTitle=quick\nPass1=true\nPass2=true\nPass3=true\n");
 
@@ -70,7 +72,7 @@ private slots:
         run.start(cli, {"-t", "1", "-p", "1", "-o", out, clip});
         const QString writing = out + "/clip_temp.3gp";
         QVERIFY(WaitForFile(writing, 20000));
-        QCOMPARE(FilesIn(out).size(), 5); // with the placeholder clip.3gp and the scratch file
+        QCOMPARE(FilesIn(out).size(), 6); // with the placeholder clip.3gp and the scratch files
 
         // Another run's batch meanwhile leaves the live run alone.
         const QStringList during = FilesIn(out);
@@ -103,9 +105,10 @@ private slots:
 
         const ToolResult next = RunTool(cli, {"-t", "1", "-p", "2", "-o", out, clip}, 30000);
         QCOMPARE(next.exitCode, 1);
-        QVERIFY2(next.err.contains("kestrani-cli: removed " + out.toUtf8() +
-                                   "/clip-temp-54321.3gp, left by an interrupted batch"),
-                 next.err.constData());
+        for (const char *scratch : {"/clip-temp-54321.3gp", "/.clip_temp.3gp.54321.partial"})
+            QVERIFY2(next.err.contains("kestrani-cli: removed " + out.toUtf8() + scratch +
+                                       ", left by an interrupted batch"),
+                     next.err.constData());
         users.sort();
         QCOMPARE(FilesIn(out), users);
         for (const QString &user : std::as_const(users))

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QRegularExpression>
 
@@ -107,12 +108,14 @@ int TaskFiles::Claim()
             for (const Owned &o : std::as_const(owned))
                 DeleteOwned(o);
             owned.clear();
+            names.clear();
             return error;
         }
         owned.append({file, FileIdentity::Of(path)});
+        names.append(type->FileName(file, baseName));
     }
     claimedNs = passStartNs = claimed;
-    scratchBefore = ScratchIn(folder, baseName);
+    scratchBefore = Scratch();
     return 0;
 }
 
@@ -122,6 +125,7 @@ int TaskFiles::ClaimExtra(TaskFile file)
     if (const int error = CreateExclusively(path); error != 0)
         return error;
     owned.append({file, FileIdentity::Of(path)});
+    names.append(type->FileName(file, baseName));
     return 0;
 }
 
@@ -182,7 +186,7 @@ QStringList TaskFiles::DeleteAll()
         kept.append(o);
     }
     owned = kept;
-    for (const QString &name : ScratchIn(folder, baseName)) {
+    for (const QString &name : Scratch()) {
         const QString path = folder + name;
         if (scratchBefore.contains(name) || BornNs(FileIdentity::Of(path)) < claimedNs)
             continue;
@@ -213,6 +217,7 @@ QJsonObject TaskFiles::ToJson() const
         {QStringLiteral("files"), files},
         {QStringLiteral("folder"), folder},
         {QStringLiteral("base"), baseName},
+        {QStringLiteral("names"), QJsonArray::fromStringList(names)},
         {QStringLiteral("since"), QString::number(claimedNs)},
         {QStringLiteral("scratchBefore"), QJsonArray::fromStringList(scratchBefore)}};
 }
@@ -233,14 +238,19 @@ QStringList TaskFiles::RecoverFromJson(const QJsonObject &object, qint64 lastAli
             removed.append(path);
     }
     const QString folder = object.value(QStringLiteral("folder")).toString();
-    const QString base = object.value(QStringLiteral("base")).toString();
     const qint64 since = object.value(QStringLiteral("since")).toString().toLongLong();
-    QStringList before;
+    QStringList before, names;
     for (const QJsonValue &v : object.value(QStringLiteral("scratchBefore")).toArray())
         before.append(v.toString());
-    if (folder.isEmpty() || base.isEmpty())
+    for (const QJsonValue &v : object.value(QStringLiteral("names")).toArray())
+        names.append(v.toString());
+    if (names.isEmpty()) // a journal of an older version: the names of the files it lists
+        for (const QJsonValue &value : object.value(QStringLiteral("files")).toArray())
+            names.append(
+                QFileInfo(value.toObject().value(QStringLiteral("path")).toString()).fileName());
+    if (folder.isEmpty())
         return removed;
-    for (const QString &name : ScratchIn(folder, base)) {
+    for (const QString &name : ScratchIn(folder, names)) {
         const QString path = folder + name;
         const FileIdentity id = FileIdentity::Of(path);
         if (!before.contains(name) && BornNs(id) >= since && id.modifiedNs <= lastAliveNs &&
@@ -250,16 +260,23 @@ QStringList TaskFiles::RecoverFromJson(const QJsonObject &object, qint64 lastAli
     return removed;
 }
 
-QStringList TaskFiles::ScratchIn(const QString &folder, const QString &baseName)
+QStringList TaskFiles::ScratchIn(const QString &folder, const QStringList &fileNames)
 {
-    if (folder.isEmpty() || baseName.isEmpty())
+    if (folder.isEmpty() || fileNames.isEmpty())
         return {};
-    const QString base = QRegularExpression::escape(baseName);
-    // Only these exact shapes: "clip" is a prefix of another task's "clip (2)", whose files
-    // must never be taken for this task's scratch.
-    const QRegularExpression scratch(QStringLiteral("^(?:%1(?:_temp|_temp_2)?-temp-\\d+\\.3g[p2]"
-                                                    "|\\.%1(?:_temp|_temp_2)?\\.3g[p2]\\.\\w{6})$")
-                                         .arg(base));
+    // Built from the whole names: "clip" is a prefix of another task's "clip (2)" and of a
+    // task "clip_temp_2", whose files must never be taken for this task's scratch.
+    QStringList shapes;
+    for (const QString &name : fileNames) {
+        const qsizetype dot = name.lastIndexOf(u'.');
+        const QString stem = dot > 0 ? name.left(dot) : name;
+        const QString extension = dot > 0 ? name.mid(dot) : QString();
+        shapes << QRegularExpression::escape(stem) + QStringLiteral("-temp-\\d+") +
+                      QRegularExpression::escape(extension)
+               << QStringLiteral("\\.") + QRegularExpression::escape(name) +
+                      QStringLiteral("\\.(?:[A-Za-z0-9]{6}|\\d+\\.partial)");
+    }
+    const QRegularExpression scratch(QStringLiteral("^(?:%1)$").arg(shapes.join(u'|')));
     // No name filter: a base name may hold the wildcard characters '*', '?' and '['.
     const QStringList entries = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
     QStringList names;

@@ -54,9 +54,14 @@ public:
     // alive); scratch files that appeared after it began. Returns the removed paths.
     static QStringList RecoverFromJson(const QJsonObject &object, qint64 lastAliveNs);
 
-    // The scratch files (without folder) that a tool killed in the middle of a write leaves:
-    // "<name>-temp-12345.3gp" of a file rewritten in place, ".<name>.3gp.Ab12Cd" staging.
-    static QStringList ScratchIn(const QString &folder, const QString &baseName);
+    // The scratch files (without folder) that the tools writing the named files leave when
+    // killed in the middle of a write: "<name>-temp-12345.3gp" of a file rewritten in place,
+    // ".<name>.3gp.Ab12Cd" and ".<name>.3gp.12345.partial" staging. Only the exact shapes of
+    // those names: another task's files, and the scratch of its files, never match, whatever
+    // the two are named (see OutputNamePlanner for the one base name that would).
+    static QStringList ScratchIn(const QString &folder, const QStringList &fileNames);
+    // The scratch files of this task's files that are in the folder now.
+    QStringList Scratch() const { return ScratchIn(folder, names); }
 
 private:
     struct Owned {
@@ -70,6 +75,7 @@ private:
     QString baseName;
     const OutputType *type = nullptr;
     QList<Owned> owned;
+    QStringList names;    // every file the task has claimed, without folder
     int runningPass = -1; // none
     qint64 passStartNs = 0;
     qint64 claimedNs = 0; // scratch files born since are the task's tools'

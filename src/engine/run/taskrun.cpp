@@ -236,7 +236,7 @@ qint64 TaskRun::FilesProgress() const
     qint64 total = 0;
     for (const QString &path : files.Paths())
         total += qMax<qint64>(0, FileIdentity::Of(path).size);
-    for (const QString &name : TaskFiles::ScratchIn(files.Folder(), files.BaseName()))
+    for (const QString &name : files.Scratch())
         total += qMax<qint64>(0, FileIdentity::Of(files.Folder() + name).size);
     return total;
 }
