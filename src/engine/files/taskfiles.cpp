@@ -8,6 +8,8 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 #include <cerrno>
 
 #ifdef Q_OS_UNIX
@@ -129,38 +131,74 @@ int TaskFiles::ClaimExtra(TaskFile file)
     return 0;
 }
 
-void TaskFiles::BeginPass(int pass)
+bool TaskFiles::BeginPass(int pass)
 {
+    Review(); // no pass runs: every file must be as the task left it
     runningPass = pass;
     passStartNs = NowNs();
+    if (type)
+        for (TaskFile file : type->WrittenBy(pass))
+            if (!Owns(file) && !lost.contains(Path(file)))
+                lost.append(Path(file)); // removed: someone else may have the name now
+    return lost.isEmpty();
 }
 
 void TaskFiles::EndPass()
 {
-    for (Owned &o : owned) {
-        const FileIdentity now = FileIdentity::Of(Path(o.file));
-        if (IsOwn(o, now))
-            o.identity = now;
-    }
+    Review();
     runningPass = -1;
+}
+
+void TaskFiles::Review()
+{
+    QList<Owned> still;
+    for (Owned o : std::as_const(owned)) {
+        const FileIdentity now = FileIdentity::Of(Path(o.file));
+        if (!now.Exists())
+            continue; // nothing there to keep or to delete
+        if (IsOwn(o, now)) {
+            o.identity = now;
+            still.append(o);
+        } else {
+            lost.append(Path(o.file));
+        }
+    }
+    owned = still;
+}
+
+bool TaskFiles::Owns(TaskFile file) const
+{
+    return std::any_of(owned.cbegin(), owned.cend(),
+                       [file](const Owned &o) { return o.file == file; });
+}
+
+bool TaskFiles::WrittenByPass(const Owned &o, const FileIdentity &now) const
+{
+    if (runningPass < 0 || !type || !type->WrittenBy(runningPass).contains(o.file) || !now.Exists())
+        return false;
+    // A write sets the modification and the change time alike; "cp -p" and "touch" set the
+    // modification time apart, and nothing sets the change time back.
+    if (o.identity.SameFile(now))
+        return now.modifiedNs == now.changedNs && now.changedNs >= o.identity.changedNs;
+    // A tool that writes a file of its own and renames it over the placeholder.
+    return BornNs(now) >= passStartNs;
 }
 
 bool TaskFiles::IsOwn(const Owned &o, const FileIdentity &now) const
 {
-    if (o.identity.SameFile(now))
-        return true;
-    // Only the task's own tools write under its names while it holds them; a file its
-    // running pass put in place (a rename over the placeholder) is new since the pass began.
-    return runningPass >= 0 && type && type->WrittenBy(runningPass).contains(o.file) &&
-           now.Exists() && BornNs(now) >= passStartNs;
+    return now.Untouched(o.identity) || WrittenByPass(o, now);
 }
 
 bool TaskFiles::DeleteOwned(const Owned &o)
 {
     const QString path = Path(o.file);
     const FileIdentity now = FileIdentity::Of(path);
-    if (!now.Exists() || !IsOwn(o, now))
-        return true; // nothing of ours is there any more
+    if (!now.Exists())
+        return true;
+    if (!IsOwn(o, now)) {
+        lost.append(path); // someone else's now: it stays
+        return true;
+    }
     return Unlink(path);
 }
 
@@ -177,6 +215,8 @@ void TaskFiles::Delete(TaskFile file)
 
 QStringList TaskFiles::DeleteAll()
 {
+    if (runningPass >= 0)
+        EndPass(); // what the pass's tools wrote before they ended is the task's
     QStringList left;
     QList<Owned> kept;
     for (const Owned &o : std::as_const(owned)) {
@@ -194,6 +234,13 @@ QStringList TaskFiles::DeleteAll()
             left.append(path);
     }
     return left;
+}
+
+QStringList TaskFiles::TakeLost()
+{
+    QStringList taken;
+    taken.swap(lost);
+    return taken;
 }
 
 void TaskFiles::Release(TaskFile file)

@@ -12,8 +12,11 @@
 // The files one task writes into the output folder and the scratch files its tools may leave
 // beside them. A task takes its names by creating every one of them exclusively (an empty
 // placeholder that its tools later write or replace), so two tasks, in this program or in
-// another, never share a name. It deletes only files it knows as its own: by identity, never
-// by name alone.
+// another, never share a name. A file is the task's only while nothing but the task has
+// written it since the task last saw it: the same file with the size and times the task left
+// it, or, for the files its running pass writes, changed as a tool's writes change a file.
+// It deletes only files it knows as its own, never by name alone; a file someone else wrote
+// over is let go of (kept, and told through TakeLost).
 class TaskFiles
 {
 public:
@@ -31,10 +34,16 @@ public:
     int Claim();
     // Takes one more name for the task the same way (the source's copies); 0 or the errno.
     int ClaimExtra(TaskFile file);
-    // A pass begins: its tools may now write or replace these files.
-    void BeginPass(int pass);
-    // The pass has ended: the files it wrote, as they are now, are the task's own.
+    // A pass begins: its tools may now write or replace its files. False when a file of the
+    // task was written over or removed by someone else since the task last saw it (the pass
+    // must not run: it would write over that file).
+    bool BeginPass(int pass);
+    // The pass has ended (its tools are gone): the files it wrote, as they are now, are the
+    // task's own, unless they show another hand.
     void EndPass();
+    bool Owns(TaskFile file) const;
+    // The files found written over or removed by someone else since the last call.
+    QStringList TakeLost();
     // Deletes one of the task's files while it is still its own.
     void Delete(TaskFile file);
     // Deletes every file the task still owns (also those the running pass's tools wrote
@@ -69,6 +78,8 @@ private:
         FileIdentity identity;
     };
     bool IsOwn(const Owned &owned, const FileIdentity &now) const;
+    bool WrittenByPass(const Owned &owned, const FileIdentity &now) const;
+    void Review();
     bool DeleteOwned(const Owned &owned);
 
     QString folder;
@@ -76,6 +87,7 @@ private:
     const OutputType *type = nullptr;
     QList<Owned> owned;
     QStringList names;    // every file the task has claimed, without folder
+    QStringList lost;     // paths of files someone else wrote over, not yet told
     int runningPass = -1; // none
     qint64 passStartNs = 0;
     qint64 claimedNs = 0; // scratch files born since are the task's tools'

@@ -215,7 +215,13 @@ void TaskRun::RunPass(int next)
         EndCancelled();
         return;
     }
-    files.BeginPass(pass);
+    if (!files.BeginPass(pass)) {
+        // The pass would write over someone else's file: it never runs.
+        Fail(pass, QStringLiteral("%1 was written over or removed by someone else during the "
+                                  "conversion; it is left as it is")
+                       .arg(files.TakeLost().join(QStringLiteral(", "))));
+        return;
+    }
     context.journal.SetTask(row, files.ToJson());
     auto *tool =
         new PassRunner(pass == 1 ? PassRunner::Mode::Piped : PassRunner::Mode::Quiet, this);
@@ -317,6 +323,13 @@ void TaskRun::Complete()
 {
     const ConversionTask task = context.tasks.GetAt(row);
     const QString output = files.Path(TaskFile::Output);
+    if (!files.Owns(TaskFile::Output)) { // someone else's file is at its name now
+        Fail(context.type->PassCount(),
+             QStringLiteral("%1 was written over or removed by someone else during the "
+                            "conversion; it is left as it is")
+                 .arg(output));
+        return;
+    }
     const QFileInfo info(output);
     if (!info.isFile() || info.size() <= 0) {
         Fail(context.type->PassCount(),
@@ -391,14 +404,20 @@ void TaskRun::EndCancelled()
 void TaskRun::CleanUp()
 {
     // Whatever the task's tools left is unfinished: it must not look like a converted file.
+    // A file someone else wrote over at one of its names is theirs: it stays, and is named.
     const QStringList left = files.DeleteAll();
-    if (left.isEmpty())
+    const QStringList kept = files.TakeLost();
+    if (left.isEmpty() && kept.isEmpty())
         return;
     QString entry = QStringLiteral("ERROR:   TASK        =   %1 (%2).\n")
                         .arg(row + 1)
                         .arg(context.tasks.GetAt(row).sourcePath);
     for (const QString &path : left)
         entry += QStringLiteral("       not removed     =   %1 (the next batch tries again)\n")
+                     .arg(path);
+    for (const QString &path : kept)
+        entry += QStringLiteral("       kept            =   %1 (written over by someone else "
+                                "since the task made it: not the task's to remove)\n")
                      .arg(path);
     context.log.Append(entry);
 }
