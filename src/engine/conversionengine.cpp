@@ -130,7 +130,8 @@ bool ConversionEngine::CheckOutputFolder(const QString &folderText)
 void ConversionEngine::RecoverAbandonedBatches()
 {
     const BatchJournal::Recovery recovery = BatchJournal::RecoverAbandoned(paths.journalFolder);
-    if (recovery.removedFiles.isEmpty() && recovery.killedProcesses == 0)
+    if (recovery.removedFiles.isEmpty() && recovery.keptFiles.isEmpty() &&
+        recovery.killedProcesses == 0)
         return;
     QString entry = QStringLiteral("NOTE:    a batch was interrupted (its program was killed); "
                                    "what it left is cleaned up.\n"
@@ -138,6 +139,10 @@ void ConversionEngine::RecoverAbandonedBatches()
                         .arg(recovery.killedProcesses);
     for (const QString &path : recovery.removedFiles)
         entry += QStringLiteral("       removed         =   %1\n").arg(path);
+    for (const QString &path : recovery.keptFiles)
+        entry += QStringLiteral("       kept            =   %1 (written by someone else since "
+                                "the batch was interrupted)\n")
+                     .arg(path);
     log.Append(entry);
     if (!recovery.removedFiles.isEmpty())
         emit recovered(recovery.removedFiles);

@@ -266,23 +266,32 @@ QJsonObject TaskFiles::ToJson() const
         {QStringLiteral("base"), baseName},
         {QStringLiteral("names"), QJsonArray::fromStringList(names)},
         {QStringLiteral("since"), QString::number(claimedNs)},
+        {QStringLiteral("passStart"), QString::number(passStartNs)},
         {QStringLiteral("scratchBefore"), QJsonArray::fromStringList(scratchBefore)}};
 }
 
-QStringList TaskFiles::RecoverFromJson(const QJsonObject &object, qint64 lastAliveNs)
+TaskFiles::Recovered TaskFiles::RecoverFromJson(const QJsonObject &object, qint64 endedNs)
 {
-    QStringList removed;
+    Recovered recovered;
+    const qint64 passStart = object.value(QStringLiteral("passStart")).toString().toLongLong();
     for (const QJsonValue &value : object.value(QStringLiteral("files")).toArray()) {
         const QJsonObject entry = value.toObject();
         const QString path = entry.value(QStringLiteral("path")).toString();
         const FileIdentity was =
             FileIdentity::FromJson(entry.value(QStringLiteral("id")).toObject());
         const FileIdentity now = FileIdentity::Of(path);
-        const bool writing = entry.value(QStringLiteral("writing")).toBool();
-        const bool ours =
-            writing ? now.SameFile(was) && now.modifiedNs <= lastAliveNs : now.Untouched(was);
-        if (ours && Unlink(path))
-            removed.append(path);
+        if (!now.Exists())
+            continue;
+        bool ours = now.Untouched(was);
+        // The last writes of the pass's tool, before it died with its program.
+        if (!ours && entry.value(QStringLiteral("writing")).toBool() && now.changedNs <= endedNs)
+            ours = now.SameFile(was)
+                       ? now.modifiedNs == now.changedNs && now.changedNs >= was.changedNs
+                       : passStart > 0 && BornNs(now) >= passStart;
+        if (!ours)
+            recovered.kept.append(path);
+        else if (Unlink(path))
+            recovered.removed.append(path);
     }
     const QString folder = object.value(QStringLiteral("folder")).toString();
     const qint64 since = object.value(QStringLiteral("since")).toString().toLongLong();
@@ -295,16 +304,17 @@ QStringList TaskFiles::RecoverFromJson(const QJsonObject &object, qint64 lastAli
         for (const QJsonValue &value : object.value(QStringLiteral("files")).toArray())
             names.append(
                 QFileInfo(value.toObject().value(QStringLiteral("path")).toString()).fileName());
-    if (folder.isEmpty())
-        return removed;
     for (const QString &name : ScratchIn(folder, names)) {
         const QString path = folder + name;
         const FileIdentity id = FileIdentity::Of(path);
-        if (!before.contains(name) && BornNs(id) >= since && id.modifiedNs <= lastAliveNs &&
-            Unlink(path))
-            removed.append(path);
+        if (before.contains(name) || BornNs(id) < since)
+            continue;
+        if (id.changedNs > endedNs)
+            recovered.kept.append(path);
+        else if (Unlink(path))
+            recovered.removed.append(path);
     }
-    return removed;
+    return recovered;
 }
 
 QStringList TaskFiles::ScratchIn(const QString &folder, const QStringList &fileNames)

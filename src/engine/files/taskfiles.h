@@ -58,10 +58,15 @@ public:
     // For the journal: the owned files with their identities, and the scratch state.
     QJsonObject ToJson() const;
     // Deletes what a task journaled by a program that is gone still owns: a file only while
-    // it is the same file untouched since (or, for the files its running pass wrote into, the
-    // same file not written after lastAliveNs, when the program and its tools were last
-    // alive); scratch files that appeared after it began. Returns the removed paths.
-    static QStringList RecoverFromJson(const QJsonObject &object, qint64 lastAliveNs);
+    // it is as the task last saw it, or, for the files its running pass wrote into, changed as
+    // a tool's writes change a file no later than endedNs (when the program, and with it its
+    // tools, ended); scratch files that appeared after it began and were not written after
+    // endedNs. Anything else was written by someone else since: it is kept.
+    struct Recovered {
+        QStringList removed;
+        QStringList kept;
+    };
+    static Recovered RecoverFromJson(const QJsonObject &object, qint64 endedNs);
 
     // The scratch files (without folder) that the tools writing the named files leave when
     // killed in the middle of a write: "<name>-temp-12345.3gp" of a file rewritten in place,
