@@ -3,6 +3,7 @@
 
 #include "enginehost.h"
 #include "files/batchjournal.h"
+#include "files/bytenames.h"
 #include "files/outputnameplanner.h"
 #include "profiles/outputtypes.h"
 #include "profiles/profilecatalog.h"
@@ -32,6 +33,8 @@ ConversionEngine::ConversionEngine(EngineHost &host, TaskList &tasks, const Engi
                                    QObject *parent)
     : QObject(parent), host(host), tasks(tasks), paths(paths), log(paths.logFile, paths.fallbackLog)
 {
+    // Aliases of names that are not UTF-8 beside the journals, which may name files through them.
+    bytenames::SetAliasFolder(paths.journalFolder);
     // Tests and impatient users may shorten the limit; it is never switched off this way.
     bool ok = false;
     const int seconds = qEnvironmentVariableIntValue("KESTRANI_STALL_SECONDS", &ok);

@@ -3,6 +3,7 @@
 // folder its tools start in are the test's): what it prints and returns for each option, what
 // it leaves on disk, and what it never runs, whatever names and files it is given.
 #include "engine.h"
+#include "files/bytenames.h"
 
 #include <QRegularExpression>
 #include <QSettings>
@@ -35,7 +36,7 @@ const QList<Source> hostile = {
     {"UTF-8", "ünïcödé 日本語 🎬.mp4", 1},
     {"name at NAME_MAX, shortened", QByteArray(NAME_MAX - 4, 'M') + ".mp4", 1},
     {"UTF-8 name at NAME_MAX", QByteArray("\xF0\x9F\x8E\xAC").repeated(62) + ".mp4", 1},
-    {"not UTF-8", "bad \xff\xfe\xc3( bytes.mp4", -1},
+    {"not UTF-8", "bad \xff\xfe\xc3( bytes.mp4", 1},
     {"text full of shell syntax", "text.mp4", 0, "$(touch pwned)\n`touch pwned` ; rm -rf ~\n"},
     {"empty file", "empty.mp4", 0, ""},
 };
@@ -48,7 +49,7 @@ class TestCli : public QObject
 
     QTemporaryDir dir;
     int folders = 0;
-    QString program, cli, log, clip, alone, names, namesOut;
+    QString program, cli, log, clip, alone, names, namesOut, namesOutParent;
     const QString broken = QFileInfo(MediaFile("broken.mp4")).canonicalFilePath();
     ToolResult batch; // of the hostile sources in `names`
     QStringList namesBefore, appBefore;
@@ -66,9 +67,16 @@ private slots:
         QVERIFY(!(clip = SharedClip()).isEmpty());
 
         // One batch of every hostile source, named by the shell's own expansion, which passes
-        // names on as the raw bytes they are. It starts where tools named like the real ones
-        // lie, in the folder and in one that PATH names relatively: they must not be taken.
-        names = NewFolder(dir, folders, "names"), namesOut = NewFolder(dir, folders);
+        // names on as the raw bytes they are, into a folder whose name is not UTF-8 either
+        // (Latin-1 "café": the test reads it through a link). It starts where tools named like
+        // the real ones lie, in the folder and in one that PATH names relatively: they must
+        // not be taken.
+        names = NewFolder(dir, folders, "names");
+        const QString outParent = namesOutParent = NewFolder(dir, folders);
+        const QByteArray latin1Out = QFile::encodeName(outParent) + "/caf\xe9";
+        namesOut = outParent + "/café";
+        QVERIFY(::mkdir(latin1Out.constData(), 0777) == 0 &&
+                ::symlink(latin1Out.constData(), QFile::encodeName(namesOut).constData()) == 0);
         QVERIFY(QDir(names).mkdir("bin"));
         for (const char *tool : {"/ffmpeg", "/AtomicParsley", "/bin/ffmpeg", "/bin/AtomicParsley"})
             QVERIFY(WriteFile(names + tool, "#!/bin/sh\ntouch '" + names.toUtf8() + "/ran'\n") &&
@@ -78,9 +86,14 @@ private slots:
                     ::rename(QFile::encodeName(names + "/new").constData(),
                              (QFile::encodeName(names) + '/' + s.name).constData()) == 0);
         namesBefore = FilesIn(names), appBefore = FilesIn(program + "/app");
-        const QString command =
-            "cd \"$0\" && PATH=.:bin::$PATH exec \"$1\" -p 1 -j 2 -e 0.5 -o \"$2\" -- *.mp4";
-        batch = RunTool("/bin/sh", {"-c", command, names, cli, namesOut});
+        const QString command = "cd \"$0\" && PATH=.:bin::$PATH exec \"$1\" -p 1 -j 2 -e 0.5 -o "
+                                "\"$2/$(printf 'caf\\351')\" -- *.mp4";
+        batch = RunTool("/bin/sh", {"-c", command, names, cli, outParent});
+    }
+
+    void cleanupTestCase() // QDir cannot remove a name that is not UTF-8
+    {
+        QVERIFY(RunTool("/bin/sh", {"-c", "rm -r \"$0\"", namesOutParent}).ok());
     }
 
     // The batch of hostile sources ran nothing it should not have: not the tools beside the
@@ -238,7 +251,8 @@ private slots:
         const bool kept = ::stat(path.data(), &st) == 0 && st.st_size == source.Bytes(clip).size();
         ::unlink(path.constData()); // QDir cannot remove a name that is not UTF-8
         QVERIFY(kept);              // and as it was
-        const QString title = QString::fromUtf8(source.name).chopped(4); // as the program reads it
+        // As the program reads it: bytes that are not UTF-8 as the code page they come from.
+        const QString title = bytenames::Readable(source.name).chopped(4);
         const QStringList made = FilesIn(namesOut).filter(
             QRegularExpression("^" + QRegularExpression::escape(title.left(60)) +
                                (title.size() > 60 ? "" : "\\.3gp$")));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "files/batchjournal.h"
 
+#include "files/bytenames.h"
 #include "files/fileidentity.h"
 #include "files/processes.h"
 #include "files/taskfiles.h"
@@ -278,6 +279,7 @@ BatchJournal::Recovery BatchJournal::RecoverAbandoned(const QString &journalFold
         QFile::remove(base + lockSuffix);
         ::close(fd);
     }
+    bytenames::RemoveStaleAliases(journalFolder);
     // Marks whose journal went with a normal end (a goodbye that came too late).
     for (const QString &name : dir.entryList({journalPrefix + QStringLiteral("*") + endedSuffix},
                                              QDir::Files | QDir::Hidden))

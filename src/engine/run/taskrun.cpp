@@ -41,11 +41,11 @@ QString OutputFolderProblem(const QString &folder)
     return QString();
 }
 
-// What tells that the source is still the file the first pass began to read.
+// What tells that the source is still the file the first pass began to read (through a
+// link, the file it names: a path's canonical form would lose a name that is not UTF-8).
 FileIdentity SourceStampOf(const QString &path)
 {
-    const QString target = QFileInfo(path).canonicalFilePath();
-    return FileIdentity::Of(target.isEmpty() ? path : target);
+    return FileIdentity::OfTarget(path);
 }
 
 bool SameSource(const FileIdentity &a, const FileIdentity &b)
