@@ -150,6 +150,21 @@ QString LinkName(QByteArrayView target)
                : name;
 }
 
+#ifdef Q_OS_UNIX
+// A folder only this user can enter: made now, or one of ours already there (never a link,
+// nor another user's in a shared temporary folder).
+bool MakePrivateFolder(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (::mkdir(name.constData(), 0700) == 0)
+        return true;
+    struct stat st {
+    };
+    return errno == EEXIST && ::lstat(name.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+}
+#endif
+
 QString MakeAlias(const QByteArray &target)
 {
 #ifdef Q_OS_UNIX
@@ -157,19 +172,21 @@ QString MakeAlias(const QByteArray &target)
     const QMutexLocker lock(&state.mutex);
     if (const auto it = state.byTarget.constFind(target); it != state.byTarget.constEnd())
         return it.value();
-    if (state.own.isEmpty()) {
-        const QString root = state.root.isEmpty() ? QDir::tempPath() : state.root;
+    // Beside the journals; where they cannot be, in the temporary folder.
+    for (const QString &root : {state.root, QDir::tempPath()}) {
         const QString own = QDir(root).filePath(state.OwnName());
-        if (!QDir().mkpath(root) ||
-            (::mkdir(QFile::encodeName(own).constData(), 0700) != 0 && errno != EEXIST))
-            return Readable(target);
-        state.root = root;
-        state.own = own;
+        if (state.own.isEmpty() && !root.isEmpty() && QDir().mkpath(root) && MakePrivateFolder(own))
+            state.root = root, state.own = own;
     }
-    const QString folder = state.own + QStringLiteral("/%1").arg(++state.count);
+    if (state.own.isEmpty())
+        return Readable(target);
+    QString folder;
+    do // numbers a program before us with our process number may have left are passed over
+        folder = state.own + QStringLiteral("/%1").arg(++state.count);
+    while (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno == EEXIST &&
+           state.count < 100000);
     const QString link = folder + u'/' + LinkName(target);
-    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 ||
-        ::symlink(target.constData(), QFile::encodeName(link).constData()) != 0)
+    if (::symlink(target.constData(), QFile::encodeName(link).constData()) != 0)
         return Readable(target);
     state.byTarget.insert(target, link);
     state.shown.append({link, Readable(target)});
