@@ -2,7 +2,6 @@
 #include "clihost.h"
 
 #include "files/bytenames.h"
-
 #include "profiles/outputtypes.h"
 #include "progress/progresstext.h"
 #include "tasklist.h"

@@ -46,6 +46,9 @@ bool JournalWatcher::Start(const QString &markerPath)
     posix_spawn_file_actions_adddup2(&actions, ends[1], 0); // the copy is not closed on exec
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3); // it holds nothing of ours
+#endif
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none, all;

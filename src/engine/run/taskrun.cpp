@@ -48,6 +48,13 @@ FileIdentity SourceStampOf(const QString &path)
     return FileIdentity::OfTarget(path);
 }
 
+QString WrittenOver(const QStringList &paths)
+{
+    return QStringLiteral("%1 was written over or removed by someone else during the "
+                          "conversion; it is left as it is")
+        .arg(paths.join(QStringLiteral(", ")));
+}
+
 bool SameSource(const FileIdentity &a, const FileIdentity &b)
 {
     return a.SameFile(b) && a.size == b.size && a.modifiedNs == b.modifiedNs;
@@ -217,9 +224,7 @@ void TaskRun::RunPass(int next)
     }
     if (!files.BeginPass(pass)) {
         // The pass would write over someone else's file: it never runs.
-        Fail(pass, QStringLiteral("%1 was written over or removed by someone else during the "
-                                  "conversion; it is left as it is")
-                       .arg(files.TakeLost().join(QStringLiteral(", "))));
+        Fail(pass, WrittenOver(files.TakeLost()));
         return;
     }
     context.journal.SetTask(row, files.ToJson());
@@ -323,11 +328,8 @@ void TaskRun::Complete()
 {
     const ConversionTask task = context.tasks.GetAt(row);
     const QString output = files.Path(TaskFile::Output);
-    if (!files.Owns(TaskFile::Output)) { // someone else's file is at its name now
-        Fail(context.type->PassCount(),
-             QStringLiteral("%1 was written over or removed by someone else during the "
-                            "conversion; it is left as it is")
-                 .arg(output));
+    if (!files.Owns(TaskFile::Output) && QFileInfo::exists(output)) { // someone else's now
+        Fail(context.type->PassCount(), WrittenOver({output}));
         return;
     }
     const QFileInfo info(output);
