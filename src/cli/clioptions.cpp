@@ -2,6 +2,7 @@
 #include "clioptions.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #include <cmath>
 
@@ -12,6 +13,15 @@ bool ToNumber(const QString &text, double &value)
     bool ok = false;
     value = text.toDouble(&ok); // always the C locale: "1.5", never "1,5"
     return ok && std::isfinite(value) && value >= 0.0;
+}
+
+// A count written in digits that no int holds: its own message, not "must be 1 or more".
+bool TooLarge(const QString &text)
+{
+    static const QRegularExpression digits(QStringLiteral("^\\s*\\+?\\d+\\s*$"));
+    bool ok = false;
+    text.toInt(&ok);
+    return !ok && digits.match(text).hasMatch();
 }
 
 } // namespace
@@ -85,6 +95,11 @@ bool CliOptions::Parse(const QStringList &arguments)
     }
     if (parser.isSet(profileOption)) {
         profile = parser.value(profileOption).toInt(&ok);
+        if (TooLarge(parser.value(profileOption))) {
+            errorText = QStringLiteral("the profile number %1 is too large")
+                            .arg(parser.value(profileOption).trimmed());
+            return false;
+        }
         if (!ok || profile < 1) {
             errorText = QStringLiteral("the profile number must be 1 or more");
             return false;
@@ -92,6 +107,11 @@ bool CliOptions::Parse(const QStringList &arguments)
     }
     if (parser.isSet(jobsOption)) {
         jobs = parser.value(jobsOption).toInt(&ok);
+        if (TooLarge(parser.value(jobsOption))) {
+            errorText = QStringLiteral("the number of files at once %1 is too large")
+                            .arg(parser.value(jobsOption).trimmed());
+            return false;
+        }
         if (!ok || jobs < 0) {
             errorText = QStringLiteral("the number of files at once must be 0 or more");
             return false;

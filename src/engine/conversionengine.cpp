@@ -3,6 +3,7 @@
 
 #include "enginehost.h"
 #include "files/batchjournal.h"
+#include "files/bytenames.h"
 #include "files/outputnameplanner.h"
 #include "profiles/outputtypes.h"
 #include "profiles/profilecatalog.h"
@@ -32,6 +33,8 @@ ConversionEngine::ConversionEngine(EngineHost &host, TaskList &tasks, const Engi
                                    QObject *parent)
     : QObject(parent), host(host), tasks(tasks), paths(paths), log(paths.logFile, paths.fallbackLog)
 {
+    // Aliases of names that are not UTF-8 beside the journals, which may name files through them.
+    bytenames::SetAliasFolder(paths.journalFolder);
     // Tests and impatient users may shorten the limit; it is never switched off this way.
     bool ok = false;
     const int seconds = qEnvironmentVariableIntValue("KESTRANI_STALL_SECONDS", &ok);
@@ -65,6 +68,9 @@ void ConversionEngine::LoadProfiles(int outputType)
     for (const QString &title : listing.titles)
         host.AddProfileRow(title);
     host.SetProfileSelection(listing.defaultRow);
+    if (!listing.warning.isEmpty())
+        host.ShowMessage(listing.warning, QStringLiteral("Warning"),
+                         EngineHost::MessageIcon::Warning);
 }
 
 void ConversionEngine::OnStartClicked()
@@ -127,7 +133,8 @@ bool ConversionEngine::CheckOutputFolder(const QString &folderText)
 void ConversionEngine::RecoverAbandonedBatches()
 {
     const BatchJournal::Recovery recovery = BatchJournal::RecoverAbandoned(paths.journalFolder);
-    if (recovery.removedFiles.isEmpty() && recovery.killedProcesses == 0)
+    if (recovery.removedFiles.isEmpty() && recovery.keptFiles.isEmpty() &&
+        recovery.killedProcesses == 0)
         return;
     QString entry = QStringLiteral("NOTE:    a batch was interrupted (its program was killed); "
                                    "what it left is cleaned up.\n"
@@ -135,6 +142,10 @@ void ConversionEngine::RecoverAbandonedBatches()
                         .arg(recovery.killedProcesses);
     for (const QString &path : recovery.removedFiles)
         entry += QStringLiteral("       removed         =   %1\n").arg(path);
+    for (const QString &path : recovery.keptFiles)
+        entry += QStringLiteral("       kept            =   %1 (written by someone else since "
+                                "the batch was interrupted)\n")
+                     .arg(path);
     log.Append(entry);
     if (!recovery.removedFiles.isEmpty())
         emit recovered(recovery.removedFiles);

@@ -55,7 +55,9 @@ QString OutputType::FileName(TaskFile file, const QString &baseName) const
 {
     switch (file) {
     case TaskFile::FirstTemporary:
-        return baseName + QStringLiteral("_temp.3gp");
+        // With its type's own extension: a 3G2 task never needs a name that a 3GP task of the
+        // same base holds, so their numbers do not run ahead of each other.
+        return baseName + QStringLiteral("_temp") + Extension();
     case TaskFile::SecondTemporary:
         return baseName + QStringLiteral("_temp_2.3g2");
     case TaskFile::Output:

@@ -7,7 +7,7 @@
 
 // The files a task writes into the output folder, named from its output base name.
 enum class TaskFile {
-    FirstTemporary,  // "<base>_temp.3gp": pass 1 writes it
+    FirstTemporary,  // "<base>_temp.3gp" ("<base>_temp.3g2" for 3G2): pass 1 writes it
     SecondTemporary, // "<base>_temp_2.3g2": passes 2 and 3 of the 3G2 type
     Output,          // the finished file
     SoundCopy,       // "<base>_sound.amr": a source's AMR sound copied out, when it must be

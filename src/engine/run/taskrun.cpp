@@ -41,11 +41,18 @@ QString OutputFolderProblem(const QString &folder)
     return QString();
 }
 
-// What tells that the source is still the file the first pass began to read.
+// What tells that the source is still the file the first pass began to read (through a
+// link, the file it names: a path's canonical form would lose a name that is not UTF-8).
 FileIdentity SourceStampOf(const QString &path)
 {
-    const QString target = QFileInfo(path).canonicalFilePath();
-    return FileIdentity::Of(target.isEmpty() ? path : target);
+    return FileIdentity::OfTarget(path);
+}
+
+QString WrittenOver(const QStringList &paths)
+{
+    return QStringLiteral("%1 was written over or removed by someone else during the "
+                          "conversion; it is left as it is")
+        .arg(paths.join(QStringLiteral(", ")));
 }
 
 bool SameSource(const FileIdentity &a, const FileIdentity &b)
@@ -116,9 +123,13 @@ QList<QStringList> TaskRun::Commands(const EnginePaths &paths, const OutputType 
 
 QString TaskRun::StartProblem(ConversionTask &task)
 {
+    QString unusable;
     const std::optional<Profile> loaded =
-        context.type ? ProfileCatalog(context.paths).Load(context.type->Index(), context.profileRow)
+        context.type ? ProfileCatalog(context.paths)
+                           .Load(context.type->Index(), context.profileRow, &unusable)
                      : std::nullopt;
+    if (!unusable.isEmpty())
+        return unusable;
     if (!loaded || !loaded->HasPasses(context.type->PassCount()))
         return QStringLiteral("no usable profile: none is selected, or the selected one has "
                               "fewer entries than the passes need");
@@ -211,7 +222,11 @@ void TaskRun::RunPass(int next)
         EndCancelled();
         return;
     }
-    files.BeginPass(pass);
+    if (!files.BeginPass(pass)) {
+        // The pass would write over someone else's file: it never runs.
+        Fail(pass, WrittenOver(files.TakeLost()));
+        return;
+    }
     context.journal.SetTask(row, files.ToJson());
     auto *tool =
         new PassRunner(pass == 1 ? PassRunner::Mode::Piped : PassRunner::Mode::Quiet, this);
@@ -232,7 +247,7 @@ qint64 TaskRun::FilesProgress() const
     qint64 total = 0;
     for (const QString &path : files.Paths())
         total += qMax<qint64>(0, FileIdentity::Of(path).size);
-    for (const QString &name : TaskFiles::ScratchIn(files.Folder(), files.BaseName()))
+    for (const QString &name : files.Scratch())
         total += qMax<qint64>(0, FileIdentity::Of(files.Folder() + name).size);
     return total;
 }
@@ -313,6 +328,10 @@ void TaskRun::Complete()
 {
     const ConversionTask task = context.tasks.GetAt(row);
     const QString output = files.Path(TaskFile::Output);
+    if (!files.Owns(TaskFile::Output) && QFileInfo::exists(output)) { // someone else's now
+        Fail(context.type->PassCount(), WrittenOver({output}));
+        return;
+    }
     const QFileInfo info(output);
     if (!info.isFile() || info.size() <= 0) {
         Fail(context.type->PassCount(),
@@ -387,14 +406,20 @@ void TaskRun::EndCancelled()
 void TaskRun::CleanUp()
 {
     // Whatever the task's tools left is unfinished: it must not look like a converted file.
+    // A file someone else wrote over at one of its names is theirs: it stays, and is named.
     const QStringList left = files.DeleteAll();
-    if (left.isEmpty())
+    const QStringList kept = files.TakeLost();
+    if (left.isEmpty() && kept.isEmpty())
         return;
     QString entry = QStringLiteral("ERROR:   TASK        =   %1 (%2).\n")
                         .arg(row + 1)
                         .arg(context.tasks.GetAt(row).sourcePath);
     for (const QString &path : left)
         entry += QStringLiteral("       not removed     =   %1 (the next batch tries again)\n")
+                     .arg(path);
+    for (const QString &path : kept)
+        entry += QStringLiteral("       kept            =   %1 (written over by someone else "
+                                "since the task made it: not the task's to remove)\n")
                      .arg(path);
     context.log.Append(entry);
 }
