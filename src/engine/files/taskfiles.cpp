@@ -71,6 +71,8 @@ const char *FileKey(TaskFile file)
         return "sound";
     case TaskFile::SourceCopy:
         return "source";
+    case TaskFile::Scratch:
+        return "scratch";
     }
     return "";
 }
@@ -84,6 +86,11 @@ TaskFiles::TaskFiles(const QString &folder, const QString &baseName, const Outpu
 QString TaskFiles::Path(TaskFile file) const
 {
     return type ? folder + type->FileName(file, baseName) : QString();
+}
+
+QString TaskFiles::PathOf(const Owned &o) const
+{
+    return o.name.isEmpty() ? Path(o.file) : folder + o.name;
 }
 
 QStringList TaskFiles::Paths() const
@@ -109,7 +116,7 @@ int TaskFiles::Claim()
             owned.clear();
             return error;
         }
-        owned.append({file, FileIdentity::Of(path)});
+        owned.append({file, FileIdentity::Of(path), QString()});
     }
     claimedNs = passStartNs = claimed;
     scratchBefore = ScratchIn(folder, baseName);
@@ -121,8 +128,21 @@ int TaskFiles::ClaimExtra(TaskFile file)
     const QString path = Path(file);
     if (const int error = CreateExclusively(path); error != 0)
         return error;
-    owned.append({file, FileIdentity::Of(path)});
+    owned.append({file, FileIdentity::Of(path), QString()});
     return 0;
+}
+
+QString TaskFiles::ClaimScratch(const QString &suffix, int *error)
+{
+    const QString name = baseName + suffix;
+    const int failure =
+        suffix.isEmpty() || suffix.contains(u'/') ? EINVAL : CreateExclusively(folder + name);
+    if (error)
+        *error = failure;
+    if (failure != 0)
+        return QString();
+    owned.append({TaskFile::Scratch, FileIdentity::Of(folder + name), name});
+    return folder + name;
 }
 
 void TaskFiles::BeginPass(int pass)
@@ -134,7 +154,7 @@ void TaskFiles::BeginPass(int pass)
 void TaskFiles::EndPass()
 {
     for (Owned &o : owned) {
-        const FileIdentity now = FileIdentity::Of(Path(o.file));
+        const FileIdentity now = FileIdentity::Of(PathOf(o));
         if (IsOwn(o, now))
             o.identity = now;
     }
@@ -147,13 +167,14 @@ bool TaskFiles::IsOwn(const Owned &o, const FileIdentity &now) const
         return true;
     // Only the task's own tools write under its names while it holds them; a file its
     // running pass put in place (a rename over the placeholder) is new since the pass began.
-    return runningPass >= 0 && type && type->WrittenBy(runningPass).contains(o.file) &&
-           now.Exists() && BornNs(now) >= passStartNs;
+    const bool writable =
+        o.file == TaskFile::Scratch || (type && type->WrittenBy(runningPass).contains(o.file));
+    return runningPass >= 0 && writable && now.Exists() && BornNs(now) >= passStartNs;
 }
 
 bool TaskFiles::DeleteOwned(const Owned &o)
 {
-    const QString path = Path(o.file);
+    const QString path = PathOf(o);
     const FileIdentity now = FileIdentity::Of(path);
     if (!now.Exists() || !IsOwn(o, now))
         return true; // nothing of ours is there any more
@@ -178,7 +199,7 @@ QStringList TaskFiles::DeleteAll()
     for (const Owned &o : std::as_const(owned)) {
         if (DeleteOwned(o))
             continue;
-        left.append(Path(o.file));
+        left.append(PathOf(o));
         kept.append(o);
     }
     owned = kept;
@@ -205,10 +226,12 @@ QJsonObject TaskFiles::ToJson() const
     const QList<TaskFile> writing =
         runningPass >= 0 && type ? type->WrittenBy(runningPass) : QList<TaskFile>();
     for (const Owned &o : owned)
-        files.append(QJsonObject{{QStringLiteral("kind"), QLatin1String(FileKey(o.file))},
-                                 {QStringLiteral("path"), Path(o.file)},
-                                 {QStringLiteral("id"), o.identity.ToJson()},
-                                 {QStringLiteral("writing"), writing.contains(o.file)}});
+        files.append(QJsonObject{
+            {QStringLiteral("kind"), QLatin1String(FileKey(o.file))},
+            {QStringLiteral("path"), PathOf(o)},
+            {QStringLiteral("id"), o.identity.ToJson()},
+            {QStringLiteral("writing"),
+             writing.contains(o.file) || (runningPass >= 0 && o.file == TaskFile::Scratch)}});
     return QJsonObject{
         {QStringLiteral("files"), files},
         {QStringLiteral("folder"), folder},

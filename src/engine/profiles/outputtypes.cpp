@@ -64,6 +64,8 @@ QString OutputType::FileName(TaskFile file, const QString &baseName) const
         return baseName + QStringLiteral("_sound.amr");
     case TaskFile::SourceCopy:
         return baseName + QStringLiteral("_source.mkv");
+    case TaskFile::Scratch:
+        break; // each has a name of its own, kept by TaskFiles
     }
     return QString();
 }

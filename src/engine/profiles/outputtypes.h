@@ -12,6 +12,7 @@ enum class TaskFile {
     Output,          // the finished file
     SoundCopy,       // "<base>_sound.amr": a source's AMR sound copied out, when it must be
     SourceCopy,      // "<base>_source.mkv": the source with that sound muxed back, for pass 1
+    Scratch,         // "<base><suffix>": a file a batch option's steps need (TaskFiles names it)
 };
 
 // What an output type (the selection of the output-type box) decides: everything else asks
