@@ -215,6 +215,15 @@ void ConversionEngine::PlanOutputNames(OutputNamePlanner &planner)
     host.InvalidateCells(0, tasks.Count() - 1, COL_OUTPUT, false);
 }
 
+QStringList ConversionEngine::TaskSummaries(int index, const BatchOptions &batchOptions) const
+{
+    if (!tasks.IsValidIndex(index))
+        return {};
+    return TaskRun::Summaries(paths, OutputType::Find(host.SelectedOutputType()),
+                              host.SelectedProfileRow(), OutputFolderText(), tasks.GetAt(index),
+                              batchOptions);
+}
+
 QList<QStringList> ConversionEngine::TaskCommands(int index) const
 {
     if (!tasks.IsValidIndex(index))

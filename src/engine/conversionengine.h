@@ -69,6 +69,9 @@ public:
     // The arguments (program resolved) of the tools a task would run now, in order: the steps
     // that repack its sound where it needs them, then its passes; empty without a usable profile.
     QList<QStringList> TaskCommands(int index) const;
+    // What these options would do for a task, a line each (the Output cell's tip): sizes,
+    // parts, subtitles found, or why it could not be converted with them.
+    QStringList TaskSummaries(int index, const BatchOptions &batchOptions) const;
     // Of the batch that ended last: how many of its tasks did not finish.
     int UnfinishedTasks() const { return unfinished; }
 

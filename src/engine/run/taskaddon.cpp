@@ -20,6 +20,11 @@ QString TaskAddOn::TakeNote()
 
 void TaskAddOn::EditPass(int, QStringList &) const {}
 
+QString TaskAddOn::Summary() const
+{
+    return QString();
+}
+
 QString TaskAddOn::CheckOutput(const QString &, bool *again)
 {
     if (again)

@@ -62,6 +62,9 @@ public:
     // Changes the expanded arguments of pass `pass` (1 to the type's last) before it runs;
     // for printed commands, before any step has run.
     virtual void EditPass(int pass, QStringList &arguments) const;
+    // What the add-on will do for the task, in a few words for the Output cell's tip before
+    // Start ("about 280 KB", "in 3 parts", "subtitles: Film.en.srt"); asked after Prepare.
+    virtual QString Summary() const;
     // After the stage AfterPasses: empty when the finished file at `path` is what this
     // add-on promised; otherwise the problem, with *again set when converting once more from
     // pass 1 (with what EditPass does changed) may mend it. A task does so at most

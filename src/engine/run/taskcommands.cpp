@@ -29,33 +29,46 @@ QStringList PassArguments::Resolved(QStringList arguments, const EnginePaths &pa
     return arguments;
 }
 
-QList<QStringList> TaskRun::Commands(const EnginePaths &paths, const OutputType *type,
-                                     int profileRow, const QString &outputFolder,
-                                     const ConversionTask &task, const BatchOptions &options)
+namespace {
+
+// A task as TaskRun would start it, with nothing made: its profile, the probed source (and the
+// repack steps its sound needs), and its add-ons prepared.
+struct PlannedTask {
+    std::optional<Profile> profile;
+    SourceInfo source;
+    ConversionTask read; // the task as its passes read it
+    QList<QStringList> repackSteps;
+    std::vector<std::unique_ptr<TaskAddOn>> addOns;
+    QString problem; // an add-on's reason the task cannot be converted
+};
+
+PlannedTask Plan(const EnginePaths &paths, const OutputType *type, int profileRow,
+                 const QString &outputFolder, const ConversionTask &task,
+                 const BatchOptions &options)
 {
-    using PassArguments::Resolved;
-    QList<QStringList> commands;
+    PlannedTask plan;
     if (!type)
-        return commands;
-    const std::optional<Profile> profile = ProfileCatalog(paths).Load(type->Index(), profileRow);
-    if (!profile || !profile->HasPasses(type->PassCount()))
-        return commands;
-    SourceInfo source = SourceProbe::Probe(task.sourcePath);
-    ConversionTask read = task;
-    if (source.multiFrameAmr && source.audioIndex >= 0) { // as Start runs them: repack first
+        return plan;
+    plan.profile = ProfileCatalog(paths).Load(type->Index(), profileRow);
+    if (!plan.profile || !plan.profile->HasPasses(type->PassCount())) {
+        plan.profile.reset();
+        return plan;
+    }
+    plan.source = SourceProbe::Probe(task.sourcePath);
+    plan.read = task;
+    if (plan.source.multiFrameAmr && plan.source.audioIndex >= 0) { // repacked first
         const QString sound = outputFolder + type->FileName(TaskFile::SoundCopy, task.outputName);
         const QString copy = outputFolder + type->FileName(TaskFile::SourceCopy, task.outputName);
         for (int step = 1; step <= AmrRepack::stepCount; ++step)
-            commands.append(Resolved(
-                AmrRepack::StepArguments(step, task.sourcePath, source.audioIndex, sound, copy),
-                paths));
-        read.sourcePath = copy;
-        source.audioIndex = 0;
+            plan.repackSteps.append(AmrRepack::StepArguments(step, task.sourcePath,
+                                                             plan.source.audioIndex, sound, copy));
+        plan.read.sourcePath = copy;
+        plan.source.audioIndex = 0;
     }
     const TaskSetup setup{task,
-                          source,
-                          read.sourcePath,
-                          *profile,
+                          plan.source,
+                          plan.read.sourcePath,
+                          *plan.profile,
                           *type,
                           options,
                           outputFolder,
@@ -64,23 +77,58 @@ QList<QStringList> TaskRun::Commands(const EnginePaths &paths, const OutputType 
                                   *error = 0;
                               return outputFolder + task.outputName + suffix;
                           }};
-    const std::vector<std::unique_ptr<TaskAddOn>> addOns = AddOnsFor(options);
-    for (const auto &addOn : addOns)
-        if (!addOn->Prepare(setup).isEmpty())
-            return {}; // the task would fail before anything runs
-    for (const auto &addOn : addOns)
+    plan.addOns = AddOnsFor(options);
+    for (const auto &addOn : plan.addOns)
+        if (plan.problem.isEmpty())
+            plan.problem = addOn->Prepare(setup);
+    return plan;
+}
+
+} // namespace
+
+QList<QStringList> TaskRun::Commands(const EnginePaths &paths, const OutputType *type,
+                                     int profileRow, const QString &outputFolder,
+                                     const ConversionTask &task, const BatchOptions &options)
+{
+    using PassArguments::Resolved;
+    const PlannedTask plan = Plan(paths, type, profileRow, outputFolder, task, options);
+    if (!plan.profile || !plan.problem.isEmpty())
+        return {}; // the task would fail before anything runs
+    QList<QStringList> commands;
+    for (const QStringList &step : plan.repackSteps)
+        commands.append(Resolved(step, paths));
+    for (const auto &addOn : plan.addOns)
         for (const QStringList &step : addOn->Steps(TaskAddOn::Stage::BeforePasses))
             commands.append(Resolved(step, paths));
-    const CommandTemplate::Values values = PassArguments::ValuesFor(outputFolder, read, source);
+    const CommandTemplate::Values values =
+        PassArguments::ValuesFor(outputFolder, plan.read, plan.source);
     for (int pass = 1; pass <= type->PassCount(); ++pass) {
         QStringList arguments =
-            CommandTemplate::ExpandArguments(profile->PassTemplate(pass), values);
-        for (const auto &addOn : addOns)
+            CommandTemplate::ExpandArguments(plan.profile->PassTemplate(pass), values);
+        for (const auto &addOn : plan.addOns)
             addOn->EditPass(pass, arguments);
         commands.append(Resolved(arguments, paths));
     }
-    for (const auto &addOn : addOns)
+    for (const auto &addOn : plan.addOns)
         for (const QStringList &step : addOn->Steps(TaskAddOn::Stage::AfterPasses))
             commands.append(Resolved(step, paths));
     return commands;
+}
+
+QStringList TaskRun::Summaries(const EnginePaths &paths, const OutputType *type, int profileRow,
+                               const QString &outputFolder, const ConversionTask &task,
+                               const BatchOptions &options)
+{
+    if (options == BatchOptions())
+        return {};
+    const PlannedTask plan = Plan(paths, type, profileRow, outputFolder, task, options);
+    if (!plan.profile)
+        return {};
+    if (!plan.problem.isEmpty())
+        return {plan.problem};
+    QStringList lines;
+    for (const auto &addOn : plan.addOns)
+        if (const QString line = addOn->Summary(); !line.isEmpty())
+            lines.append(line);
+    return lines;
 }

@@ -65,6 +65,11 @@ public:
                                        int profileRow, const QString &outputFolder,
                                        const ConversionTask &task,
                                        const BatchOptions &options = BatchOptions());
+    // What the batch's options will do for the task (its add-ons' summaries), or why it
+    // cannot be converted with them; empty without options or a usable profile.
+    static QStringList Summaries(const EnginePaths &paths, const OutputType *type, int profileRow,
+                                 const QString &outputFolder, const ConversionTask &task,
+                                 const BatchOptions &options);
 
 signals:
     void ended(int row, bool finished);
