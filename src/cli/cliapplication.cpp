@@ -164,6 +164,7 @@ void CliApplication::AddTasks(const QStringList &files)
 
 int CliApplication::PrintCommands()
 {
+    engine->SetOptions(options.batch);
     engine->PlanOutputNames();
     int status = AllFinished;
     for (int i = 0; i < tasks.Count(); ++i) {
@@ -186,6 +187,7 @@ int CliApplication::PrintCommands()
 int CliApplication::Convert()
 {
     engine->SetSimultaneousTasks(options.jobs);
+    engine->SetOptions(options.batch);
     QObject::connect(engine.get(), &ConversionEngine::recovered, engine.get(),
                      [this](const QStringList &paths) {
                          for (const QString &path : paths)

@@ -101,7 +101,7 @@ void ConversionEngine::OnStartClicked()
     names = std::make_unique<OutputNamePlanner>(outputFolder, type);
     PlanOutputNames(*names); // its plans then keep each task's name from the others
     context.reset(new BatchContext{host, tasks, paths, log, *journal, *names, type,
-                                   host.SelectedProfileRow(), outputFolder, stallSeconds});
+                                   host.SelectedProfileRow(), outputFolder, stallSeconds, options});
     scheduler = std::make_unique<BatchScheduler>(*context);
     // The end is handled from the event loop, never inside the last task's own report.
     connect(scheduler.get(), &BatchScheduler::ended, this, &ConversionEngine::OnBatchEnded,
@@ -226,10 +226,20 @@ void ConversionEngine::PlanOutputNames(OutputNamePlanner &planner)
     host.InvalidateCells(0, tasks.Count() - 1, COL_OUTPUT, false);
 }
 
+QStringList ConversionEngine::TaskSummaries(int index, const BatchOptions &batchOptions) const
+{
+    if (!tasks.IsValidIndex(index))
+        return {};
+    return TaskRun::Summaries(paths, OutputType::Find(host.SelectedOutputType()),
+                              host.SelectedProfileRow(), OutputFolderText(), tasks.GetAt(index),
+                              batchOptions);
+}
+
 QList<QStringList> ConversionEngine::TaskCommands(int index) const
 {
     if (!tasks.IsValidIndex(index))
         return {};
     return TaskRun::Commands(paths, OutputType::Find(host.SelectedOutputType()),
-                             host.SelectedProfileRow(), OutputFolderText(), tasks.GetAt(index));
+                             host.SelectedProfileRow(), OutputFolderText(), tasks.GetAt(index),
+                             options);
 }

@@ -74,6 +74,8 @@ const char *FileKey(TaskFile file)
         return "sound";
     case TaskFile::SourceCopy:
         return "source";
+    case TaskFile::Scratch:
+        return "scratch";
     }
     return "";
 }
@@ -87,6 +89,11 @@ TaskFiles::TaskFiles(const QString &folder, const QString &baseName, const Outpu
 QString TaskFiles::Path(TaskFile file) const
 {
     return type ? folder + type->FileName(file, baseName) : QString();
+}
+
+QString TaskFiles::PathOf(const Owned &o) const
+{
+    return o.name.isEmpty() ? Path(o.file) : folder + o.name;
 }
 
 QStringList TaskFiles::Paths() const
@@ -113,7 +120,7 @@ int TaskFiles::Claim()
             names.clear();
             return error;
         }
-        owned.append({file, FileIdentity::Of(path)});
+        owned.append({file, FileIdentity::Of(path), QString()});
         names.append(type->FileName(file, baseName));
     }
     claimedNs = passStartNs = claimed;
@@ -126,9 +133,23 @@ int TaskFiles::ClaimExtra(TaskFile file)
     const QString path = Path(file);
     if (const int error = CreateExclusively(path); error != 0)
         return error;
-    owned.append({file, FileIdentity::Of(path)});
+    owned.append({file, FileIdentity::Of(path), QString()});
     names.append(type->FileName(file, baseName));
     return 0;
+}
+
+QString TaskFiles::ClaimScratch(const QString &suffix, int *error)
+{
+    const QString name = baseName + suffix;
+    const int failure =
+        suffix.isEmpty() || suffix.contains(u'/') ? EINVAL : CreateExclusively(folder + name);
+    if (error)
+        *error = failure;
+    if (failure != 0)
+        return QString();
+    owned.append({TaskFile::Scratch, FileIdentity::Of(folder + name), name});
+    names.append(name);
+    return folder + name;
 }
 
 bool TaskFiles::BeginPass(int pass)
@@ -153,14 +174,14 @@ void TaskFiles::Review()
 {
     QList<Owned> still;
     for (Owned o : std::as_const(owned)) {
-        const FileIdentity now = FileIdentity::Of(Path(o.file));
+        const FileIdentity now = FileIdentity::Of(PathOf(o));
         if (!now.Exists())
             continue; // nothing there to keep or to delete
         if (IsOwn(o, now)) {
             o.identity = now;
             still.append(o);
         } else {
-            lost.append(Path(o.file));
+            lost.append(PathOf(o));
         }
     }
     owned = still;
@@ -174,7 +195,10 @@ bool TaskFiles::Owns(TaskFile file) const
 
 bool TaskFiles::WrittenByPass(const Owned &o, const FileIdentity &now) const
 {
-    if (runningPass < 0 || !type || !type->WrittenBy(runningPass).contains(o.file) || !now.Exists())
+    // A scratch file of the task's own may be written by any of its tools.
+    const bool writable =
+        o.file == TaskFile::Scratch || (type && type->WrittenBy(runningPass).contains(o.file));
+    if (runningPass < 0 || !writable || !now.Exists())
         return false;
     // A write sets the modification and the change time alike; "cp -p" and "touch" set the
     // modification time apart, and nothing sets the change time back.
@@ -191,7 +215,7 @@ bool TaskFiles::IsOwn(const Owned &o, const FileIdentity &now) const
 
 bool TaskFiles::DeleteOwned(const Owned &o)
 {
-    const QString path = Path(o.file);
+    const QString path = PathOf(o);
     const FileIdentity now = FileIdentity::Of(path);
     if (!now.Exists())
         return true;
@@ -222,7 +246,7 @@ QStringList TaskFiles::DeleteAll()
     for (const Owned &o : std::as_const(owned)) {
         if (DeleteOwned(o))
             continue;
-        left.append(Path(o.file));
+        left.append(PathOf(o));
         kept.append(o);
     }
     owned = kept;
@@ -256,10 +280,12 @@ QJsonObject TaskFiles::ToJson() const
     const QList<TaskFile> writing =
         runningPass >= 0 && type ? type->WrittenBy(runningPass) : QList<TaskFile>();
     for (const Owned &o : owned)
-        files.append(QJsonObject{{QStringLiteral("kind"), QLatin1String(FileKey(o.file))},
-                                 {QStringLiteral("path"), Path(o.file)},
-                                 {QStringLiteral("id"), o.identity.ToJson()},
-                                 {QStringLiteral("writing"), writing.contains(o.file)}});
+        files.append(QJsonObject{
+            {QStringLiteral("kind"), QLatin1String(FileKey(o.file))},
+            {QStringLiteral("path"), PathOf(o)},
+            {QStringLiteral("id"), o.identity.ToJson()},
+            {QStringLiteral("writing"),
+             writing.contains(o.file) || (runningPass >= 0 && o.file == TaskFile::Scratch)}});
     return QJsonObject{
         {QStringLiteral("files"), files},
         {QStringLiteral("folder"), folder},

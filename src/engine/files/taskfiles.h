@@ -34,6 +34,10 @@ public:
     int Claim();
     // Takes one more name for the task the same way (the source's copies); 0 or the errno.
     int ClaimExtra(TaskFile file);
+    // Takes a scratch name of the task's own, "<base><suffix>", the same way; any of the
+    // task's tools may write or replace it, and it goes with the task's other files. Its path,
+    // or empty with the errno in *error.
+    QString ClaimScratch(const QString &suffix, int *error = nullptr);
     // A pass begins: its tools may now write or replace its files. False when a file of the
     // task was written over or removed by someone else since the task last saw it (the pass
     // must not run: it would write over that file).
@@ -81,7 +85,9 @@ private:
     struct Owned {
         TaskFile file;
         FileIdentity identity;
+        QString name; // a scratch file's name; empty for the type's own files
     };
+    QString PathOf(const Owned &owned) const;
     bool IsOwn(const Owned &owned, const FileIdentity &now) const;
     bool WrittenByPass(const Owned &owned, const FileIdentity &now) const;
     void Review();

@@ -66,6 +66,8 @@ QString OutputType::FileName(TaskFile file, const QString &baseName) const
         return baseName + QStringLiteral("_sound.amr");
     case TaskFile::SourceCopy:
         return baseName + QStringLiteral("_source.mkv");
+    case TaskFile::Scratch:
+        break; // each has a name of its own, kept by TaskFiles
     }
     return QString();
 }
@@ -74,6 +76,8 @@ QList<TaskFile> OutputType::WrittenBy(int pass) const
 {
     if (pass == 0)
         return {TaskFile::SoundCopy, TaskFile::SourceCopy};
+    if (pass < 0 || pass > passCount)
+        return {}; // the batch options' steps write their scratch files alone
     if (pass == 1)
         return {TaskFile::FirstTemporary};
     if (passCount <= 3)
