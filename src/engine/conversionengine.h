@@ -2,6 +2,7 @@
 #pragma once
 
 #include "enginepaths.h"
+#include "progress/batchoutcome.h"
 #include "progress/errorlog.h"
 
 #include <QList>
@@ -42,6 +43,8 @@ public:
     // Starts a batch over every task of the list. Nothing starts when there is no task, or
     // the output folder is empty, missing or not writable (an "Error" box says so). Each task
     // ends finished, failed (a tool failed, or its result was not right) or cancelled by Stop.
+    // The closing message counts them; the machine is shut down instead (when asked) only
+    // after a batch whose every task finished.
     void OnStartClicked();
     // Stops the running batch: every running first pass is asked to quit (and killed when it
     // does not end in a few seconds), later passes are killed, and each stopped task deletes
@@ -64,8 +67,8 @@ public:
     // The arguments (program resolved) of the tools a task would run now, in order: the steps
     // that repack its sound where it needs them, then its passes; empty without a usable profile.
     QList<QStringList> TaskCommands(int index) const;
-    // Of the batch that ended last: how many of its tasks did not finish.
-    int UnfinishedTasks() const { return unfinished; }
+    // How the tasks of the batch that ended last ended.
+    const BatchOutcome &LastOutcome() const { return outcome; }
 
 signals:
     // Files that a batch of a program that is gone had left, removed as a batch started.
@@ -88,7 +91,7 @@ private:
     int stallSeconds = defaultStallSeconds;
     bool converting = false;
     bool stoppedEarly = false; // a Stop came while the batch's first box was shown
-    int unfinished = 0;
+    BatchOutcome outcome;
     QString outputFolder;
     std::unique_ptr<BatchJournal> journal;
     std::unique_ptr<OutputNamePlanner> names;

@@ -195,6 +195,7 @@ void TaskRun::RunPass(int next)
                                              files.Path(TaskFile::SoundCopy),
                                              files.Path(TaskFile::SourceCopy));
         command = arguments.join(u' ');
+        tool = arguments.value(0);
         arguments = Resolved(arguments, context.paths);
     } else {
         if (repackStep > 0)
@@ -202,8 +203,9 @@ void TaskRun::RunPass(int next)
         const CommandTemplate::Values values = ValuesFor(context.outputFolder, task, source);
         const QString commandTemplate = profile.PassTemplate(pass);
         command = CommandTemplate::ExpandText(commandTemplate, values);
-        arguments =
-            Resolved(CommandTemplate::ExpandArguments(commandTemplate, values), context.paths);
+        arguments = CommandTemplate::ExpandArguments(commandTemplate, values);
+        tool = arguments.value(0);
+        arguments = Resolved(arguments, context.paths);
     }
     if (const int state = context.type->StateBeforePass(qMax(pass, 1)); state >= 0)
         SetState(state);
@@ -267,6 +269,11 @@ void TaskRun::OnPassEnded(const RunResult &result)
                                 result.program.isEmpty() ? ENOENT : EACCES, result.errorText);
     if (cancelled) {
         EndCancelled();
+        return;
+    }
+    if (!result.started && result.program.isEmpty()) { // found neither in app/ nor on PATH
+        Fail(pass, ToolMessage::Status(result), command, result.lastLines,
+             ToolMessage::NotFound(tool));
         return;
     }
     if (!result.Succeeded()) {

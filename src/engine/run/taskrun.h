@@ -87,6 +87,7 @@ private:
     int pass = 0;       // 0: the source's sound being repacked before pass 1
     int repackStep = 0; // of that, the step that runs
     QString command;    // the running pass's, for the log
+    QString tool;       // its program as the profile names it
     bool running = false;
     bool cancelled = false;
     quint32 startTick = 0;
