@@ -93,8 +93,13 @@ bool CKestraniDlg::ShowCellTip(QEvent *event)
     const QModelIndex index = taskList->indexAt(help->pos());
     QString tip;
     if (index.isValid() && IsValidTask(index.row())) {
+        const ConversionTask task = tasks.GetAt(index.row());
         if (index.column() == COL_SOURCE) {
-            tip = tasks.GetAt(index.row()).sourcePath;
+            tip = task.sourcePath;
+        } else if (index.column() == COL_PROGRESS) {
+            // A Failed cell says why on hover, in the words the command line prints.
+            if (task.state == TASK_FAILED && task.finished != 1)
+                tip = task.note;
         } else if (index.column() == COL_OUTPUT) {
             CellInfo cell;
             cell.row = index.row();

@@ -159,8 +159,15 @@ private slots:
         probe.stop();
 
         QStringList cells;
-        for (int task = 0; task < w->page().Tasks().Count(); ++task)
+        for (int task = 0; task < w->page().Tasks().Count(); ++task) {
             cells << w->cell(task, COL_PROGRESS);
+            // A Failed cell tells why on hover, in the words the log keeps; no other cell has
+            // a tip.
+            const QString tip = w->tip(task, COL_PROGRESS);
+            QCOMPARE(tip.isEmpty(), cells.last() != "Failed");
+            QVERIFY2(tip.isEmpty() || Contents(program + "/app/log.txt").contains(tip.toUtf8()),
+                     qPrintable(tip));
+        }
         if (row.act == "close")
             w.reset(); // the program ends with its window
         QCOMPARE(FilesIn(out).join(u'|'), row.left);

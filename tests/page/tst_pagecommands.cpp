@@ -26,19 +26,6 @@ void Drag(CRangeSlider *slider, int from, int to)
     QTest::mouseMove(slider, {to, y});
 }
 
-// The tip shown when the mouse rests on a cell of the list.
-QString Tip(Window &w, int row, int column)
-{
-    QToolTip::hideText();
-    QRect rect;
-    if (!w.list()->GetCellRect(row, column, &rect))
-        return QStringLiteral("no such cell");
-    QWidget *viewport = w.list()->viewport();
-    QHelpEvent event(QEvent::ToolTip, rect.center(), viewport->mapToGlobal(rect.center()));
-    QApplication::sendEvent(viewport, &event);
-    return QToolTip::isVisible() ? QToolTip::text() : QString();
-}
-
 // The steps; then the Source column, the current row (the only one selected, loaded in the
 // slider and the preview), and how many files one warning named as unreadable.
 struct ListRow {
@@ -190,9 +177,9 @@ private slots:
         QCOMPARE(w.offeredFolders, offers);
         // The narrow Source and Output cells show the whole paths on hover.
         if (row.current >= 0) {
-            QCOMPARE(Tip(w, row.current, COL_SOURCE),
+            QCOMPARE(w.tip(row.current, COL_SOURCE),
                      w.page().Tasks().GetAt(row.current).sourcePath);
-            const QString output = Tip(w, row.current, COL_OUTPUT);
+            const QString output = w.tip(row.current, COL_OUTPUT);
             QVERIFY2(output.startsWith(u'/') && output.endsWith(w.cell(row.current, COL_OUTPUT)),
                      qPrintable(output));
         }
@@ -278,8 +265,7 @@ private slots:
                 w.add({files['T']}); // fails at once: only the folder matters here
                 QTRY_COMPARE(boxes.texts.size(), 1);
                 w.click(IDC_START);
-                QTRY_COMPARE(boxes.captions.value(1),
-                             row.stored.isNull() ? "Information" : "Error");
+                QTRY_COMPARE(boxes.captions.value(1), row.stored.isNull() ? "Warning" : "Error");
             } else if (start == 0 && !row.act.isEmpty()) {
                 count->setValue(row.act.toInt());
             }

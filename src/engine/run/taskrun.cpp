@@ -373,13 +373,15 @@ void TaskRun::Fail(int failedPass, const QString &status, const QString &failedC
             ? QStringLiteral("%1 (%2: the output folder's disk is full)").arg(status, full)
             : status;
     CleanUp();
-    const ConversionTask task = context.tasks.GetAt(row);
+    ConversionTask task = context.tasks.GetAt(row);
     context.log.Append(ErrorLog::FormatTaskFailure(row, task.sourcePath, failedPass, why,
                                                    failedCommand, lastLines));
-    SetState(TASK_FAILED);
     QString told = reason.isEmpty() ? why : reason;
     if (diskFull && !told.contains(QLatin1String("disk is full")))
         told += QStringLiteral(" (the disk is full)");
+    task.note = told; // kept with the task for whoever shows its Failed cell
+    context.tasks.SetAt(row, task);
+    SetState(TASK_FAILED);
     context.host.ReportTaskFailure(row, told);
     Finish(false);
 }
