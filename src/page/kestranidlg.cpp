@@ -346,6 +346,8 @@ void CKestraniDlg::OnOutputTypeChanged()
 void CKestraniDlg::OnStartClicked()
 {
     startClicked.start();
+    if (!IsConverting())
+        ReadUnreadableAgain();
     CreateProposedOutputFolder();
     engine->OnStartClicked();
 }

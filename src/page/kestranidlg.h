@@ -31,6 +31,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QUrl;
 
 // The window that holds the title: the frame sets it, the page writes the title into it.
 extern QWidget *frameDialog;
@@ -62,11 +63,12 @@ public:
     int CurrentTask() const { return currentTask; }
     bool IsConverting() const;
 
-    // Each file goes through AddTask in order, so the last one ends up loaded. Files that are
-    // not existing video files (by their extension) are left out. Refused while converting.
+    // Dropped files and those named on the command line, sorted out as picked ones are: each
+    // video goes through AddTask in order, so the last one ends up loaded. Refused while
+    // converting.
     void AddFiles(const QStringList &paths);
-    // False when the file cannot be read as a video: the task is added all the same, and
-    // fails when its turn comes.
+    // False when the file cannot be read as a video: the task is added all the same, with the
+    // length 0; Start reads it again.
     bool AddTask(const QString &path);
     void LoadTask(int index);
     void ResetTrimRange();
@@ -95,7 +97,10 @@ public:
     std::function<QStringList(const QString &startFolder)> chooseVideoFiles;
     std::function<QString(const QString &startFolder)> chooseOutputFolder;
 
+    // An existing file named like a video, in any case (".AVI").
     static bool IsVideoFile(const QString &path);
+    // The local file a dropped URL names; empty when it names none.
+    static QString DroppedPath(const QUrl &url);
 
 signals:
     void readyToClose();
@@ -129,8 +134,15 @@ private:
     void PlaceControls();
     void ReadOutputFolder();
     void SetWindowTitleFromVersion();
+    // What a file offered to the list turns out to be: a video; one that cannot be read now
+    // but is named like a video (taken, and read again at Start); anything else (left out).
+    enum class FileKind { Video, Unreadable, NotVideo };
+    FileKind Examine(const QString &path, QString &why);
+    // Takes the videos among the files and tells about the others in one box.
     void AddChosenFiles(const QStringList &paths);
-    void WarnUnreadable(const QStringList &paths);
+    void TellAboutFiles(const QList<QPair<QString, QString>> &unreadable,
+                        const QList<QPair<QString, QString>> &refused);
+    void ReadUnreadableAgain();
     QString AddStartFolder() const;
     QString BrowseStartFolder() const;
     void CreateProposedOutputFolder();

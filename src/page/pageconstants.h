@@ -162,18 +162,23 @@ inline constexpr int versionMaxLength = 255;
 
 inline constexpr const char *helpFileName = "Help.html";
 
-// Open-file dialog filters, one per line in Qt's syntax.
+// Open-file dialog filters, one per line in Qt's syntax. Sound-only types are none of them; a
+// video of any other name is reached through the last.
 inline constexpr const char *videoFileFilters =
-    "Support Video Files (*.avi *.mpg *.mpeg *.vob *.wmv *.wma *.asf *.mov *.qt *.mp4 *.3gp);;"
+    "Supported video files (*.avi *.mpg *.mpeg *.vob *.wmv *.asf *.mov *.qt *.mp4 *.m4v *.3gp "
+    "*.3g2 *.mkv *.webm *.mts *.m2ts *.ts *.flv *.ogv *.dv);;"
     "AVI Files (*.avi);;"
     "Mpeg files (*.mpg *.mpeg *.vob);;"
-    "Windows Media files (*.wmv *.wma *.asf);;"
+    "Windows Media files (*.wmv *.asf);;"
     "Quick Time Files (*.mov *.qt);;"
     "3GP Files (*.3gp);;"
-    "MP4 Files (*.mp4)";
+    "MP4 Files (*.mp4);;"
+    "All files (*)";
 
-// Extensions that dropped files and command-line files must have to become tasks.
-inline constexpr const char *videoExtensions[] = {"avi", "mpg", "mpeg", "vob", "wmv", "wma",
-                                                  "asf", "mov", "qt",   "mp4", "3gp"};
+// Names of video files, in any case. A file is taken by what it holds; one that cannot be read
+// is still taken when it is named like a video, so that it converts once it can be read.
+inline constexpr const char *videoExtensions[] = {
+    "avi", "mpg", "mpeg", "vob",  "wmv", "asf",  "mov", "qt",  "mp4", "m4v",
+    "3gp", "3g2", "mkv",  "webm", "mts", "m2ts", "ts",  "flv", "ogv", "dv"};
 
 } // namespace Page

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The page's tasks as a person works them: keys, drops and tips on the list; the commands that
-// add, remove and select tasks; and the selected task's trim, set with the slider while the
-// preview follows.
+// The page's tasks as a person works them: keys and tips on the list; the commands that add,
+// remove and select tasks; and the selected task's trim, set with the slider while the
+// preview follows. The files that come in are sorted out in pagefiles.cpp.
 #include "kestranidlg.h"
 
 #include "celllistctrl.h"
@@ -66,26 +66,6 @@ bool CKestraniDlg::HandleListKey(int key)
     return true;
 }
 
-bool CKestraniDlg::HandleDrop(QEvent *event)
-{
-    auto *drop = static_cast<QDropEvent *>(event);
-    QStringList paths;
-    if (drop->mimeData()->hasUrls()) {
-        for (const QUrl &url : drop->mimeData()->urls()) {
-            if (url.isLocalFile() && IsVideoFile(url.toLocalFile()))
-                paths.append(url.toLocalFile());
-        }
-    }
-    if (paths.isEmpty() || IsConverting()) {
-        drop->ignore();
-        return true;
-    }
-    drop->acceptProposedAction();
-    if (event->type() == QEvent::Drop)
-        AddFiles(paths);
-    return true;
-}
-
 bool CKestraniDlg::ShowCellTip(QEvent *event)
 {
     // The narrow Source and Output columns cut most names; the whole path shows on hover.
@@ -114,19 +94,6 @@ bool CKestraniDlg::ShowCellTip(QEvent *event)
         QToolTip::showText(help->globalPos(), tip, taskList->viewport(),
                            taskList->visualRect(index));
     return true;
-}
-
-bool CKestraniDlg::IsVideoFile(const QString &path)
-{
-    const QFileInfo info(path);
-    if (!info.isFile())
-        return false;
-    const QString suffix = info.suffix().toLower();
-    for (const char *extension : videoExtensions) {
-        if (suffix == QLatin1String(extension))
-            return true;
-    }
-    return false;
 }
 
 // --- task list commands
@@ -161,54 +128,6 @@ QString CKestraniDlg::BrowseStartFolder() const
     if (!outputFolder.isEmpty() && QFileInfo(outputFolder).isDir())
         return outputFolder;
     return QDir::homePath();
-}
-
-void CKestraniDlg::AddFiles(const QStringList &paths)
-{
-    if (IsConverting())
-        return;
-    QStringList videos;
-    for (const QString &path : paths) {
-        if (IsVideoFile(path))
-            videos.append(QFileInfo(path).absoluteFilePath());
-    }
-    if (!videos.isEmpty())
-        AddChosenFiles(videos);
-}
-
-void CKestraniDlg::AddChosenFiles(const QStringList &paths)
-{
-    // From the first added file on, the preview area belongs to the preview control.
-    ShowPreviewControl();
-    QStringList unreadable;
-    for (const QString &path : paths) {
-        const QString native = QDir::toNativeSeparators(path);
-        if (!AddTask(native))
-            unreadable.append(native);
-    }
-    lastVideoFolder = QFileInfo(paths.last()).absolutePath();
-    WarnUnreadable(unreadable);
-}
-
-void CKestraniDlg::WarnUnreadable(const QStringList &paths)
-{
-    if (paths.isEmpty())
-        return;
-    QString text;
-    if (paths.size() == 1)
-        text = QStringLiteral("%1 cannot be read as a video: it is added, but it will not "
-                              "convert.")
-                   .arg(paths.first());
-    else
-        text = QStringLiteral("These files cannot be read as videos: they are added, but they "
-                              "will not convert.\n\n%1")
-                   .arg(paths.join(QLatin1Char('\n')));
-    // Not modal: the files came in all the same, and the window stays usable meanwhile.
-    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"), text,
-                                QMessageBox::Ok, this);
-    box->setWindowModality(Qt::NonModal);
-    connect(box, &QDialog::finished, box, &QObject::deleteLater);
-    box->show();
 }
 
 void CKestraniDlg::ShowPreviewControl()

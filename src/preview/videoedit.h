@@ -32,6 +32,9 @@ public:
     ~CVideoEdit() override;
 
     double GetClipLength(const QString &path);
+    // Whether the file holds a video stream (a music file's cover picture is none); throws
+    // when the file cannot be read at all, saying why.
+    bool HoldsVideo(const QString &path);
     // flag 1 shows the frame at `start` at once; 0 only opens (the frame appears on Play).
     // Playback runs from start to end (seconds); an end <= 0 means the end of the clip.
     bool OpenClip(const QString &path, double start, double end, short flag);

@@ -13,14 +13,17 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <sys/fsuid.h>
+
 using namespace support;
 using namespace Page;
 
 namespace {
 
-// files: a clip per letter (a: 2 s, b: 1 s, x: unreadable); '*' drags the left thumb of the
-// clip before it to the slider's middle. act: "stop" or "close" once `running` tasks are in
-// state `when` with a file in the output folder (when 0: right after Start).
+// files: a clip per letter (a: 2 s, b: 1 s, x: unreadable, p: a copy of a that cannot be
+// opened when it is added, and can at Start); '*' drags the thumbs of the clip before it. act:
+// "stop" or "close" once `running` tasks are in state `when` with a file in the output folder (when
+// 0: right after Start).
 struct Row {
     int type; // with its first profile chosen
     QString files, act;
@@ -72,6 +75,9 @@ private slots:
             << Row{1, "a*b", "", 0, 1, 027, twoDone, "first.3gp|" + one, finishedText, 176};
         QTest::newRow("AMR's smallest profile chosen; an unreadable file fails, the other not")
             << Row{0, "xb", "", 0, 1, 002, "Failed| Finished ", one, failed.arg(1), 128};
+        QTest::newRow("a file that could not be opened when added (no permission): read again "
+                      "at Start, it converts")
+            << Row{1, "bp", "", 0, 1, 022, twoDone, one + "|unlocked.3gp", finishedText, 176};
         QTest::newRow("Stop right after Start is a double-click's second click: ignored")
             << Row{1, "b", "stop", 0, 1, 022, " Finished ", one, finishedText, 176};
         QTest::newRow("Stop in pass 1: its partial file removed, the next task untouched") << Row{
@@ -118,13 +124,28 @@ private slots:
                     QTest::mouseRelease(slider, Qt::LeftButton, {}, to);
                 }
                 lengths.removeLast();
+            } else if (c == u'p') { // no permission to read it, even for root, while it is added
+                const QString folder = NewFolder(dir, folders, "locked");
+                const QString locked = folder + "/unlocked.mp4";
+                const auto through = QFile::Permissions(0x7711); // rwx--x--x: the file is found
+                QVERIFY(QFile::setPermissions(dir.path(), through) &&
+                        QFile::setPermissions(folder, through));
+                QVERIFY(QFile::copy(clips['a'], locked) && QFile::setPermissions(locked, {}));
+                const uid_t was = ::setfsuid(65534);
+                w->add({locked});
+                ::setfsuid(was);
+                QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ReadOther));
+                lengths << 2.0; // read again at Start
             } else {
                 w->add({clips[c]});
             }
-            if (c != u'x')
+            if (c != u'x' && c != u'p')
                 lengths << w->range().second - w->range().first;
         }
-        QTRY_COMPARE(boxes.texts.size(), row.files.count(u'x')); // told of at once
+        const int told = row.files.count(u'x') + row.files.count(u'p');
+        QTRY_COMPARE(boxes.texts.size(), told); // told of at once
+        QVERIFY2(!row.files.contains(u'p') || boxes.texts.join("").contains("Permission denied"),
+                 qPrintable(boxes.texts.join("")));
 
         const QRegularExpression progressLine(R"(^\d\d:\d\d:\d\d  \d+\.\d\dMB  .*%\d+ $)");
         bool greyed = true, acted = false, exported = false;
@@ -175,8 +196,7 @@ private slots:
         QVERIFY2(greyed, "the batch's controls greyed, Stop in Start's place");
         QCOMPARE(cells.join(u'|'), row.progress);
         QVERIFY(exported || !row.progress.startsWith(" Fin"));
-        QCOMPARE(boxes.texts.mid(row.files.count(u'x')),
-                 row.box.isEmpty() ? QStringList() : QStringList{row.box});
+        QCOMPARE(boxes.texts.mid(told), row.box.isEmpty() ? QStringList() : QStringList{row.box});
         if (!row.box.isEmpty()) // a warning only when a video failed
             QCOMPARE(boxes.icons.last(),
                      row.box.contains("failed") ? QMessageBox::Warning : QMessageBox::Information);

@@ -27,10 +27,12 @@ void Drag(CRangeSlider *slider, int from, int to)
 }
 
 // The steps; then the Source column, the current row (the only one selected, loaded in the
-// slider and the preview), and how many files one warning named as unreadable.
+// slider and the preview), the files one box named (unreadable or no video), and what the box
+// says of them.
 struct ListRow {
     QString steps, sources;
-    int current, warned;
+    int current;
+    QString told, why;
 };
 
 // A setting as stored before the window opens, what the person does in that window, and what
@@ -53,30 +55,42 @@ class TestPageCommands : public QObject
     int folders = 0;
     QString videos; // the Videos folder of the test's own home
     // 0-2: clips of 2, 3 and 4 s (a row loaded shows in the slider's length); B, T, E: a
-    // truncated file, a text and an empty file named like videos.
+    // truncated file, a text and an empty file named like videos; A, V, K, N: clip 0 as
+    // FOUR.AVI, FIVE.MOV, six.mkv and seven.bin; S: a sound file; X: a text file.
     QHash<QChar, QString> files;
 
+    // The files the first box names, in its order.
+    QString Named(const QString &box) const
+    {
+        QMap<qsizetype, QString> at;
+        for (const QString &path : files)
+            if (const qsizetype i = box.indexOf(path + u' '); i >= 0)
+                at.insert(i, QFileInfo(path).fileName());
+        return at.values().join(u'|');
+    }
+
     // "+01": add clips 0 and 1 ("+" alone: the dialog cancelled); "@1" ("@1R"): click
-    // (right-click) row 1; "remove", "clear": their buttons; "drop": two videos and a text file
-    // dropped on the list; anything else: a key by its name.
+    // (right-click) row 1; "remove", "clear": their buttons; "drop:01" drops clips 0 and 1 on
+    // the list, "args:01" names them on the window's command line; anything else: a key.
     void Run(Window &w, const QString &steps)
     {
-        QMimeData dropped; // two videos and a text file
-        dropped.setUrls({QUrl::fromLocalFile(files['1']),
-                         QUrl::fromLocalFile(dir.filePath("a.txt")),
-                         QUrl::fromLocalFile(files['2'])});
         for (const QString &step : steps.split(u' ', Qt::SkipEmptyParts)) {
             QStringList chosen;
-            for (QChar c : step.mid(1))
-                chosen << files.value(c);
-            if (step.startsWith(u'+')) {
+            QList<QUrl> urls;
+            for (QChar c : step.contains(u':') ? step.section(u':', 1) : step.mid(1))
+                chosen << files.value(c), urls << QUrl::fromLocalFile(files.value(c));
+            QMimeData dropped;
+            dropped.setUrls(urls);
+            if (step.startsWith("args:")) {
+                w.page().AddFiles(chosen); // what main() gives the window
+            } else if (step.startsWith(u'+')) {
                 w.add(chosen);
             } else if (step.startsWith(u'@')) {
                 w.clickRow(step.mid(1, 1).toInt(),
                            step.endsWith(u'R') ? Qt::RightButton : Qt::LeftButton);
             } else if (step == "remove" || step == "clear") {
                 w.click(step == "remove" ? IDC_REMOVE_TASK : IDC_REMOVE_ALL);
-            } else if (step == "drop") {
+            } else if (step.startsWith("drop:")) {
                 QDragEnterEvent enter({50, 50}, Qt::CopyAction, &dropped, Qt::LeftButton, {});
                 QDropEvent drop({50, 50}, Qt::CopyAction, &dropped, Qt::LeftButton, {});
                 QApplication::sendEvent(w.list()->viewport(), &enter);
@@ -107,42 +121,58 @@ private slots:
         files['B'] = dir.filePath("bad.mp4");
         files['T'] = dir.filePath("bad text.mp4");
         files['E'] = dir.filePath("bad empty.avi");
+        const char *const names[] = {"FOUR.AVI", "FIVE.MOV", "six.mkv", "seven.bin"};
+        for (int i = 0; i < 4; ++i) {
+            files["AVKN"[i]] = dir.filePath(names[i]);
+            QVERIFY(QFile::copy(files['0'], files["AVKN"[i]]));
+        }
+        files['S'] = SharedClip(Clip{.seconds = 1, .sar = {}, .extra = {"-vn"}}, "tone.m4a");
+        files['X'] = dir.filePath("a.txt");
         QVERIFY(WriteFile(files['B'], Contents(MediaFile("broken.mp4"))) &&
                 WriteFile(files['T'], "not a video\n") && WriteFile(files['E'], ""));
-        QVERIFY(WriteFile(dir.filePath("a.txt"), "text") && !files.values().contains(""));
+        QVERIFY(WriteFile(files['X'], "text") && !files.values().contains(""));
     }
 
     void listCommands_data()
     {
         QTest::addColumn<ListRow>("row");
         const QString all = "one.mp4|two clip.avi|three.mov", five = all + "|one.mp4|two clip.avi";
+        const QString others = "FOUR.AVI|FIVE.MOV|six.mkv|seven.bin";
         const auto row = [](const char *name, ListRow r) { QTest::newRow(name) << r; };
-        row("one file added: selected and loaded", {"+0", "one.mp4", 0, 0});
-        row("three in one add: the last loaded", {"+012", all, 2, 0});
-        row("same file twice: two tasks", {"+0 +0", "one.mp4|one.mp4", 1, 0});
-        row("cancelled dialog adds nothing", {"+", "", -1, 0});
-        row("truncated file added with no length, and told of", {"+0B", "one.mp4|bad.mp4", 1, 1});
-        row("text and empty file: one warning names both; the video beside still loads",
-            {"+T0E @1", "bad text.mp4|one.mp4|bad empty.avi", 1, 2});
+        row("one file added: selected and loaded", {"+0", "one.mp4", 0, "", ""});
+        row("three in one add: the last loaded", {"+012", all, 2, "", ""});
+        row("same file twice: two tasks", {"+0 +0", "one.mp4|one.mp4", 1, "", ""});
+        row("cancelled dialog adds nothing", {"+", "", -1, "", ""});
+        row("truncated file added with no length, and told of",
+            {"+0B", "one.mp4|bad.mp4", 1, "bad.mp4", "cannot open the file: Invalid data"});
+        row("text and empty file: one box names both and why; the video beside still loads",
+            {"+T0E @1", "bad text.mp4|one.mp4|bad empty.avi", 1, "bad text.mp4|bad empty.avi",
+             "bad empty.avi (the file is empty)"});
+        row("a sound file picked with All files is no video: left out and told of",
+            {"+KS", "six.mkv", 0, "tone.m4a", "tone.m4a is not a video: it holds no video"});
         row("remove the first of three: the former second loaded",
-            {"+012 @0 remove", "two clip.avi|three.mov", 0, 0});
+            {"+012 @0 remove", "two clip.avi|three.mov", 0, "", ""});
         row("remove the middle of three: the former third loaded",
-            {"+012 @1 remove", "one.mp4|three.mov", 1, 0});
+            {"+012 @1 remove", "one.mp4|three.mov", 1, "", ""});
         row("remove the last of three: the new last loaded",
-            {"+012 remove", "one.mp4|two clip.avi", 1, 0});
-        row("remove the only one empties the list", {"+0 remove", "", -1, 0});
-        row("remove on an empty list does nothing", {"remove", "", -1, 0});
-        row("clear removes every task", {"+012 @1 clear", "", -1, 0});
-        row("click selects and loads", {"+012 @0", all, 0, 0});
-        row("right click selects and loads", {"+012 @1R", all, 1, 0});
-        row("Up moves up one", {"+012 Up", all, 1, 0});
-        row("Up on the first row stays", {"+012 @0 Up", all, 0, 0});
-        row("Down moves down one", {"+012 @0 Down", all, 1, 0});
-        row("Down on the last row stays", {"+012 Down", all, 2, 0});
-        row("Home and End", {"+012 Home End Up", all, 1, 0});
-        row("Page Down by three", {"+01201 @0 PgDown", five, 3, 0});
-        row("Page Up stops at the first row", {"+01201 @1 PgUp", five, 0, 0});
-        row("dropped videos added, other files left out", {"drop", "two clip.avi|three.mov", 1, 0});
+            {"+012 remove", "one.mp4|two clip.avi", 1, "", ""});
+        row("remove the only one empties the list", {"+0 remove", "", -1, "", ""});
+        row("remove on an empty list does nothing", {"remove", "", -1, "", ""});
+        row("clear removes every task", {"+012 @1 clear", "", -1, "", ""});
+        row("click selects and loads", {"+012 @0", all, 0, "", ""});
+        row("right click selects and loads", {"+012 @1R", all, 1, "", ""});
+        row("Up moves up one", {"+012 Up", all, 1, "", ""});
+        row("Up on the first row stays", {"+012 @0 Up", all, 0, "", ""});
+        row("Down moves down one", {"+012 @0 Down", all, 1, "", ""});
+        row("Down on the last row stays", {"+012 Down", all, 2, "", ""});
+        row("Home and End", {"+012 Home End Up", all, 1, "", ""});
+        row("Page Down by three", {"+01201 @0 PgDown", five, 3, "", ""});
+        row("Page Up stops at the first row", {"+01201 @1 PgUp", five, 0, "", ""});
+        row("dropped: upper-case names, other kinds and a video of no video name taken; a text "
+            "and a sound file named in one box",
+            {"drop:AVXKSN", others, 3, "a.txt|tone.m4a", "These files are not videos"});
+        row("named on the window's command line: taken and told of as dropped ones",
+            {"args:AVXKSN", others, 3, "a.txt|tone.m4a", "These files are not videos"});
     }
     void listCommands()
     {
@@ -163,7 +193,8 @@ private slots:
         QCOMPARE(w.preview()->IsOpen(), length > 0);
         if (length >= 0)
             QCOMPARE(w.range(), qMakePair(0.0, length));
-        QTRY_COMPARE(boxes.texts.value(0).count("/bad"), row.warned);
+        QTRY_COMPARE(Named(boxes.texts.value(0)), row.told);
+        QVERIFY2(boxes.texts.value(0).contains(row.why), qPrintable(boxes.texts.value(0)));
         // The add dialog opens in the Videos folder (home without one), then where the last
         // video added came from.
         QStringList offers;

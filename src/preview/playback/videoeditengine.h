@@ -42,6 +42,7 @@ public:
     ~VideoEditEngine() override;
 
     double GetClipLength(const QString &path) override;
+    bool HoldsVideo(const QString &path) override;
     bool OpenClip(const QString &path, double start, double end, short flag) override;
     bool SetClipRange(const QString &path, double start, double end) override;
     bool Play() override;
