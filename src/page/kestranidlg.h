@@ -72,7 +72,12 @@ public:
     bool AddTask(const QString &path);
     void LoadTask(int index);
     void ResetTrimRange();
-    void ShowClipAt(QString path, double position);
+    // Bounds and thumbs of the slider, set without the page hearing of it.
+    void PutRangeOnSlider(double length, double left, double right);
+    // True when the picture at `position` is on screen (not the fallback, not a failure).
+    bool ShowClipAt(QString path, double position);
+    // Shows the picture of a task's Begin or End, as the conversion will begin or end.
+    void ShowTrimPoint(int index, bool end);
     void RefreshTaskList();
     void SelectListRow(int index);
     void LoadProfiles(int outputType);
@@ -189,6 +194,12 @@ private:
 
     int currentTask = -1;
     bool rangeUpdateGuard = false;
+    // The range the slider shows, as last put on it or reported: what a notification moved.
+    double sliderLeft = 0.0;
+    double sliderRight = 0.0;
+    // Ends moved since the trim last came to rest: put on their frames when it does.
+    bool beginUnsettled = false;
+    bool endUnsettled = false;
     int fileNumber = 0;
     QPixmap background;
     QIcon icon;

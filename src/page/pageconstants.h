@@ -112,6 +112,9 @@ inline constexpr QSize frameSize(670, 550);
 inline constexpr double idleRangeSeconds = 120.0;
 // A newly added file is previewed here, and so is a trim point past the clip's end.
 inline constexpr double previewFallbackSeconds = 1.0;
+// End's picture is the frame on screen just before End: the preview is asked for a moment this
+// much earlier (it takes a time within a microsecond of a frame's start as that frame).
+inline constexpr double endPictureLead = 2e-6;
 
 // Page Down and Page Up move the selection by this many rows.
 inline constexpr int pageStep = 3;

@@ -164,10 +164,7 @@ bool CKestraniDlg::AddTask(const QString &path)
     ResetTrimRange();
     RefreshTaskList();
     currentTask = tasks.Count() - 1;
-    rangeUpdateGuard = true;
-    slider->SetMinMax(0.0, length);
-    slider->SetRange(0.0, length);
-    rangeUpdateGuard = false;
+    PutRangeOnSlider(length, 0.0, length);
     ShowClipAt(path, previewFallbackSeconds);
     SelectListRow(currentTask);
     return length > 0.0;
@@ -178,12 +175,8 @@ void CKestraniDlg::LoadTask(int index)
     if (!IsValidTask(index))
         return;
     const ConversionTask task = tasks.GetAt(index);
-    const double length = ClipLengthOrZero(task.sourcePath);
-    rangeUpdateGuard = true;
-    slider->SetMinMax(0.0, length);
-    slider->SetRange(task.beginSeconds, task.endSeconds);
-    rangeUpdateGuard = false;
-    ShowClipAt(task.sourcePath, task.beginSeconds);
+    PutRangeOnSlider(ClipLengthOrZero(task.sourcePath), task.beginSeconds, task.endSeconds);
+    ShowTrimPoint(index, false);
     SelectListRow(currentTask);
 }
 
@@ -252,10 +245,17 @@ void CKestraniDlg::SelectListRow(int index)
 
 void CKestraniDlg::ResetTrimRange()
 {
+    PutRangeOnSlider(idleRangeSeconds, 0.0, idleRangeSeconds);
+}
+
+void CKestraniDlg::PutRangeOnSlider(double length, double left, double right)
+{
     rangeUpdateGuard = true;
-    slider->SetMinMax(0.0, idleRangeSeconds);
-    slider->SetRange(0.0, idleRangeSeconds);
+    slider->SetMinMax(0.0, length);
+    slider->SetRange(left, right);
     rangeUpdateGuard = false;
+    slider->GetRange(sliderLeft, sliderRight);
+    beginUnsettled = endUnsettled = false;
 }
 
 void CKestraniDlg::OnRangeChanged(int wParam, int lParam)
@@ -268,27 +268,73 @@ void CKestraniDlg::OnRangeChanged(int wParam, int lParam)
     double left = 0.0;
     double right = 0.0;
     slider->GetRange(left, right);
+    // Only an end that moved is taken: the task holds the other one as its frame left it.
+    const bool beginMoved = left != sliderLeft;
+    const bool endMoved = right != sliderRight;
+    sliderLeft = left;
+    sliderRight = right;
+    beginUnsettled = beginUnsettled || beginMoved;
+    endUnsettled = endUnsettled || endMoved;
     ConversionTask task = tasks.GetAt(mark);
-    task.beginSeconds = left;
-    task.endSeconds = right;
+    if (beginMoved)
+        task.beginSeconds = left;
+    if (endMoved)
+        task.endSeconds = right;
     tasks.SetAt(mark, task);
     taskList->InvalidateCells(currentTask, mark, COL_BEGIN, false);
     taskList->InvalidateCells(currentTask, mark, COL_END, false);
-    if (lParam == 0) {
+    const int dragged = slider->DraggedPart();
+    if (lParam == 0 && dragged >= 0) {
         // While a thumb is dragged the preview follows it with key-frame pictures; the exact
         // picture comes when the button is released.
-        const int dragged = slider->DraggedPart();
-        if (dragged >= 0)
-            preview->ShowKeyFrameNear(dragged == RANGE_RIGHT_CHANGED ? right : left);
+        preview->ShowKeyFrameNear(dragged == RANGE_RIGHT_CHANGED ? right : left);
         return;
     }
-    if (wParam == RANGE_LEFT_CHANGED || wParam == RANGE_BOTH_MOVED)
-        ShowClipAt(task.sourcePath, task.beginSeconds);
-    else if (wParam == RANGE_RIGHT_CHANGED)
-        ShowClipAt(task.sourcePath, task.endSeconds);
+    // At rest (released, or a key): each end that moved is put on its frame, End first, so
+    // that Begin's picture stays on screen when both moved (the bar, the plain arrows). A
+    // release that moved nothing shows the picture of the thumb that was held.
+    const bool held = lParam != 0 && !beginUnsettled && !endUnsettled;
+    const bool showEnd = endUnsettled || (held && wParam == RANGE_RIGHT_CHANGED);
+    const bool showBegin = beginUnsettled || (held && wParam != RANGE_RIGHT_CHANGED);
+    beginUnsettled = endUnsettled = false;
+    if (showEnd)
+        ShowTrimPoint(mark, true);
+    if (showBegin)
+        ShowTrimPoint(mark, false);
 }
 
-void CKestraniDlg::ShowClipAt(QString path, double position)
+// A trim time names the frame on screen at that moment, and the part converted is every frame
+// on screen from Begin until End: its first picture is the one on screen at Begin, its last
+// the one on screen just before End. The conversion keeps the frames that start at or after
+// Begin and before End, and the profiles' rate filter drops a last frame cut short by more
+// than half; so once a frame is known (it is shown), Begin goes back to its start and End on
+// to its end, and the times in the list are exactly what converts. The slider keeps the
+// thumbs where they were put, so that an arrow key can step within a frame. An End at the
+// clip's end keeps all of it.
+void CKestraniDlg::ShowTrimPoint(int index, bool end)
+{
+    ConversionTask task = tasks.GetAt(index);
+    const double at = end ? task.endSeconds : task.beginSeconds;
+    if (!ShowClipAt(task.sourcePath, end ? std::max(0.0, at - endPictureLead) : at))
+        return;
+    const double start = preview->CurrentPosition();
+    const double stop = start + preview->CurrentDuration();
+    if (end) {
+        const double length = slider->GetMaximum();
+        if (at >= length || stop <= at || stop <= task.beginSeconds)
+            return;
+        task.endSeconds = std::min(stop, length);
+    } else {
+        // Before the first frame (a stream that starts late) Begin already names it.
+        if (start >= at || start >= task.endSeconds)
+            return;
+        task.beginSeconds = start;
+    }
+    tasks.SetAt(index, task);
+    taskList->InvalidateCells(index, index, end ? COL_END : COL_BEGIN, false);
+}
+
+bool CKestraniDlg::ShowClipAt(QString path, double position)
 {
     // A clip the preview cannot show leaves the preview wherever the failing call left it.
     try {
@@ -299,7 +345,9 @@ void CKestraniDlg::ShowClipAt(QString path, double position)
         preview->OpenClip(path, start, length, 1);
         preview->Play();
         preview->Pause();
+        return start == position;
     } catch (...) {
+        return false;
     }
 }
 

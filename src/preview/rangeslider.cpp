@@ -297,11 +297,13 @@ void CRangeSlider::keyPressEvent(QKeyEvent *event)
     if (!shift)
         l += delta;
     r += delta;
-    // With Shift only the right end moves, and it never moves below the left end.
+    // With Shift only the right end moves, never below the left end; the left end stays
+    // exactly where it was (the frame it names stays the first of the trim).
     const bool belowLeft = shift && delta < 0 && r < l;
     if (l >= 0 && r <= travel && !belowLeft) {
-        left = l * step + minimum;
-        right = r * step + minimum;
+        if (!shift)
+            left = l * step + minimum;
+        right = std::max(left, r * step + minimum);
     }
     Notify(shift ? RANGE_LEFT_CHANGED : RANGE_BOTH_MOVED, 0);
     update();

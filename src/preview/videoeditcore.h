@@ -40,6 +40,7 @@ public:
     virtual bool IsOpen() const = 0;
     virtual QImage CurrentFrame() const = 0;
     virtual double CurrentPosition() const = 0;
+    virtual double CurrentDuration() const = 0;
     virtual int FramesShown() const = 0;
     virtual int FramesDropped() const = 0;
     virtual int DecodersOpened() const = 0;

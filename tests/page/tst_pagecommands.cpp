@@ -249,12 +249,21 @@ private slots:
                  thumb == "band");
         const double shown = thumb == "right" ? range.second : range.first;
         QVERIFY(qAbs(w.preview()->CurrentPosition() - shown) < 0.07);
+        // At rest the trim takes whole frames (25 fps): Begin goes back to the start of its
+        // frame, End on to the end of its own, while the thumbs stay where they were put.
+        QCOMPARE(w.range(), range);
+        const ConversionTask task = w.page().Tasks().GetAt(1);
+        QVERIFY(task.beginSeconds <= range.first && task.beginSeconds > range.first - 0.04);
+        QVERIFY(task.endSeconds >= range.second && task.endSeconds <= range.second + 0.04);
+        QCOMPARE(w.cell(1, COL_BEGIN) + w.cell(1, COL_END),
+                 FormatClock(task.beginSeconds) + FormatClock(task.endSeconds));
         // The trim stays with its task: the other is untouched, and it comes back on selection.
         w.clickRow(0);
         QCOMPARE(w.range(), qMakePair(0.0, w.page().Tasks().GetAt(0).endSeconds));
         w.clickRow(1);
-        QCOMPARE(w.range(), range);
-        QVERIFY(qAbs(w.preview()->CurrentPosition() - range.first) < 0.07);
+        QCOMPARE(w.range(), qMakePair(task.beginSeconds, task.endSeconds));
+        QCOMPARE(w.page().Tasks().GetAt(1).beginSeconds, task.beginSeconds);
+        QCOMPARE(w.preview()->CurrentPosition(), task.beginSeconds);
     }
 
     void settingsKept_data()

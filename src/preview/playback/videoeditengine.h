@@ -55,6 +55,7 @@ public:
     bool IsOpen() const override { return !path.isEmpty(); }
     QImage CurrentFrame() const override { return frame; }
     double CurrentPosition() const override { return framePts; }
+    double CurrentDuration() const override { return frameDuration; }
     int FramesShown() const override { return framesShown; }
     int FramesDropped() const override { return framesDropped; }
     int DecodersOpened() const override { return decoders.DecodersOpened(); }
