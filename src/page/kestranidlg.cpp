@@ -415,6 +415,8 @@ void CKestraniDlg::OnDestroy()
         return;
     destroyed = true;
     PageSettings::WriteFileNumber(fileNumber);
+    if (helpWindow && helpWindow->isVisible())
+        helpWindow->close(); // where it was left is kept for the next time
     if (IsConverting())
         StopBatch();
 }

@@ -160,6 +160,9 @@ inline constexpr const char *destinationKey = "destination/Default";
 inline constexpr const char *fileNumberKey = "fileno/Default";
 inline constexpr const char *simultaneousKey = "simultaneous/Default";
 inline constexpr const char *versionKey = "Version/Default";
+// Where the user left the window and the help window, as their frames' top-left corners.
+inline constexpr const char *windowPlaceKey = "window/Default";
+inline constexpr const char *helpPlaceKey = "helpwindow/Default";
 // The version text is bounded as a 256-character buffer would bound it.
 inline constexpr int versionMaxLength = 255;
 

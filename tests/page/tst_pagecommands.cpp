@@ -36,7 +36,8 @@ struct ListRow {
 };
 
 // A setting as stored before the window opens, what the person does in that window, and what
-// it and the next window show: the output folder (with a '/') or Simultaneous tasks.
+// it and the next window show: the output folder (with a '/'), Simultaneous tasks, or where the
+// window or the help window is ("window centred", "help 50,70": its frame's corner).
 struct SettingRow {
     QVariant stored;
     QString act, shown;
@@ -58,6 +59,17 @@ class TestPageCommands : public QObject
     // truncated file, a text and an empty file named like videos; A, V, K, N: clip 0 as
     // FOUR.AVI, FIVE.MOV, six.mkv and seven.bin; S: a sound file; X: a text file.
     QHash<QChar, QString> files;
+
+    // "centred" when the window's frame is in the middle of its screen's free area (give or
+    // take the window manager's title bar), else its frame's top-left corner.
+    static QString Where(QWidget *window)
+    {
+        const QRect area = window->screen()->availableGeometry();
+        const QPoint off = window->frameGeometry().center() - area.center();
+        if (qAbs(off.x()) <= 30 && qAbs(off.y()) <= 30)
+            return QStringLiteral("centred");
+        return QStringLiteral("%1,%2").arg(window->pos().x()).arg(window->pos().y());
+    }
 
     // The files the first box names, in its order.
     QString Named(const QString &box) const
@@ -101,6 +113,39 @@ class TestPageCommands : public QObject
         }
     }
 
+    // Runs this row again in a program of its own on a screen of 1280x1024 at a scale factor of
+    // 2, where 640x512 is left for the window; there, checks the window.
+    void SmallScreen()
+    {
+        if (!qEnvironmentVariableIsSet("KESTRANI_TEST_SMALL_SCREEN")) {
+            const QString config = dir.filePath("small-screen.json");
+            QVERIFY(WriteFile(config, R"({"screens": [{"name": "small", "x": 0, "y": 0,
+                "width": 1280, "height": 1024, "logicalDpi": 192}]})"));
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + config);
+            env.insert("KESTRANI_TEST_SMALL_SCREEN", "1");
+            child.setProcessEnvironment(env);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {QStringLiteral("settingsKept:") + QTest::currentDataTag()});
+            QVERIFY(child.waitForFinished(60000));
+            QVERIFY2(child.exitCode() == 0, child.readAll().constData());
+            return;
+        }
+        Window w;
+        const QRect area = w.frame->screen()->availableGeometry();
+        QCOMPARE(area.size(), QSize(640, 512));
+        QVERIFY(w.frame->LayoutScale() < 1);
+        QVERIFY(area.contains(w.frame->frameGeometry()));
+        // The Add button, drawn smaller, still answers a click where it is drawn.
+        auto *view = w.frame->findChild<QGraphicsView *>();
+        QVERIFY(view);
+        const QPoint add = w.item(IDC_ADD_FILE)->geometry().center() + Page::pageOrigin;
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->mapFromScene(add));
+        QCOMPARE(w.offeredFolders.size(), 1);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -112,6 +157,8 @@ private slots:
         const QString program = NewFolder(dir, folders, "program");
         UseProgramFolder(program);
         QVERIFY(QFile::link(KESTRANI_PROGRAM_DIR "/Help.html", program + "/Help.html"));
+        if (qEnvironmentVariableIsSet("KESTRANI_TEST_SMALL_SCREEN"))
+            return; // the one row of a small screen needs no clips
         Clip clip;
         for (const char *name : {"one.mp4", "two clip.avi", "three.mov"}) {
             clip.seconds = 2 + files.size();
@@ -281,15 +328,29 @@ private slots:
         row("Simultaneous tasks set to Auto", {"2", "0", "Auto"});
         row("stored count not a number: one at a time", {"many", "", "1"});
         row("stored count more than offered: one at a time", {"99", "", "1"});
+        row("window: centred on the screen the first time", {QVariant(), "", "window centred"});
+        row("window: opens where the user left it", {QVariant(), "move 40,60", "window 40,60"});
+        row("window: a place no screen shows any more is left for the middle",
+            {QPoint(5000, 4000), "", "window centred"});
+        row("help window: centred, then where the user left it",
+            {QVariant(), "move 50,70", "help 50,70"});
+        row("a screen too small for the window (1280x1024 at a scale of 2): the page drawn "
+            "smaller, whole, and its buttons still answer",
+            {QVariant(), "small screen", "scaled"});
     }
     void settingsKept()
     {
         QFETCH(SettingRow, row);
+        if (row.act == "small screen")
+            return SmallScreen();
         const bool folderShown = row.shown.contains(u'/');
+        const QString placed = row.shown.section(u' ', 0, 0);
         UseSettingsFolder(NewFolder(dir, folders, "settings"));
         if (row.stored.isValid())
-            OpenTestSettings()->setValue(
-                folderShown ? "destination/Default" : "simultaneous/Default", row.stored);
+            OpenTestSettings()->setValue(placed == "window" ? "window/Default"
+                                         : folderShown      ? "destination/Default"
+                                                            : "simultaneous/Default",
+                                         row.stored);
         const QString picked = NewFolder(dir, folders, "picked");
         row.shown.replace("VIDEOS", videos).replace("PICKED", picked);
         for (int start = 0; start < 2; ++start) {
@@ -299,6 +360,19 @@ private slots:
                 return row.act == "browse" ? picked : QString();
             };
             auto *count = qobject_cast<QSpinBox *>(w.item(IDC_SIMULTANEOUS));
+            if (placed == "window" || placed == "help") {
+                QWidget *window = w.frame.get();
+                if (placed == "help") {
+                    w.click(IDC_HELP_CONTENTS);
+                    window = w.page().HelpWindow();
+                }
+                if (start == 0 && row.act.startsWith("move "))
+                    window->move(row.act.section(u' ', 1).section(u',', 0, 0).toInt(),
+                                 row.act.section(u',', 1).toInt());
+                QCOMPARE(placed + u' ' + Where(window), row.shown);
+                window->close();
+                continue;
+            }
             if (start == 0 && (row.act == "browse" || row.act == "cancel")) {
                 w.click(IDC_BROWSE);
             } else if (start == 0 && row.act == "start") {
