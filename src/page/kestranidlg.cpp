@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kestranidlg.h"
 
+#include "artwork.h"
 #include "celllistctrl.h"
 #include "conversionengine.h"
 #include "fadeinpicture.h"
@@ -75,10 +76,17 @@ QIcon CKestraniDlg::ApplicationIcon()
     // PNG pictures read as PNG: an SVG, or a picture whose format is guessed, would load every
     // image and icon plug-in before the window can show.
     QIcon appIcon;
-    for (int size : {16, 24, 32, 48})
-        appIcon.addPixmap(QPixmap(QStringLiteral(":/icons/128-%1.png").arg(size), "PNG"));
-    appIcon.addPixmap(QPixmap(QStringLiteral(":/icons/128.png"), "PNG"));
+    for (const QString &path : ApplicationIconFiles())
+        appIcon.addPixmap(Artwork::Pixmap(path));
     return appIcon;
+}
+
+QStringList CKestraniDlg::ApplicationIconFiles()
+{
+    QStringList files;
+    for (int size : {16, 24, 32, 48})
+        files << QStringLiteral(":/icons/128-%1.png").arg(size);
+    return files << QStringLiteral(":/icons/128.png");
 }
 
 template <class T> T *CKestraniDlg::Add(int id, T *control)
@@ -165,7 +173,7 @@ void CKestraniDlg::OnInitDialog()
     }
     engine->SetSimultaneousTasks(simultaneousBox->value());
     ReadOutputFolder();
-    background = QPixmap(QStringLiteral(":/bitmaps/%1.png").arg(backgroundBitmap));
+    background = Artwork::Pixmap(QStringLiteral(":/bitmaps/%1.png").arg(backgroundBitmap));
     InstallKeyFilters();
     update();
 }

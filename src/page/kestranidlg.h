@@ -55,6 +55,9 @@ public:
     void OnDestroy();
 
     static QIcon ApplicationIcon();
+    // The page's copy of it, read once.
+    const QIcon &Icon() const { return icon; }
+    static QStringList ApplicationIconFiles();
 
     // The control with this id, or nullptr.
     QWidget *GetDlgItem(int id) const { return controls.value(id); }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rangeslider.h"
 
+#include "artwork.h"
+
 #include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -27,11 +29,11 @@ QPixmap LoadSkin(int id, qreal ratio)
 {
     const QString base = QStringLiteral(":/bitmaps/%1").arg(id);
     if (ratio > 1.0 && QFile::exists(base + QStringLiteral("@2x.png"))) {
-        QPixmap pixmap(base + QStringLiteral("@2x.png"));
+        QPixmap pixmap = Artwork::Pixmap(base + QStringLiteral("@2x.png"));
         pixmap.setDevicePixelRatio(2.0);
         return pixmap;
     }
-    return QPixmap(base + QStringLiteral(".png"));
+    return Artwork::Pixmap(base + QStringLiteral(".png"));
 }
 
 // Integer part of a double, saturated so that absurd values never overflow an int.

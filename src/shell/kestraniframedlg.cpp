@@ -17,7 +17,7 @@
 CKestraniFrameDlg::CKestraniFrameDlg(QWidget *parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      page(this), icon(CKestraniDlg::ApplicationIcon())
+      page(this), icon(page.Icon())
 {
     setWindowTitle(QString::fromLatin1(productName));
     // The page's own key handling keeps Enter and Escape; F1 is the frame's help key.
