@@ -55,11 +55,11 @@ CKestraniDlg::CKestraniDlg(QWidget *parent)
     CreateControls();
 
     chooseVideoFiles = [this](const QString &startFolder) {
-        return QFileDialog::getOpenFileNames(this, QString(), startFolder,
+        return QFileDialog::getOpenFileNames(DialogParent(), QString(), startFolder,
                                              QString::fromLatin1(videoFileFilters));
     };
     chooseOutputFolder = [this](const QString &startFolder) {
-        return QFileDialog::getExistingDirectory(this, QString(), startFolder,
+        return QFileDialog::getExistingDirectory(DialogParent(), QString(), startFolder,
                                                  QFileDialog::ShowDirsOnly);
     };
 }
@@ -255,6 +255,11 @@ void CKestraniDlg::InstallKeyFilters()
     }
 }
 
+QWidget *CKestraniDlg::DialogParent()
+{
+    return frameDialog ? frameDialog : this;
+}
+
 bool CKestraniDlg::IsConverting() const
 {
     return engine->IsConverting();
@@ -333,7 +338,7 @@ void CKestraniDlg::OnHelp()
 {
     // Shown by the program itself: a desktop without a web browser would show nothing.
     if (!helpWindow)
-        helpWindow = new CHelpWindow(programFolder + QLatin1String(helpFileName), this);
+        helpWindow = new CHelpWindow(programFolder + QLatin1String(helpFileName), DialogParent());
     helpWindow->show();
     helpWindow->raise();
     helpWindow->activateWindow();

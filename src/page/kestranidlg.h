@@ -95,6 +95,10 @@ public:
     // stay as they are; the list stays readable and scrollable and ignores clicks.
     void SetBatchControlsEnabled(bool enable);
 
+    // What the page's boxes and dialogs belong to: the frame. Where the page is drawn scaled
+    // inside a view, a window of the page's own would be drawn inside that view as well.
+    QWidget *DialogParent();
+
     // The help window, while it is open.
     CHelpWindow *HelpWindow() const { return helpWindow; }
 

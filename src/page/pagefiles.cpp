@@ -93,7 +93,7 @@ CKestraniDlg::FileKind CKestraniDlg::Examine(const QString &path, QString &why)
     try {
         if (preview->HoldsVideo(path))
             return FileKind::Video;
-        why = QStringLiteral("it holds no video");
+        why = QStringLiteral("it has no picture");
         return FileKind::NotVideo;
     } catch (const CVideoEditException &e) {
         why = ReasonWithoutName(e.Message(), path);
@@ -151,7 +151,7 @@ void CKestraniDlg::TellAboutFiles(const QList<QPair<QString, QString>> &unreadab
         return;
     // Not modal: the other files came in all the same, and the window stays usable meanwhile.
     auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"),
-                                text.join(QStringLiteral("\n\n")), QMessageBox::Ok, this);
+                                text.join(QStringLiteral("\n\n")), QMessageBox::Ok, DialogParent());
     box->setWindowModality(Qt::NonModal);
     connect(box, &QDialog::finished, box, &QObject::deleteLater);
     box->show();

@@ -114,7 +114,7 @@ class TestPageCommands : public QObject
     }
 
     // Runs this row again in a program of its own on a screen of 1280x1024 at a scale factor of
-    // 2, where 640x512 is left for the window; there, checks the window.
+    // 2, where 640x512 is left for the window; there, checks the window and the help window.
     void SmallScreen()
     {
         if (!qEnvironmentVariableIsSet("KESTRANI_TEST_SMALL_SCREEN")) {
@@ -144,6 +144,11 @@ class TestPageCommands : public QObject
         const QPoint add = w.item(IDC_ADD_FILE)->geometry().center() + Page::pageOrigin;
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->mapFromScene(add));
         QCOMPARE(w.offeredFolders.size(), 1);
+        // The help window is a window of its own, not drawn inside the view, and fits too.
+        w.click(IDC_HELP_CONTENTS);
+        CHelpWindow *help = w.page().HelpWindow();
+        QVERIFY(help && help->isVisible() && !help->graphicsProxyWidget());
+        QVERIFY(area.contains(help->frameGeometry()));
     }
 
 private slots:
@@ -196,7 +201,7 @@ private slots:
             {"+T0E @1", "bad text.mp4|one.mp4|bad empty.avi", 1, "bad text.mp4|bad empty.avi",
              "bad empty.avi (the file is empty)"});
         row("a sound file picked with All files is no video: left out and told of",
-            {"+KS", "six.mkv", 0, "tone.m4a", "tone.m4a is not a video: it holds no video"});
+            {"+KS", "six.mkv", 0, "tone.m4a", "tone.m4a is not a video: it has no picture"});
         row("remove the first of three: the former second loaded",
             {"+012 @0 remove", "two clip.avi|three.mov", 0, "", ""});
         row("remove the middle of three: the former third loaded",
