@@ -20,8 +20,8 @@ using namespace Page;
 
 namespace {
 
-// files: a clip per letter (a: 2 s, b: 1 s, f and g: 3 s at 15 fps, which the profiles keep
-// frame for frame, x: unreadable, p: a copy of a that cannot be opened when it is added, and
+// files: a clip per letter (a: 2 s, b: 1 s, f and g: 2 s at 15 fps, which the profiles keep
+// frame for frame, x: unreadable, p: a copy of b that cannot be opened when it is added, and
 // can at Start); '*' drags the thumbs of the clip before it, '>' moves them with the arrow
 // keys, '@' clicks the first row. The preview's pictures at Begin and End, at rest after each,
 // are compared with the first and last pictures of the f and g outputs. act: "stop" or "close"
@@ -101,7 +101,7 @@ private slots:
         clips['a'] = SharedClip({}, "first.mp4"); // 2 s
         clips['b'] = SharedClip(shorter, "second.mp4");
         clips['x'] = MediaFile("broken.mp4");
-        clips['f'] = SharedClip(Clip{.seconds = 3, .rate = "15", .gop = 15, .sar = {}, .extra = {}},
+        clips['f'] = SharedClip(Clip{.seconds = 2, .rate = "15", .gop = 15, .sar = {}, .extra = {}},
                                 "fifteen.mp4");
         clips['g'] = dir.filePath("sixteen.mp4"); // the same, named to come after it
         QVERIFY(QFile::copy(clips['f'], clips['g']));
@@ -196,12 +196,12 @@ private slots:
                 const auto through = QFile::Permissions(0x7711); // rwx--x--x: the file is found
                 QVERIFY(QFile::setPermissions(dir.path(), through) &&
                         QFile::setPermissions(folder, through));
-                QVERIFY(QFile::copy(clips['a'], locked) && QFile::setPermissions(locked, {}));
+                QVERIFY(QFile::copy(clips['b'], locked) && QFile::setPermissions(locked, {}));
                 const uid_t was = ::setfsuid(65534);
                 w->add({locked});
                 ::setfsuid(was);
                 QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ReadOther));
-                lengths << 2.0; // read again at Start
+                lengths << 1.0; // read again at Start
             } else {
                 w->add({clips[c]});
             }
