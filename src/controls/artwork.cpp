@@ -36,7 +36,7 @@ QImage Read(const QString &path)
 
 } // namespace
 
-void Artwork::Preload(const QStringList &paths, std::function<void()> first)
+void Artwork::Preload(const QStringList &paths)
 {
     Preloaded &state = State();
     const std::lock_guard<std::mutex> lock(state.mutex);
@@ -44,9 +44,7 @@ void Artwork::Preload(const QStringList &paths, std::function<void()> first)
         return;
     for (const QString &path : paths)
         state.pending.insert(path);
-    state.thread = std::thread([paths, first = std::move(first), &state] {
-        if (first)
-            first();
+    state.thread = std::thread([paths, &state] {
         for (const QString &path : paths) {
             QImage image = Read(path);
             const std::lock_guard<std::mutex> lock(state.mutex);

@@ -7,19 +7,17 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
 // The program's own pictures: PNG files in its resources, read as PNG and nothing else. Qt
 // reading a picture whose format it may detect first loads every image plug-in of the system
 // and asks each one (some ten milliseconds the first time); ours never need them.
 // The pictures a window shows at once can be read ahead, on a thread of their own, while the
-// application object connects to the display: Image() then waits for a picture still being
-// read, and reads any other one itself. Thread-safe.
+// window is being built: Image() then waits for a picture still being read, and reads any
+// other one itself. Thread-safe, once the application object exists.
 namespace Artwork {
 
-// Starts reading `paths` on a thread of its own, after running `first` there (other work that
-// needs no display). Once per process; a path that cannot be read gives a null picture.
-void Preload(const QStringList &paths, std::function<void()> first = {});
+// Starts reading `paths` on a thread of its own; the application object must exist. Once per
+// process; a path that cannot be read gives a null picture.
+void Preload(const QStringList &paths);
 // Waits for the reading thread to end. The process calls it before it ends.
 void FinishPreload();
 

@@ -15,6 +15,7 @@ CKestraniApp::CKestraniApp(int &argc, char **argv) : QApplication(StartupWork::B
 {
     setApplicationName(QString::fromLatin1(productName));
     setOrganizationName(QString::fromLatin1(productName));
+    StartupWork::ApplicationBuilt();
 }
 
 CKestraniApp::~CKestraniApp()

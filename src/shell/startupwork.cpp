@@ -5,6 +5,8 @@
 #include "kestranidlg.h"
 #include "pageconstants.h"
 
+#include <thread>
+
 #ifdef KESTRANI_HAVE_FONTCONFIG
 #include <fontconfig/fontconfig.h>
 #endif
@@ -23,20 +25,42 @@ QStringList PicturesShownAtOnce()
     return paths << CKestraniDlg::ApplicationIconFiles();
 }
 
+// Joined at the latest when the process ends.
+struct FontsThread {
+    std::thread thread;
+    ~FontsThread()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+std::thread &Fonts()
+{
+    static FontsThread fonts;
+    return fonts.thread;
+}
+
 } // namespace
 
 int &StartupWork::Begin(int &argc)
 {
-    Artwork::Preload(PicturesShownAtOnce(), [] {
 #ifdef KESTRANI_HAVE_FONTCONFIG
-        // Qt reads the same configuration when it first needs a font; read here, it is ready.
-        FcInit();
+    // Qt reads the same configuration when it first needs a font; read here, it is ready.
+    if (!Fonts().joinable())
+        Fonts() = std::thread([] { FcInit(); });
 #endif
-    });
     return argc;
+}
+
+void StartupWork::ApplicationBuilt()
+{
+    Artwork::Preload(PicturesShownAtOnce());
 }
 
 void StartupWork::Finish()
 {
+    if (Fonts().joinable())
+        Fonts().join();
     Artwork::FinishPreload();
 }
