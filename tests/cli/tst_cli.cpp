@@ -7,6 +7,7 @@
 
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,6 +51,7 @@ class TestCli : public QObject
     QTemporaryDir dir;
     int folders = 0;
     QString program, cli, log, clip, alone, names, namesOut, namesOutParent;
+    QString ffmpegOnly; // a folder with ffmpeg and no other tool, for PATH
     const QString broken = QFileInfo(MediaFile("broken.mp4")).canonicalFilePath();
     ToolResult batch; // of the hostile sources in `names`
     QStringList namesBefore, appBefore;
@@ -61,6 +63,8 @@ private slots:
         for (const char *home : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) // never the user's
             qputenv(home, dir.filePath(home).toUtf8());
         alone = NewFolder(dir, folders, "alone"); // no app/ beside it
+        ffmpegOnly = NewFolder(dir, folders, "bin");
+        QVERIFY(QFile::link(QStandardPaths::findExecutable("ffmpeg"), ffmpegOnly + "/ffmpeg"));
         QVERIFY(MakeProgramFolder(program = dir.filePath("program")).IsValid());
         cli = program + "/kestrani-cli", log = program + "/app/log.txt";
         QVERIFY(QFile::copy(cliProgram, cli) && QFile::copy(cliProgram, alone + "/kestrani-cli"));
@@ -156,8 +160,14 @@ private slots:
             "-p 1 -o @OUT @BROKEN @CLIP", 1, {"clip.3gp"},
             "[1/2] broken.mp4 -> broken.3gp: Failed\n[2/2] clip.mp4 -> clip.3gp: Encoding\n…"
             "§kestrani-cli: cannot open \"@BROKEN\": …\n[1/2] broken.mp4 -> broken.3gp: failed: "
-            "nothing to convert: …\n  the log has the details: @LOG\nkestrani-cli: Information: "
-            "1 of 2 videos failed: see the Progress column\n");
+            "nothing to convert: …\n  the log has the details: @LOG\nkestrani-cli: Warning: "
+            "1 of 2 videos failed: @BROKEN\n");
+        row("a tool that is not installed is named with the package that brings it",
+            "/usr/bin/env PATH=@BIN @CLI -t 1 -p 1 -o @OUT @CLIP", 1, {},
+            "[1/1] clip.mp4 -> clip.3gp: Encoding\n…[1/1] clip.mp4 -> clip.3gp: Failed\n§[1/1] "
+            "clip.mp4 -> clip.3gp: failed: AtomicParsley was not found: install the atomicparsley "
+            "package\n  the log has the details: @LOG\nkestrani-cli: Warning: 1 of 1 video "
+            "failed: @CLIP\n");
         row("a begin past the end: nothing to convert", "-b 5 -e 6 -o @OUT @CLIP", 1, {},
             "[1/1] clip.mp4 -> clip.3gp: Failed\n§[1/1] clip.mp4 -> clip.3gp: failed: nothing to "
             "convert: …\n  the log has the details: @LOG\n…");
@@ -206,7 +216,7 @@ private slots:
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "Kestrani", "Kestrani")
             .setValue("destination/Default", folder);
         const QStringList keys{"@CLIP",  "@OUT", "@LOG",   "@BROKEN",
-                               "@ALONE", "@CLI", "@PHONE", "@APP"};
+                               "@ALONE", "@CLI", "@PHONE", "@APP", "@BIN"};
         const QStringList values{clip,
                                  folder,
                                  log,
@@ -214,7 +224,8 @@ private slots:
                                  alone,
                                  cli,
                                  MediaFile("filetype_fixture2.3gp"),
-                                 program + "/app"};
+                                 program + "/app",
+                                 ffmpegOnly};
         QString both = arguments + u'\n' + printed; // the arguments hold no line end
         for (int i = 0; i < keys.size(); ++i)
             both.replace(keys[i], values[i]);

@@ -280,6 +280,7 @@ void TaskRun::RunPass(int next)
             addOn->EditPass(pass, arguments);
         command = arguments.join(u' ');
     }
+    tool = arguments.value(0);
     arguments = PassArguments::Resolved(arguments, context.paths);
     // A step after the passes leaves the state as it is; one before them is part of pass 1.
     const bool afterPasses = pass == 0 && steps.constFirst().stage == TaskAddOn::Stage::AfterPasses;
@@ -361,6 +362,11 @@ void TaskRun::OnPassEnded(const RunResult &result)
                                 result.program.isEmpty() ? ENOENT : EACCES, result.errorText);
     if (cancelled) {
         EndCancelled();
+        return;
+    }
+    if (!result.started && result.program.isEmpty()) { // found neither in app/ nor on PATH
+        Fail(pass, ToolMessage::Status(result), command, result.lastLines,
+             ToolMessage::NotFound(tool));
         return;
     }
     if (!result.Succeeded()) {
@@ -463,13 +469,15 @@ void TaskRun::Fail(int failedPass, const QString &status, const QString &failedC
             ? QStringLiteral("%1 (%2: the output folder's disk is full)").arg(status, full)
             : status;
     CleanUp();
-    const ConversionTask task = context.tasks.GetAt(row);
+    ConversionTask task = context.tasks.GetAt(row);
     context.log.Append(ErrorLog::FormatTaskFailure(row, task.sourcePath, failedPass, why,
                                                    failedCommand, lastLines));
-    SetState(TASK_FAILED);
     QString told = reason.isEmpty() ? why : reason;
     if (diskFull && !told.contains(QLatin1String("disk is full")))
         told += QStringLiteral(" (the disk is full)");
+    task.note = told; // kept with the task for whoever shows its Failed cell
+    context.tasks.SetAt(row, task);
+    SetState(TASK_FAILED);
     context.host.ReportTaskFailure(row, told);
     Finish(false);
 }

@@ -119,6 +119,7 @@ private:
     QByteArray stepOutput; // what the running step printed, its last 256 KB
     int retries = 0;
     QString command; // the running pass's, for the log
+    QString tool;    // its program as the profile names it
     bool running = false;
     bool cancelled = false;
     quint32 startTick = 0;
