@@ -131,7 +131,8 @@ private slots:
             "-p 1 -o @OUT @BROKEN @CLIP", 1, {"clip.3gp"},
             "[1/2] broken.mp4 -> broken.3gp: Failed\n[2/2] clip.mp4 -> clip.3gp: Encoding\n…"
             "§kestrani-cli: cannot open \"@BROKEN\": …\n[1/2] broken.mp4 -> broken.3gp: failed: "
-            "nothing to convert: …\n  the log has the details: @LOG\nkestrani-cli: Information: "
+            "the source cannot be read as a video: Invalid data found when processing input\n"
+            "  the log has the details: @LOG\nkestrani-cli: Information: "
             "1 of 2 videos failed: see the Progress column\n");
         row("a begin past the end: nothing to convert", "-b 5 -e 6 -o @OUT @CLIP", 1, {},
             "[1/1] clip.mp4 -> clip.3gp: Failed\n§[1/1] clip.mp4 -> clip.3gp: failed: nothing to "

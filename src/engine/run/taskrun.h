@@ -18,6 +18,7 @@ class OutputNamePlanner;
 class OutputType;
 class PassRunner;
 class TaskList;
+class QThread;
 struct ConversionTask;
 
 // What the tasks of one batch share: set at Start, read by every task run.
@@ -70,6 +71,7 @@ private:
     void ParseProgress(const QByteArray &chunk);
     void SetState(int state);
     void Complete();
+    void OnCheckEnded(const QString &problem);
     void Fail(int pass, const QString &status, const QString &command = QString(),
               const QStringList &lastLines = QStringList(), const QString &reason = QString());
     void EndCancelled();
@@ -84,9 +86,10 @@ private:
     SourceInfo source;
     TaskFiles files;
     QPointer<PassRunner> runner;
-    int pass = 0;       // 0: the source's sound being repacked before pass 1
-    int repackStep = 0; // of that, the step that runs
-    QString command;    // the running pass's, for the log
+    QThread *checker = nullptr; // the read-back check while it runs
+    int pass = 0;               // 0: the source's sound being repacked before pass 1
+    int repackStep = 0;         // of that, the step that runs
+    QString command;            // the running pass's, for the log
     bool running = false;
     bool cancelled = false;
     quint32 startTick = 0;
