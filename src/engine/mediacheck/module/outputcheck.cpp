@@ -99,13 +99,7 @@ ReadBack ReadAll(AVFormatContext *fmt, int video, int audio)
         }
         const unsigned i = unsigned(packet->stream_index);
         if (i < fmt->nb_streams) {
-            const bool whole =
-                !(packet->flags & AV_PKT_FLAG_CORRUPT) &&
-                !(fileSize > 0 && packet->pos >= 0 && packet->pos + packet->size > fileSize);
-            const double duration =
-                packet->duration > 0 ? packet->duration * av_q2d(fmt->streams[i]->time_base) : 0.0;
-            r.spans[i].Add(PacketSeconds(fmt, packet.get()), duration, whole);
-            r.read[i] += whole;
+            r.read[i] += r.spans[i].Add(fmt, packet.get(), fileSize);
             if (int(i) == video)
                 r.picture->Take(packet.get());
             else if (int(i) == audio)

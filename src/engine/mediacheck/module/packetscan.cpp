@@ -42,6 +42,14 @@ double FrameDuration(const AVFrame *frame)
 
 } // namespace
 
+double NominalInterval(const AVStream *st)
+{
+    for (AVRational r : {st->avg_frame_rate, st->r_frame_rate})
+        if (r.num > 0 && r.den > 0)
+            return av_q2d(av_inv_q(r));
+    return 0.0;
+}
+
 Decoder OpenDecoder(const AVCodecParameters *par)
 {
     const AVCodec *codec = avcodec_find_decoder(par->codec_id);
@@ -67,6 +75,15 @@ void StreamSpan::Add(double at, double duration, bool isWhole)
     } else if (at > previousStart && at < lastStart) {
         previousStart = at;
     }
+}
+
+bool StreamSpan::Add(const AVFormatContext *fmt, const AVPacket *packet, int64_t fileSize)
+{
+    const AVRational unit = fmt->streams[packet->stream_index]->time_base;
+    const bool isWhole = IsWhole(packet, fileSize);
+    Add(PacketSeconds(fmt, packet), packet->duration > 0 ? packet->duration * av_q2d(unit) : 0.0,
+        isWhole);
+    return isWhole;
 }
 
 double StreamSpan::LastInterval(double fallback) const
@@ -100,10 +117,7 @@ bool ScanFrom(AVFormatContext *fmt, double fromSeconds, std::vector<StreamSpan> 
     while (packet && av_read_frame(fmt, packet.get()) >= 0) {
         const unsigned i = unsigned(packet->stream_index);
         if (i < spans.size()) {
-            const double duration =
-                packet->duration > 0 ? packet->duration * av_q2d(fmt->streams[i]->time_base) : 0.0;
-            spans[i].Add(PacketSeconds(fmt, packet.get()), duration,
-                         IsWhole(packet.get(), fileSize));
+            spans[i].Add(fmt, packet.get(), fileSize);
             if (onPacket)
                 onPacket(packet.get());
         }
@@ -156,7 +170,7 @@ double DecodedPictureEnd(AVFormatContext *fmt, int index, double partEnd,
         avcodec_send_packet(decoder.get(), nullptr);
         take();
         if (shown.lastStart >= 0)
-            return std::min(partEnd, shown.End(av_q2d(av_inv_q(st->avg_frame_rate))));
+            return std::min(partEnd, shown.End(NominalInterval(st)));
         if (from <= 0.0)
             return -1.0;
     }

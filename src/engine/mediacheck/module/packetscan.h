@@ -26,6 +26,9 @@ using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
 using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
 using Decoder = std::unique_ptr<AVCodecContext, CodecDeleter>;
 
+// How long a picture of the stream shows by its declared rate; 0 when it declares none.
+double NominalInterval(const AVStream *st);
+
 // A decoder for the stream's codec, opened; null when there is none.
 Decoder OpenDecoder(const AVCodecParameters *par);
 
@@ -40,6 +43,9 @@ struct StreamSpan {
     double previousStart = -1.0;
 
     void Add(double at, double duration, bool isWhole);
+    // Adds a packet read from `fmt`, whose file has `fileSize` bytes; answers whether it is
+    // whole.
+    bool Add(const AVFormatContext *fmt, const AVPacket *packet, int64_t fileSize);
     // How long the latest packet shows: its own duration, else the step from the one shown
     // before it, else `fallback`.
     double LastInterval(double fallback = 0.0) const;

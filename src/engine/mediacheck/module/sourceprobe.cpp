@@ -49,14 +49,6 @@ bool SoundParametersKnown(const AVCodecParameters *par)
     return par->sample_rate > 0 && par->ch_layout.nb_channels > 0 && HasDecoder(par);
 }
 
-double NominalInterval(const AVStream *st)
-{
-    for (AVRational r : {st->avg_frame_rate, st->r_frame_rate})
-        if (r.num > 0 && r.den > 0)
-            return av_q2d(av_inv_q(r));
-    return 0.0;
-}
-
 // Bytes of one AMR-NB frame in storage format, header byte included, by the header's mode.
 int AmrFrameBytes(uint8_t header)
 {
