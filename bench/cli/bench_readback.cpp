@@ -201,8 +201,9 @@ const Fault faults[] = {
      [](double, double, double, int) { return true; }},
     {"coded as MPEG-4 instead",
      [](QString p, int) {
+         // Without the options only H.263 and H.264 take (the AMR step's H.263 level too).
          return p.replace(QRegularExpression("-c:v \\S+"), "-c:v mpeg4")
-             .remove(QRegularExpression("-(preset|profile:v|level) \\S+ "));
+             .remove(QRegularExpression("-(preset|profile:v|level|-h263-level) \\S+ "));
      },
      [](double, double, double, int) { return true; }},
     {"the other brand (3GP for 3G2, 3G2 for 3GP)",

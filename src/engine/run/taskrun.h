@@ -86,10 +86,11 @@ private:
     SourceInfo source;
     TaskFiles files;
     QPointer<PassRunner> runner;
-    QThread *checker = nullptr; // the read-back check while it runs
-    int pass = 0;               // 0: the source's sound being repacked before pass 1
-    int repackStep = 0;         // of that, the step that runs
-    QString command;            // the running pass's, for the log
+    // The read-back check while it runs.
+    QThread *checker = nullptr;
+    int pass = 0;       // 0: the source's sound being repacked before pass 1
+    int repackStep = 0; // of that, the step that runs
+    QString command;    // the running pass's, for the log
     bool running = false;
     bool cancelled = false;
     quint32 startTick = 0;
