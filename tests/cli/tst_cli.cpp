@@ -160,7 +160,8 @@ private slots:
             "-p 1 -o @OUT @BROKEN @CLIP", 1, {"clip.3gp"},
             "[1/2] broken.mp4 -> broken.3gp: Failed\n[2/2] clip.mp4 -> clip.3gp: Encoding\n…"
             "§kestrani-cli: cannot open \"@BROKEN\": …\n[1/2] broken.mp4 -> broken.3gp: failed: "
-            "nothing to convert: …\n  the log has the details: @LOG\nkestrani-cli: Warning: "
+            "the source cannot be read as a video: Invalid data found when processing input\n"
+            "  the log has the details: @LOG\nkestrani-cli: Warning: "
             "1 of 2 videos failed: @BROKEN\n");
         row("a tool that is not installed is named with the package that brings it",
             "/usr/bin/env PATH=@BIN @CLI -t 1 -p 1 -o @OUT @CLIP", 1, {},

@@ -23,6 +23,8 @@ const Known knownLines[] = {
     {"Permission denied", "permission to write the output folder is missing"},
     {"matches no streams", "the source has no stream of the kind the profile needs"},
     {"Invalid data found when processing input", "the source cannot be read as a video"},
+    {"Error while opening encoder",
+     "the encoder refused the profile's settings for this source's picture"},
     {"No such file or directory", "a file the conversion needs is not there any more"},
     {"Conversion failed", ""},
 };
