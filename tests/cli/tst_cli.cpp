@@ -140,6 +140,10 @@ private slots:
             "-p 1 -j 2 -o @OUT @CLIP @CLIP", 0, {"clip (2).3gp", "clip.3gp"},
             "[1/2] clip.mp4 -> clip.3gp: Encoding\n[2/2] clip.mp4 -> clip (2).3gp: Encoding\n…"
             "Converting Finished\n");
+        row("-j 0: as many as keep the machine busy, two at least", "-p 1 -j 0 -o @OUT @CLIP @CLIP",
+            0, {"clip (2).3gp", "clip.3gp"},
+            "[1/2] clip.mp4 -> clip.3gp: Encoding\n[2/2] clip.mp4 -> clip (2).3gp: Encoding\n…"
+            "Converting Finished\n");
         row("-o relative: the folder it was started in", "-p 1 -o . @CLIP", 0, {"clip.3gp"},
             "…Finished\n§…Converting Finished\n");
         row("no -o: the stored destination", "-p 1 @CLIP", 0, {"clip.3gp"},
@@ -155,6 +159,11 @@ private slots:
             "[…\"-f\",\"matroska\",\"file:@OUT/filetype_fixture2_source.mkv\"]\n"
             "[…\"-i\",\"file:@OUT/filetype_fixture2_source.mkv\",…]\n[…kestrani-amrenc…]\n"
             "[…AtomicParsley…]\n§");
+        row("--print-commands: a file nothing would run for fails; the next is printed",
+            "-t 1 -p 1 -o @OUT --print-commands @BROKEN @CLIP", 1, {},
+            "[…\"file:@OUT/clip_temp.3gp\"]\n[…]\n[\"…/AtomicParsley\",…]\n"
+            "§kestrani-cli: cannot open \"@BROKEN\": …\n"
+            "kestrani-cli: @BROKEN: nothing would run for it\n");
         row("a journal that cannot be kept is said before the batch, which runs",
             "/usr/bin/env XDG_DATA_HOME=/proc/kestrani-nowhere @CLI -p 1 -o @OUT @CLIP", 0,
             {"clip.3gp"},
@@ -188,17 +197,27 @@ private slots:
         QCOMPARE(FilesIn(folder), files);
     }
 
-    // Ctrl-C stops the batch as Stop does: the task canceled, exit 128 + SIGINT, no file left.
-    void ctrlCStops()
+    // Ctrl-C, and the end of the session or a kill's polite signal, stop the batch as Stop does:
+    // the task canceled, its tool ended, no file left, exit 128 + the signal.
+    void signalsStop_data()
     {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT (Ctrl-C)") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP (the terminal closed)") << SIGHUP;
+    }
+    void signalsStop()
+    {
+        QFETCH(int, signal);
         const QString out = NewFolder(dir, folders);
         QProcess run;
         run.start(cli, {"-t", "1", "-p", "5", "-o", out, clip});
-        QVERIFY(run.waitForReadyRead(30000) && ::kill(pid_t(run.processId()), SIGINT) == 0);
+        QVERIFY(run.waitForReadyRead(30000) && ::kill(pid_t(run.processId()), signal) == 0);
         QVERIFY(run.waitForFinished(30000));
-        QCOMPARE(run.exitCode(), 128 + SIGINT);
+        QCOMPARE(run.exitCode(), 128 + signal);
         QVERIFY(run.readAllStandardOutput().endsWith("[1/1] clip.mp4 -> clip.3gp: Canceled\n"));
         QCOMPARE(FilesIn(out), QStringList());
+        QCOMPARE(ProcessesUsing(out), QStringList());
     }
 
     // A name is one argument wherever it goes: each source converts under its own name, or
