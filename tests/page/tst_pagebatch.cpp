@@ -20,7 +20,8 @@ namespace {
 
 // files: a clip per letter (a: 2 s, b: 1 s, x: unreadable); '*' drags the left thumb of the
 // clip before it to the slider's middle. act: "stop" or "close" once `running` tasks are in
-// state `when` with a file in the output folder (when 0: right after Start).
+// state `when` with a file in the output folder (when 0: right after Start); `running` is also
+// Simultaneous tasks, 0 for Auto (two at least).
 struct Row {
     int type; // with its first profile chosen
     QString files, act;
@@ -78,6 +79,8 @@ private slots:
             << Row{2, "ab", "stop", pass1, 1, 022, "Canceled|", "", failed.arg(2), 0};
         QTest::newRow("Stop with two tasks side by side cancels both")
             << Row{2, "ab", "stop", pass1, 2, 022, "Canceled|Canceled", "", failed.arg(2), 0};
+        QTest::newRow("Auto: two tasks side by side, Stop cancels both")
+            << Row{2, "ab", "stop", pass1, 0, 022, "Canceled|Canceled", "", failed.arg(2), 0};
         QTest::newRow("window closed in pass 1: stopped, its partial file removed, no message")
             << Row{2, "ab", "close", pass1, 1, 022, "Canceled|", "", "", 0};
         QTest::newRow("window closed in pass 2 of 3G2: stopped, every file removed")
@@ -103,6 +106,7 @@ private slots:
         qobject_cast<QComboBox *>(w->item(IDC_OUTPUT_TYPE))->setCurrentIndex(row.type);
         qobject_cast<QListWidget *>(w->item(IDC_PROFILE_LIST))->setCurrentRow(0);
         qobject_cast<QSpinBox *>(w->item(IDC_SIMULTANEOUS))->setValue(row.running);
+        const int running = qMax(row.running, 1) + (row.running == 0);
         w->page().chooseOutputFolder = [&](const QString &) { return out; };
         w->click(IDC_BROWSE);
         QList<double> lengths; // what each output must last: its clip, or the trim on the slider
@@ -125,7 +129,9 @@ private slots:
         }
         QTRY_COMPARE(boxes.texts.size(), row.files.count(u'x')); // told of at once
 
-        const QRegularExpression progressLine(R"(^\d\d:\d\d:\d\d  \d+\.\d\dMB  .*%\d+ $)");
+        const QRegularExpression progressLine(
+            R"(^\d\d:\d\d:\d\d  \d+\.\d\dMB  (\d+\.\d\d)Frames/s  %\d+ $)");
+        double rate = -1; // Frames/s in the first progress line seen
         bool greyed = true, acted = false, exported = false;
         const auto act = [&] {
             acted = true;
@@ -141,9 +147,11 @@ private slots:
             greyed = greyed && w->item(IDC_STOP)->isVisible() && !w->item(IDC_START)->isVisible();
             const QString text = w->cell(0, COL_PROGRESS);
             exported = exported || text == "Exporting";
+            if (const auto line = progressLine.match(text); rate < 0 && line.hasMatch())
+                rate = line.captured(1).toDouble();
             // In pass 1 the act waits for the progress line, which the stand-in shows at once.
-            if (!acted && row.when > 0 && state(0) == row.when &&
-                state(row.running - 1) == row.when && !FilesIn(out).isEmpty() &&
+            if (!acted && row.when > 0 && state(0) == row.when && state(running - 1) == row.when &&
+                !FilesIn(out).isEmpty() &&
                 (row.when != TASK_ENCODING || progressLine.match(text).hasMatch()))
                 act();
         });
@@ -157,12 +165,26 @@ private slots:
             60000));
         probe.stop();
 
-        QStringList cells;
-        for (int task = 0; task < w->page().Tasks().Count(); ++task)
+        QStringList cells, made;
+        for (int task = 0; task < w->page().Tasks().Count(); ++task) {
             cells << w->cell(task, COL_PROGRESS);
+            // The Output column names the file each task makes: its video's name, the type's
+            // extension.
+            const QString named = w->cell(task, COL_OUTPUT);
+            QCOMPARE(named, QFileInfo(w->page().Tasks().GetAt(task).sourcePath).completeBaseName() +
+                                (row.type == 2 ? ".3g2" : ".3gp"));
+            if (cells.last() == " Finished ")
+                made << named;
+        }
         if (row.act == "close")
             w.reset(); // the program ends with its window
         QCOMPARE(FilesIn(out).join(u'|'), row.left);
+        made.sort();
+        QCOMPARE(made.join(u'|'), row.left);
+        // The stand-in's frames by the time since the task started: so many a second, not a
+        // millisecond or a minute.
+        QVERIFY2(row.when != TASK_ENCODING || (rate > 0.1 && rate < 1000),
+                 qPrintable(QString::number(rate)));
         QVERIFY(ProcessesUsing(out).isEmpty() && ChildProcesses().isEmpty());
         QVERIFY2(greyed, "the batch's controls greyed, Stop in Start's place");
         QCOMPARE(cells.join(u'|'), row.progress);
