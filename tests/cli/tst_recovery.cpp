@@ -13,7 +13,7 @@ using namespace support;
 namespace {
 
 // What the user does once the run is dead, before the next batch.
-enum TakeOver { Nothing, CopiedOver, SavedLater, WroteIntoPlaceholder };
+enum TakeOver { Nothing, CopiedOver, SavedLater, WroteIntoPlaceholder, LateInPass };
 
 // Profile 1 stalls in pass 1 (growing its file, a scratch file and a child beside it, as
 // tools do); profile 2 starts a batch and ends at once (its task fails: no output).
@@ -57,6 +57,8 @@ private slots:
         QTest::newRow("a file copied over the file being written stays") << int(CopiedOver);
         QTest::newRow("the file being written, saved after the run died, stays") << int(SavedLater);
         QTest::newRow("the output's placeholder written into stays") << int(WroteIntoPlaceholder);
+        QTest::newRow("killed late in a long pass: the file its tool wrote to the end goes")
+            << int(LateInPass);
     }
     void killedRunIsCleanedUpByTheNextBatch()
     {
@@ -70,6 +72,7 @@ private slots:
         run.start(cli, {"-t", "1", "-p", "1", "-o", out, clip});
         const QString writing = out + "/clip_temp.3gp";
         QVERIFY(WaitForFile(writing, 20000));
+        const QDateTime seen = QDateTime::currentDateTime();
         QCOMPARE(FilesIn(out).size(), 5); // with the placeholder clip.3gp and the scratch file
 
         // Another run's batch meanwhile leaves the live run alone.
@@ -81,6 +84,14 @@ private slots:
         QCOMPARE(FilesIn(out), during);
         QCOMPARE(ProcessesUsing(out + u'/').size(), 2); // the tool and its child
 
+        // Long into a pass nothing changes the journal but the run's heartbeat, which goes on
+        // saying the program is alive.
+        const QStringList journals = QDir(Journals()).entryList({"*.json"});
+        QCOMPARE(journals.size(), 1);
+        const QString journal = Journals() + u'/' + journals[0];
+        QTRY_VERIFY_WITH_TIMEOUT(takeOver != LateInPass ||
+                                     QFileInfo(journal).lastModified() > seen.addMSecs(1000),
+                                 5000);
         ::kill(pid_t(run.processId()), SIGKILL);
         QVERIFY(run.waitForFinished(5000));
         // The tool dies with the program; its child runs on until the next batch.
@@ -89,7 +100,12 @@ private slots:
         QFile file(out + u'/' + name);
         if (takeOver == CopiedOver)
             QVERIFY(file.remove());
-        if (takeOver != Nothing) {
+        // Its tool's last write as late as a live run's can be: a heartbeat after the last.
+        if (takeOver == LateInPass)
+            QVERIFY(file.open(QIODevice::ReadOnly) &&
+                    file.setFileTime(QFileInfo(journal).lastModified().addMSecs(2000),
+                                     QFileDevice::FileModificationTime));
+        if (takeOver != Nothing && takeOver != LateInPass) {
             QVERIFY(file.open(QIODevice::WriteOnly)); // in place, unless removed just before
             file.write("the user's " + name.toUtf8());
             file.flush();
