@@ -237,6 +237,14 @@ private slots:
         w.clickRow(1);
         QCOMPARE(w.range(), range);
         QVERIFY(qAbs(w.preview()->CurrentPosition() - range.first) < 0.07);
+        // The play button plays the whole video from its start, whatever the trim; the pause
+        // button beside it holds it.
+        w.click(IDC_PREVIEW_PLAY);
+        QCOMPARE(w.preview()->GetState(), CVideoEdit::State::Playing);
+        QVERIFY(w.preview()->CurrentPosition() < 0.07);
+        w.click(IDC_PREVIEW_STOP);
+        QCOMPARE(w.preview()->GetState(), CVideoEdit::State::Paused);
+        QCOMPARE(w.range(), range);
     }
 
     void settingsKept_data()
