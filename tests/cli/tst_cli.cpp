@@ -50,6 +50,8 @@ class TestCli : public QObject
     int folders = 0;
     QString program, cli, log, clip, alone, names, namesOut;
     const QString broken = QFileInfo(MediaFile("broken.mp4")).canonicalFilePath();
+    const QString phone = MediaFile("filetype_fixture2.3gp"),
+                  window = KESTRANI_PROGRAM_DIR "/kestrani";
     ToolResult batch; // of the hostile sources in `names`
     QStringList namesBefore, appBefore;
 
@@ -164,6 +166,9 @@ private slots:
             "[…\"file:@OUT/clip_temp.3gp\"]\n[…]\n[\"…/AtomicParsley\",…]\n"
             "§kestrani-cli: cannot open \"@BROKEN\": …\n"
             "kestrani-cli: @BROKEN: nothing would run for it\n");
+        row("the window given files on its command line: its title, the files as tasks",
+            "/usr/bin/env QT_QPA_PLATFORM=offscreen KESTRANI_PRINT_TASKS=1 @WINDOW @CLIP @CLIP", 0,
+            {}, "title\tKestrani V…\ntask\t@CLIP\t0\t2\ntask\t@CLIP\t0\t2\n§…");
         row("a journal that cannot be kept is said before the batch, which runs",
             "/usr/bin/env XDG_DATA_HOME=/proc/kestrani-nowhere @CLI -p 1 -o @OUT @CLIP", 0,
             {"clip.3gp"},
@@ -179,9 +184,9 @@ private slots:
         const QString folder = NewFolder(dir, folders);
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "Kestrani", "Kestrani")
             .setValue("destination/Default", folder);
-        const QStringList keys{"@CLIP", "@OUT", "@LOG", "@BROKEN", "@ALONE", "@CLI", "@PHONE"};
-        const QStringList values{
-            clip, folder, log, broken, alone, cli, MediaFile("filetype_fixture2.3gp")};
+        const QStringList keys{"@CLIP",  "@OUT", "@LOG",   "@BROKEN",
+                               "@ALONE", "@CLI", "@PHONE", "@WINDOW"};
+        const QStringList values{clip, folder, log, broken, alone, cli, phone, window};
         QString both = arguments + u'\n' + printed; // the arguments hold no line end
         for (int i = 0; i < keys.size(); ++i)
             both.replace(keys[i], values[i]);

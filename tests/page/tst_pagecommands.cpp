@@ -288,6 +288,9 @@ private slots:
                 w.click(IDC_START);
                 QTRY_COMPARE(boxes.captions.value(1),
                              row.stored.isNull() ? "Information" : "Error");
+                QCOMPARE(boxes.icons, QList({QMessageBox::Warning, row.stored.isNull()
+                                                                       ? QMessageBox::Information
+                                                                       : QMessageBox::Critical}));
             } else if (start == 0 && !row.act.isEmpty()) {
                 count->setValue(row.act.toInt());
             }
