@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Every shipped profile, run by kestrani-cli as users run it, gives a file a phone takes: the
-// brand of its type, the codecs, picture size and rate its title promises, a stream that keeps
-// to the level it declares, sound (none from a source without), and exactly the stretch of the
-// source that -b and -e ask for.
+// brand of its type, the video's name as its title, the codecs, picture size, rate and sound its
+// title promises, a stream that keeps to the level it declares, sound (none from a source
+// without), and exactly the stretch of the source that -b and -e ask for.
 #include "engine.h"
 #include "levelcheck.h"
 
@@ -108,10 +108,12 @@ private slots:
         const QJsonObject picture = StreamOf(probe, "video"), sound = StreamOf(probe, "audio");
         const bool avc = codec == "h264";
         QCOMPARE(Brand(probe), run.type == 2 ? (avc ? "3g2b" : "3g2a") : (avc ? "3gp6" : "3gp4"));
-        // A second, independent reader of the container sees the same brand and streams.
+        // A second, independent reader of the container sees the same brand and streams, and
+        // the title the phone shows: the video's name.
         const bool silent = source == soundless;
-        QCOMPARE(MediaInfoGeneral(output, "CodecID%|%VideoCount%|%AudioCount"),
-                 Brand(probe) + (silent ? "|1|" : "|1|1"));
+        QCOMPARE(MediaInfoGeneral(output, "CodecID%|%VideoCount%|%AudioCount%|%Title"),
+                 Brand(probe) + (silent ? "|1||" : "|1|1|") +
+                     QFileInfo(sources[source]).completeBaseName());
         QCOMPARE(picture["codec_name"].toString(), codec);
         const bool amr = promise.captured(5) == "AMR";
         QCOMPARE(sound["codec_name"].toString(), silent ? "" : amr ? "amr_nb" : "aac");
