@@ -20,8 +20,8 @@ namespace {
 
 // files: a clip per letter (a: 2 s, b: 1 s, x: unreadable); '*' drags the left thumb of the
 // clip before it to the slider's middle. act: "stop" or "close" once `running` tasks are in
-// state `when` with a file in the output folder (when 0: right after Start); `running` is also
-// Simultaneous tasks, 0 for Auto (two at least).
+// state `when` with a file in the output folder (when 0: right after Start), or "shutdown"
+// ticked before Start; `running` is also Simultaneous tasks, 0 for Auto (two at least).
 struct Row {
     int type; // with its first profile chosen
     QString files, act;
@@ -81,6 +81,17 @@ private slots:
             << Row{2, "ab", "stop", pass1, 2, 022, "Canceled|Canceled", "", failed.arg(2), 0};
         QTest::newRow("Auto: two tasks side by side, Stop cancels both")
             << Row{2, "ab", "stop", pass1, 0, 022, "Canceled|Canceled", "", failed.arg(2), 0};
+        QTest::newRow("shutdown ticked: the computer asked to turn off, which it refuses here")
+            << Row{1,
+                   "b",
+                   "shutdown",
+                   0,
+                   1,
+                   022,
+                   " Finished ",
+                   one,
+                   "Your computer cannot shutdown",
+                   176};
         QTest::newRow("window closed in pass 1: stopped, its partial file removed, no message")
             << Row{2, "ab", "close", pass1, 1, 022, "Canceled|", "", "", 0};
         QTest::newRow("window closed in pass 2 of 3G2: stopped, every file removed")
@@ -104,7 +115,11 @@ private slots:
         auto w = std::make_unique<Window>();
         MessageBoxCloser boxes;
         qobject_cast<QComboBox *>(w->item(IDC_OUTPUT_TYPE))->setCurrentIndex(row.type);
-        qobject_cast<QListWidget *>(w->item(IDC_PROFILE_LIST))->setCurrentRow(0);
+        auto *profiles = qobject_cast<QListWidget *>(w->item(IDC_PROFILE_LIST));
+        profiles->setCurrentRow(0); // the type's own: AMR, AAC, the stand-in of 3G2
+        QVERIFY(profiles->currentItem()->text().contains(
+            QStringList{" AMR ", " AAC ", "stand-in"}[row.type]));
+        qobject_cast<QCheckBox *>(w->item(IDC_SHUTDOWN))->setChecked(row.act == "shutdown");
         qobject_cast<QSpinBox *>(w->item(IDC_SIMULTANEOUS))->setValue(row.running);
         const int running = qMax(row.running, 1) + (row.running == 0);
         w->page().chooseOutputFolder = [&](const QString &) { return out; };
@@ -144,7 +159,8 @@ private slots:
                 return;
             for (int id : batchRefused)
                 greyed = greyed && !w->item(id)->isEnabled();
-            greyed = greyed && w->item(IDC_STOP)->isVisible() && !w->item(IDC_START)->isVisible();
+            greyed = greyed && w->item(IDC_STOP)->isVisible() && !w->item(IDC_START)->isVisible() &&
+                     w->preview()->GetState() != CVideoEdit::State::Playing;
             const QString text = w->cell(0, COL_PROGRESS);
             exported = exported || text == "Exporting";
             if (const auto line = progressLine.match(text); rate < 0 && line.hasMatch())
@@ -156,8 +172,9 @@ private slots:
                 act();
         });
         probe.start(0);
+        w->click(IDC_PREVIEW_PLAY); // Start stops the preview
         w->click(IDC_START);
-        if (!row.act.isEmpty() && row.when == 0)
+        if ((row.act == "stop" || row.act == "close") && row.when == 0)
             act();
         // A closed window ends the program: the window goes once the batch has wound down.
         QVERIFY(QTest::qWaitFor(
@@ -186,7 +203,7 @@ private slots:
         QVERIFY2(row.when != TASK_ENCODING || (rate > 0.1 && rate < 1000),
                  qPrintable(QString::number(rate)));
         QVERIFY(ProcessesUsing(out).isEmpty() && ChildProcesses().isEmpty());
-        QVERIFY2(greyed, "the batch's controls greyed, Stop in Start's place");
+        QVERIFY2(greyed, "the batch's controls greyed, Stop in Start's place, the preview still");
         QCOMPARE(cells.join(u'|'), row.progress);
         QVERIFY(exported || !row.progress.startsWith(" Fin"));
         QCOMPARE(boxes.texts.mid(row.files.count(u'x')),
