@@ -256,7 +256,7 @@ private slots:
         row("the proposed Videos folder made at Start", {QVariant(), "start", "VIDEOS/"});
         row("a stored folder that is missing is not made at Start: an Error box",
             {gone, "start", gone + "/"});
-        row("folder chosen with Browse", {dir.path(), "browse", "PICKED/"});
+        row("folder chosen with Browse", {NewFolder(dir, folders, "stored"), "browse", "PICKED/"});
         row("Browse cancelled keeps the stored folder", {"/data/kept", "cancel", "/data/kept/"});
         row("Simultaneous tasks set to 3", {QVariant(), "3", "3"});
         row("Simultaneous tasks set to Auto", {"2", "0", "Auto"});
@@ -276,12 +276,16 @@ private slots:
         for (int start = 0; start < 2; ++start) {
             Window w;
             MessageBoxCloser boxes;
-            w.page().chooseOutputFolder = [&](const QString &) {
+            QString offered; // where the folder dialog opens: the output folder, else home
+            w.page().chooseOutputFolder = [&](const QString &folder) {
+                offered = folder;
                 return row.act == "browse" ? picked : QString();
             };
             auto *count = qobject_cast<QSpinBox *>(w.item(IDC_SIMULTANEOUS));
             if (start == 0 && (row.act == "browse" || row.act == "cancel")) {
                 w.click(IDC_BROWSE);
+                const QString stored = row.stored.toString();
+                QCOMPARE(offered, QFileInfo(stored).isDir() ? stored + '/' : QDir::homePath());
             } else if (start == 0 && row.act == "start") {
                 w.add({files['T']}); // fails at once: only the folder matters here
                 QTRY_COMPARE(boxes.texts.size(), 1);
