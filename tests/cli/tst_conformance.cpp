@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Every shipped profile, run by kestrani-cli as users run it, gives a file a phone takes: the
 // brand of its type, the video's name as its title, the codecs, picture size, rate and sound its
-// title promises, a stream that keeps to the level it declares, sound (none from a source
-// without), and exactly the stretch of the source that -b and -e ask for.
+// title promises, the picture's shape kept, a stream that keeps to the level it declares, sound
+// (none from a source without), and exactly the stretch of the source that -b and -e ask for.
 #include "engine.h"
 #include "levelcheck.h"
 
@@ -35,6 +35,7 @@ class TestConformance : public QObject
     // 4:3, 16:9, 2:1 pixels, a phone's 3GP with AMR packed 5 frames a sample, one without sound
     QStringList sources;
     const QList<double> sourceRates{25, 30000.0 / 1001, 25, 10, 25};
+    const QList<double> sourceShapes{4.0 / 3, 16.0 / 9, 8.0 / 3, 0, 4.0 / 3}; // 0: not measured
     static constexpr int soundless = 4;
     std::vector<Run> runs; // one per profile, all started at once
 
@@ -131,6 +132,18 @@ private slots:
                  QSize(promise.captured(1).toInt(), promise.captured(2).toInt()));
         // H.263 at these sizes has 12:11 pixels, the others square ones.
         QCOMPARE(picture["sample_aspect_ratio"].toString(), codec == "h263" ? "12:11" : "1:1");
+        // The picture keeps the source's shape, black bars filling the rest of the frame (the
+        // generated sources have no dark edges of their own).
+        const QString found = QString::fromUtf8(
+            RunTool("ffmpeg", {"-v", "info", "-i", output, "-vf", "cropdetect=round=2:reset=0",
+                               "-an", "-f", "null", "-"})
+                .err);
+        const auto area =
+            QRegularExpression("crop=(\\d+):(\\d+):").match(found.mid(found.lastIndexOf("crop=")));
+        const double shape = area.captured(1).toDouble() / area.captured(2).toDouble() *
+                             (codec == "h263" ? 12.0 / 11 : 1.0);
+        QVERIFY2(!sourceShapes[source] || qAbs(shape / sourceShapes[source] - 1) < 0.03,
+                 qPrintable(QString::number(shape)));
 
         const levelcheck::Result level = levelcheck::Check(output);
         QVERIFY2(level.Fits(), qPrintable(level.Text()));
