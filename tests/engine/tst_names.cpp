@@ -129,6 +129,8 @@ private slots:
             }
         }
         QTEST(names, "names");
+        for (int row = 0; row < batch.tasks.Count(); ++row) // converted anew in every batch
+            QCOMPARE(batch.host.states.value(row).count(TASK_ENCODING), runs);
         QVERIFY(late.isEmpty() || batch.host.repaints[COL_OUTPUT] > repaints); // shows the new name
         for (auto it = before.cbegin(); it != before.cend(); ++it)
             QVERIFY2(Contents(root + it.key()) == it.value(), qPrintable(it.key()));
