@@ -116,9 +116,11 @@ private slots:
         MessageBoxCloser boxes;
         qobject_cast<QComboBox *>(w->item(IDC_OUTPUT_TYPE))->setCurrentIndex(row.type);
         auto *profiles = qobject_cast<QListWidget *>(w->item(IDC_PROFILE_LIST));
-        profiles->setCurrentRow(0); // the type's own: AMR, AAC, the stand-in of 3G2
-        QVERIFY(profiles->currentItem()->text().contains(
-            QStringList{" AMR ", " AAC ", "stand-in"}[row.type]));
+        profiles->setCurrentRow(0);
+        // The type's own profiles and description are shown: AMR, AAC, the 3G2 stand-in.
+        const QString own = QStringList{"AMR", "AAC", "stand-in"}[row.type];
+        QVERIFY(profiles->currentItem()->text().contains(own));
+        QVERIFY(qobject_cast<QLabel *>(w->item(IDC_OUTPUT_DESCRIPTION))->text().contains(own));
         qobject_cast<QCheckBox *>(w->item(IDC_SHUTDOWN))->setChecked(row.act == "shutdown");
         qobject_cast<QSpinBox *>(w->item(IDC_SIMULTANEOUS))->setValue(row.running);
         const int running = qMax(row.running, 1) + (row.running == 0);
