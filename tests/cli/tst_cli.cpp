@@ -96,7 +96,8 @@ private slots:
 
     void options_data()
     {
-        QTest::addColumn<QString>("arguments"); // split at blanks; a program's path may come first
+        QTest::addColumn<QString>("arguments"); // split at blanks outside double quotes; a
+                                                // program's path may come first
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("printed");   // "stdout§stderr", where "…" stands for any text
         QTest::addColumn<QStringList>("files"); // in @OUT, where the program starts
@@ -169,6 +170,10 @@ private slots:
         row("the window given files on its command line: its title, the files as tasks",
             "/usr/bin/env QT_QPA_PLATFORM=offscreen KESTRANI_PRINT_TASKS=1 @WINDOW @CLIP @CLIP", 0,
             {}, "title\tKestrani V…\ntask\t@CLIP\t0\t2\ntask\t@CLIP\t0\t2\n§…");
+        row("on a terminal: the first pass's progress live on the line of its task",
+            "/usr/bin/script -qefc \"@CLI -p 1 -o @OUT @CLIP\" /dev/null", 0, {"clip.3gp"},
+            "[1/1] clip.mp4 -> clip.3gp: Encoding\r\n…\r[1/1] clip.mp4 -> clip.3gp  00:00:0…MB  "
+            "…Frames/s  %…\x1b[K…\r\x1b[K[1/1] clip.mp4 -> clip.3gp: Exporting\r\n…§");
         row("a journal that cannot be kept is said before the batch, which runs",
             "/usr/bin/env XDG_DATA_HOME=/proc/kestrani-nowhere @CLI -p 1 -o @OUT @CLIP", 0,
             {"clip.3gp"},
@@ -190,7 +195,7 @@ private slots:
         QString both = arguments + u'\n' + printed; // the arguments hold no line end
         for (int i = 0; i < keys.size(); ++i)
             both.replace(keys[i], values[i]);
-        QStringList list = both.section(u'\n', 0, 0).split(u' ');
+        QStringList list = QProcess::splitCommand(both.section(u'\n', 0, 0));
         const QString program = list.first().startsWith(u'/') ? list.takeFirst() : cli;
         const ToolResult run = RunTool(program, list, 60000, {}, folder);
         QCOMPARE(run.exitCode, exitCode);
