@@ -60,17 +60,16 @@ void CheckSameAsNew(const CVideoEdit &edit, const QString &file, double seconds)
 }
 
 // Plays the clip open in `edit` with the speaker (the test's sound server's null sink)
-// recorded, and pauses it once the speaker sounds. The loudest sample from a quarter second
-// after the Pause (what the recording lags behind) to the recording's end; -1 when the
-// speaker never sounded, or too little was recorded after the Pause to tell. `held`: the
-// position just after the Pause.
+// recorded, and pauses it once the speaker sounds. The loudest sample of the half second
+// recorded from a quarter second after the Pause (what the recording lags behind); -1 when the
+// speaker never sounded. `held`: the position just after the Pause.
 int LoudestAfterPause(CVideoEdit &edit, double &held)
 {
-    constexpr int rate = 8000, bytesPerSecond = 2 * rate;
+    constexpr qsizetype bytesPerSecond = 2 * 8000;
     QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-v", "error", "-fragment_size", "1024", "-f", "pulse", "-i",
-                            "speaker.monitor", "-t", "2", "-ac", "1", "-ar", QString::number(rate),
-                            "-flush_packets", "1", "-f", "s16le", "-"});
+    ffmpeg.start("ffmpeg",
+                 {"-v", "error", "-fragment_size", "1024", "-f", "pulse", "-i", "speaker.monitor",
+                  "-t", "5", "-ac", "1", "-ar", "8000", "-flush_packets", "1", "-f", "s16le", "-"});
     QByteArray pcm;
     qsizetype pausedAt = -1;
     const auto loudest = [&pcm](qsizetype from) {
@@ -84,12 +83,13 @@ int LoudestAfterPause(CVideoEdit &edit, double &held)
         pcm += ffmpeg.readAllStandardOutput();
         if (pausedAt < 0 && loudest(before) > 2000)
             edit.Pause(), pausedAt = pcm.size(), held = edit.CurrentPosition();
+        if (pausedAt >= 0 && pcm.size() >= pausedAt + bytesPerSecond * 3 / 4)
+            ffmpeg.kill();
     });
     QSignalSpy ended(&ffmpeg, &QProcess::finished);
-    if (!ffmpeg.waitForStarted() || !edit.Play() || !ended.wait(10000))
+    if (!ffmpeg.waitForStarted() || !edit.Play() || !ended.wait(10000) || pausedAt < 0)
         return -1;
-    const qsizetype from = pausedAt + bytesPerSecond / 4;
-    return pausedAt < 0 || pcm.size() - from < bytesPerSecond / 2 ? -1 : loudest(from);
+    return loudest(pausedAt + bytesPerSecond / 4);
 }
 
 } // namespace
