@@ -65,6 +65,10 @@ private slots:
         QVERIFY(MakeProgramFolder(program = dir.filePath("program")).IsValid());
         cli = program + "/kestrani-cli", log = program + "/app/log.txt";
         QVERIFY(QFile::copy(cliProgram, cli) && QFile::copy(cliProgram, alone + "/kestrani-cli"));
+        // One whose log cannot be written, a folder standing at its name.
+        QVERIFY(MakeProgramFolder(dir.filePath("logless")).IsValid() &&
+                QDir().mkpath(dir.filePath("logless/app/log.txt")) &&
+                QFile::copy(cliProgram, dir.filePath("logless/kestrani-cli")));
         QVERIFY(!(clip = SharedClip()).isEmpty());
 
         // One batch of every hostile source, named by the shell's own expansion, which passes
@@ -153,6 +157,9 @@ private slots:
             "…Finished\n§…Converting Finished\n");
         row("output folder missing", "-o @OUT/missing @CLIP", 1, {},
             "§kestrani-cli: Error: The output directory \"@OUT/missing\" does not exist\n");
+        row("a log that cannot be kept in app/ is kept in the user's data folder",
+            "@TEST/logless/kestrani-cli -o @OUT @BROKEN", 1, {},
+            "…§…\n  the log has the details: @TEST/XDG_DATA_HOME/Kestrani/Kestrani/log.txt\n…");
         row("a program folder without app/: refused", "@ALONE/kestrani-cli -o @OUT @CLIP", 1, {},
             "§kestrani-cli: the program's \"app\" folder (profiles and tools) is missing: looked "
             "for @ALONE/app\n");
@@ -189,9 +196,9 @@ private slots:
         const QString folder = NewFolder(dir, folders);
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "Kestrani", "Kestrani")
             .setValue("destination/Default", folder);
-        const QStringList keys{"@CLIP",  "@OUT", "@LOG",   "@BROKEN",
-                               "@ALONE", "@CLI", "@PHONE", "@WINDOW"};
-        const QStringList values{clip, folder, log, broken, alone, cli, phone, window};
+        const QStringList keys{"@CLIP", "@OUT",   "@LOG",    "@BROKEN", "@ALONE",
+                               "@CLI",  "@PHONE", "@WINDOW", "@TEST"};
+        const QStringList values{clip, folder, log, broken, alone, cli, phone, window, dir.path()};
         QString both = arguments + u'\n' + printed; // the arguments hold no line end
         for (int i = 0; i < keys.size(); ++i)
             both.replace(keys[i], values[i]);
