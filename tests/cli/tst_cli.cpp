@@ -174,9 +174,10 @@ private slots:
             "[…\"file:@OUT/clip_temp.3gp\"]\n[…]\n[\"…/AtomicParsley\",…]\n"
             "§kestrani-cli: cannot open \"@BROKEN\": …\n"
             "kestrani-cli: @BROKEN: nothing would run for it\n");
-        row("the window given files on its command line: its title, the files as tasks",
-            "/usr/bin/env QT_QPA_PLATFORM=offscreen KESTRANI_PRINT_TASKS=1 @WINDOW @CLIP @CLIP", 0,
-            {}, "title\tKestrani V…\ntask\t@CLIP\t0\t2\ntask\t@CLIP\t0\t2\n§…");
+        row("the window given files on its command line: its title, the files as tasks, a "
+            "relative name from where it started",
+            "/usr/bin/env QT_QPA_PLATFORM=offscreen KESTRANI_PRINT_TASKS=1 @WINDOW @CLIP @RELATIVE",
+            0, {}, "title\tKestrani V…\ntask\t@CLIP\t0\t2\ntask\t@CLIP\t0\t2\n§…");
         row("on a terminal: the first pass's progress live on the line of its task",
             "/usr/bin/script -qefc \"@CLI -p 1 -o @OUT @CLIP\" /dev/null", 0, {"clip.3gp"},
             "[1/1] clip.mp4 -> clip.3gp: Encoding\r\n…\r[1/1] clip.mp4 -> clip.3gp  00:00:0…MB  "
@@ -197,8 +198,10 @@ private slots:
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "Kestrani", "Kestrani")
             .setValue("destination/Default", folder);
         const QStringList keys{"@CLIP", "@OUT",   "@LOG",    "@BROKEN", "@ALONE",
-                               "@CLI",  "@PHONE", "@WINDOW", "@TEST"};
-        const QStringList values{clip, folder, log, broken, alone, cli, phone, window, dir.path()};
+                               "@CLI",  "@PHONE", "@WINDOW", "@TEST",   "@RELATIVE"};
+        const QStringList values{
+            clip, folder, log,    broken,     alone,
+            cli,  phone,  window, dir.path(), QDir(folder).relativeFilePath(clip)};
         QString both = arguments + u'\n' + printed; // the arguments hold no line end
         for (int i = 0; i < keys.size(); ++i)
             both.replace(keys[i], values[i]);

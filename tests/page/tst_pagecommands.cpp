@@ -306,10 +306,29 @@ private slots:
         QDir(videos).removeRecursively();
     }
 
+    // The window's words for its buttons (their tips), the list's columns and the output types;
+    // then its help.
     void help()
     {
         Window w;
         QVERIFY(QTest::qWaitForWindowExposed(w.frame.get()));
+        QStringList words;
+        for (int id : {IDC_ADD_FILE, IDC_REMOVE_TASK, IDC_REMOVE_ALL, IDC_PREVIEW_PLAY,
+                       IDC_PREVIEW_STOP, IDC_START, IDC_STOP})
+            words << w.item(id)->toolTip();
+        for (int column = 0; column < 5; ++column)
+            words << w.list()
+                         ->QAbstractItemView::model()
+                         ->headerData(column, Qt::Horizontal)
+                         .toString();
+        for (int type = 0; type < 3; ++type)
+            words << qobject_cast<QComboBox *>(w.item(IDC_OUTPUT_TYPE))->itemText(type);
+        QCOMPARE(words.join(u'|'), "Add a video to converting task|Remove selected video|"
+                                   "Remove all videos|Preview selected videos|Stop preview|"
+                                   "Start Converting|Stop Converting|Source|Begin Time|End Time|"
+                                   "Output|Progress|Cell Phone 3GP  files (3GP + AMR)|"
+                                   "Cell Phone 3GP  files (3GP + AAC)|"
+                                   "Cell Phone 3GP2 files (3GP2 + AAC)");
         w.click(IDC_HELP_CONTENTS);
         // Shown by the program itself, beside the window: no web browser is needed.
         CHelpWindow *help = w.page().HelpWindow();
