@@ -69,6 +69,7 @@ private slots:
         QTest::addColumn<Row>("row");
         const int pass1 = TASK_ENCODING, pass2 = TASK_EXPORTING;
         const QString twoDone = " Finished | Finished ", one = "second.3gp";
+        const QString refused = "Your computer cannot shutdown";
         QTest::newRow("two convert, the first trimmed with the slider; files as umask 027 allows")
             << Row{1, "a*b", "", 0, 1, 027, twoDone, "first.3gp|" + one, finishedText, 176};
         QTest::newRow("AMR's smallest profile chosen; an unreadable file fails, the other not")
@@ -82,16 +83,7 @@ private slots:
         QTest::newRow("Auto: two tasks side by side, Stop cancels both")
             << Row{2, "ab", "stop", pass1, 0, 022, "Canceled|Canceled", "", failed.arg(2), 0};
         QTest::newRow("shutdown ticked: the computer asked to turn off, which it refuses here")
-            << Row{1,
-                   "b",
-                   "shutdown",
-                   0,
-                   1,
-                   022,
-                   " Finished ",
-                   one,
-                   "Your computer cannot shutdown",
-                   176};
+            << Row{1, "b", "shutdown", 0, 1, 022, " Finished ", one, refused, 176};
         QTest::newRow("window closed in pass 1: stopped, its partial file removed, no message")
             << Row{2, "ab", "close", pass1, 1, 022, "Canceled|", "", "", 0};
         QTest::newRow("window closed in pass 2 of 3G2: stopped, every file removed")
@@ -123,7 +115,7 @@ private slots:
         QVERIFY(qobject_cast<QLabel *>(w->item(IDC_OUTPUT_DESCRIPTION))->text().contains(own));
         qobject_cast<QCheckBox *>(w->item(IDC_SHUTDOWN))->setChecked(row.act == "shutdown");
         qobject_cast<QSpinBox *>(w->item(IDC_SIMULTANEOUS))->setValue(row.running);
-        const int running = qMax(row.running, 1) + (row.running == 0);
+        const int running = row.running > 0 ? row.running : 2; // Auto: two here at least
         w->page().chooseOutputFolder = [&](const QString &) { return out; };
         w->click(IDC_BROWSE);
         QList<double> lengths; // what each output must last: its clip, or the trim on the slider
