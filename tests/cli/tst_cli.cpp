@@ -169,9 +169,12 @@ private slots:
             "[…\"-f\",\"matroska\",\"file:@OUT/filetype_fixture2_source.mkv\"]\n"
             "[…\"-i\",\"file:@OUT/filetype_fixture2_source.mkv\",…]\n[…kestrani-amrenc…]\n"
             "[…AtomicParsley…]\n§");
-        row("--print-commands: a file nothing would run for fails; the next is printed",
-            "-t 1 -p 1 -o @OUT --print-commands @BROKEN @CLIP", 1, {},
-            "[…\"file:@OUT/clip_temp.3gp\"]\n[…]\n[\"…/AtomicParsley\",…]\n"
+        row("--print-commands: a file nothing would run for fails; the next is printed, by "
+            "type 0's default profile",
+            "-o @OUT --print-commands @BROKEN @CLIP", 1, {},
+            "[…\"file:@OUT/clip_temp.3gp\"]\n"
+            "[\"…/kestrani-amrenc\",\"--mode\",\"MR122\",\"--h263-level\",\"45\",…]\n"
+            "[\"…/AtomicParsley\",…]\n"
             "§kestrani-cli: cannot open \"@BROKEN\": …\n"
             "kestrani-cli: @BROKEN: nothing would run for it\n");
         row("the window given files on its command line: its title, the files as tasks, a "
