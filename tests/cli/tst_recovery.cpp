@@ -91,7 +91,7 @@ private slots:
         const QString journal = Journals() + u'/' + journals[0];
         QTRY_VERIFY_WITH_TIMEOUT(takeOver != LateInPass ||
                                      QFileInfo(journal).lastModified() > seen.addMSecs(1000),
-                                 5000);
+                                 15000);
         ::kill(pid_t(run.processId()), SIGKILL);
         QVERIFY(run.waitForFinished(5000));
         // The tool dies with the program; its child runs on until the next batch.

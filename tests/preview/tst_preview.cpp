@@ -87,7 +87,7 @@ int LoudestAfterPause(CVideoEdit &edit, double &held)
             ffmpeg.kill();
     });
     QSignalSpy ended(&ffmpeg, &QProcess::finished);
-    if (!ffmpeg.waitForStarted() || !edit.Play() || !ended.wait(10000) || pausedAt < 0)
+    if (!ffmpeg.waitForStarted() || !edit.Play() || !ended.wait(30000) || pausedAt < 0)
         return -1;
     return loudest(pausedAt + bytesPerSecond / 4);
 }
