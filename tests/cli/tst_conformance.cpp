@@ -32,11 +32,13 @@ class TestConformance : public QObject
 
     QTemporaryDir dir;
     int folders = 0;
-    // 4:3, 16:9, 2:1 pixels, a phone's 3GP with AMR packed 5 frames a sample, one without sound
+    // 4:3, 16:9, 2:1 pixels, a phone's 3GP with AMR packed 5 frames a sample, one without sound,
+    // one marked to be turned a quarter (a phone held upright)
     QStringList sources;
-    const QList<double> sourceRates{25, 30000.0 / 1001, 25, 10, 25};
-    const QList<double> sourceShapes{4.0 / 3, 16.0 / 9, 8.0 / 3, 0, 4.0 / 3}; // 0: not measured
-    static constexpr int soundless = 4;
+    const QList<double> sourceRates{25, 30000.0 / 1001, 25, 10, 25, 25};
+    const QList<double> sourceShapes{4.0 / 3, 16.0 / 9, 8.0 / 3,
+                                     0,       4.0 / 3,  3.0 / 4}; // 0: not measured
+    static constexpr int soundless = 4, upright = 5;
     std::vector<Run> runs; // one per profile, all started at once
 
 private slots:
@@ -52,6 +54,8 @@ private slots:
         sources << SharedClip(clip, "wide-pixels.mp4") << MediaFile("filetype_fixture2.3gp");
         clip.sar.clear(), clip.sound = false;
         sources << SharedClip(clip, "soundless.mp4");
+        clip.sound = true, clip.rotate = 90;
+        sources << SharedClip(clip, "upright.mp4");
         int type = -1;
         for (const QString &line :
              QString::fromUtf8(RunTool(cliProgram, {"--list-profiles"}).out).split('\n')) {
@@ -64,6 +68,8 @@ private slots:
                 from << 3; // the phone's own sound, repacked before the first pass
             if (title.captured(1) == "1")
                 from << soundless; // a picture alone, converted in every type
+            if (title.captured(1) == "2")
+                from << upright; // turned as it is shown
             Run &run = runs.emplace_back(Run{type, title.captured(2), NewFolder(dir, folders), from,
                                              std::make_unique<QProcess>()});
             QStringList arguments{
