@@ -51,7 +51,7 @@ private slots:
         clip.size = "384x216", clip.rate = "30000/1001";
         sources << SharedClip(clip, "wide.mp4");
         clip.size = "240x180", clip.rate = "25", clip.sar = "2";
-        sources << SharedClip(clip, "wide-pixels.mp4") << MediaFile("filetype_fixture2.3gp");
+        sources << SharedClip(clip, "wide pixels.mp4") << MediaFile("filetype_fixture2.3gp");
         clip.sar.clear(), clip.sound = false;
         sources << SharedClip(clip, "soundless.mp4");
         clip.sound = true, clip.rotate = 90;
