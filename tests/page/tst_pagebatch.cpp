@@ -26,7 +26,8 @@ namespace {
 // keys, '@' clicks the first row. The preview's pictures at Begin and End, at rest after each,
 // are compared with the first and last pictures of the f and g outputs. act: "stop" or "close"
 // once `running` tasks are in state `when` with a file in the output folder (when 0: right
-// after Start).
+// after Start), or "shutdown" ticked before Start; `running` is also Simultaneous tasks, 0 for
+// Auto (two at least).
 struct Row {
     int type; // with its first profile chosen
     QString files, act;
@@ -112,6 +113,10 @@ private slots:
         QTest::addColumn<Row>("row");
         const int pass1 = TASK_ENCODING, pass2 = TASK_EXPORTING;
         const QString twoDone = " Finished | Finished ", one = "second.3gp";
+        const QString refused = "The computer cannot be shut down: the system bus cannot be reached "
+                                "(Failed to connect to socket "
+                                "/nonexistent/kestrani-tests-have-no-bus: No such file or "
+                                "directory)";
         QTest::newRow("two convert, the first trimmed with the slider; files as umask 027 allows")
             << Row{1, "a*b", "", 0, 1, 027, twoDone, "first.3gp|" + one, finishedText, 176};
         QTest::newRow("AMR's smallest profile chosen; an unreadable file fails, the other not")
@@ -130,6 +135,10 @@ private slots:
             0};
         QTest::newRow("Stop with two tasks side by side cancels both") << Row{
             2, "ab", "stop", pass1, 2, 022, "Canceled|Canceled", "", "2 of 2 videos stopped", 0};
+        QTest::newRow("Auto: two tasks side by side, Stop cancels both") << Row{
+            2, "ab", "stop", pass1, 0, 022, "Canceled|Canceled", "", "2 of 2 videos stopped", 0};
+        QTest::newRow("shutdown ticked: the computer asked to turn off, which it refuses here")
+            << Row{1, "b", "shutdown", 0, 1, 022, " Finished ", one, refused, 176};
         QTest::newRow("window closed in pass 1: stopped, its partial file removed, no message")
             << Row{2, "ab", "close", pass1, 1, 022, "Canceled|", "", "", 0};
         QTest::newRow("window closed in pass 2 of 3G2: stopped, every file removed")
@@ -153,8 +162,15 @@ private slots:
         auto w = std::make_unique<Window>();
         MessageBoxCloser boxes;
         qobject_cast<QComboBox *>(w->item(IDC_OUTPUT_TYPE))->setCurrentIndex(row.type);
-        qobject_cast<QListWidget *>(w->item(IDC_PROFILE_LIST))->setCurrentRow(0);
+        auto *profiles = qobject_cast<QListWidget *>(w->item(IDC_PROFILE_LIST));
+        profiles->setCurrentRow(0);
+        // The type's own profiles and description are shown: AMR, AAC, the 3G2 stand-in.
+        const QString own = QStringList{"AMR", "AAC", "stand-in"}[row.type];
+        QVERIFY(profiles->currentItem()->text().contains(own));
+        QVERIFY(qobject_cast<QLabel *>(w->item(IDC_OUTPUT_DESCRIPTION))->text().contains(own));
+        qobject_cast<QCheckBox *>(w->item(IDC_SHUTDOWN))->setChecked(row.act == "shutdown");
         qobject_cast<QSpinBox *>(w->item(IDC_SIMULTANEOUS))->setValue(row.running);
+        const int running = row.running > 0 ? row.running : 2; // Auto: two here at least
         w->page().chooseOutputFolder = [&](const QString &) { return out; };
         w->click(IDC_BROWSE);
         QList<double> lengths; // what each output must last: its clip, or the trim on the slider
@@ -216,7 +232,9 @@ private slots:
         QVERIFY2(!row.files.contains(u'p') || boxes.texts.join("").contains("Permission denied"),
                  qPrintable(boxes.texts.join("")));
 
-        const QRegularExpression progressLine(R"(^\d\d:\d\d:\d\d  \d+\.\d\dMB  .*%\d+ $)");
+        const QRegularExpression progressLine(
+            R"(^\d\d:\d\d:\d\d  \d+\.\d\dMB  (\d+\.\d\d)Frames/s  %\d+ $)");
+        double rate = -1; // Frames/s in the first progress line seen
         bool greyed = true, acted = false, exported = false;
         const auto act = [&] {
             acted = true;
@@ -229,18 +247,22 @@ private slots:
                 return;
             for (int id : batchRefused)
                 greyed = greyed && !w->item(id)->isEnabled();
-            greyed = greyed && w->item(IDC_STOP)->isVisible() && !w->item(IDC_START)->isVisible();
+            greyed = greyed && w->item(IDC_STOP)->isVisible() && !w->item(IDC_START)->isVisible() &&
+                     w->preview()->GetState() != CVideoEdit::State::Playing;
             const QString text = w->cell(0, COL_PROGRESS);
             exported = exported || text == "Exporting";
+            if (const auto line = progressLine.match(text); rate < 0 && line.hasMatch())
+                rate = line.captured(1).toDouble();
             // In pass 1 the act waits for the progress line, which the stand-in shows at once.
-            if (!acted && row.when > 0 && state(0) == row.when &&
-                state(row.running - 1) == row.when && !FilesIn(out).isEmpty() &&
+            if (!acted && row.when > 0 && state(0) == row.when && state(running - 1) == row.when &&
+                !FilesIn(out).isEmpty() &&
                 (row.when != TASK_ENCODING || progressLine.match(text).hasMatch()))
                 act();
         });
         probe.start(0);
+        w->click(IDC_PREVIEW_PLAY); // Start stops the preview
         w->click(IDC_START);
-        if (!row.act.isEmpty() && row.when == 0)
+        if ((row.act == "stop" || row.act == "close") && row.when == 0)
             act();
         // A closed window ends the program: the window goes once the batch has wound down.
         QVERIFY(QTest::qWaitFor(
@@ -252,7 +274,7 @@ private slots:
         for (int task = 0; task < w->page().Tasks().Count(); ++task)
             trims << qMakePair(w->page().Tasks().GetAt(task).beginSeconds,
                                w->page().Tasks().GetAt(task).endSeconds);
-        QStringList cells;
+        QStringList cells, made;
         for (int task = 0; task < w->page().Tasks().Count(); ++task) {
             cells << w->cell(task, COL_PROGRESS);
             // A Failed cell tells why on hover, in the words the log keeps; no other cell has
@@ -261,18 +283,33 @@ private slots:
             QCOMPARE(tip.isEmpty(), cells.last() != "Failed");
             QVERIFY2(tip.isEmpty() || Contents(program + "/app/log.txt").contains(tip.toUtf8()),
                      qPrintable(tip));
+            // The Output column names the file each task makes: its video's name, the type's
+            // extension.
+            const QString named = w->cell(task, COL_OUTPUT);
+            QCOMPARE(named, QFileInfo(w->page().Tasks().GetAt(task).sourcePath).completeBaseName() +
+                                (row.type == 2 ? ".3g2" : ".3gp"));
+            if (cells.last() == " Finished ")
+                made << named;
         }
         if (row.act == "close")
             w.reset(); // the program ends with its window
         QCOMPARE(FilesIn(out).join(u'|'), row.left);
+        made.sort();
+        QCOMPARE(made.join(u'|'), row.left);
+        // The stand-in's frames by the time since the task started: so many a second, not a
+        // millisecond or a minute.
+        QVERIFY2(row.when != TASK_ENCODING || (rate > 0.1 && rate < 1000),
+                 qPrintable(QString::number(rate)));
         QVERIFY(ProcessesUsing(out).isEmpty() && ChildProcesses().isEmpty());
-        QVERIFY2(greyed, "the batch's controls greyed, Stop in Start's place");
+        QVERIFY2(greyed, "the batch's controls greyed, Stop in Start's place, the preview still");
         QCOMPARE(cells.join(u'|'), row.progress);
         QVERIFY(exported || !row.progress.startsWith(" Fin"));
         QCOMPARE(boxes.texts.mid(told), row.box.isEmpty() ? QStringList() : QStringList{row.box});
         if (!row.box.isEmpty()) // a warning only when a video failed
             QCOMPARE(boxes.icons.last(),
-                     row.box.contains("failed") ? QMessageBox::Warning : QMessageBox::Information);
+                     row.box.contains("failed")  ? QMessageBox::Warning
+                     : row.act == "shutdown" ? QMessageBox::Critical
+                                             : QMessageBox::Information);
         for (int id : batchRefused) // given back
             QVERIFY(!w || w->item(id)->isEnabled());
         QVERIFY(!w || (w->item(IDC_START)->isVisible() && !w->item(IDC_STOP)->isVisible()));

@@ -317,6 +317,14 @@ private slots:
         QCOMPARE(w.range(), qMakePair(task.beginSeconds, task.endSeconds));
         QCOMPARE(w.page().Tasks().GetAt(1).beginSeconds, task.beginSeconds);
         QCOMPARE(w.preview()->CurrentPosition(), task.beginSeconds);
+        // The play button plays the whole video from its start, whatever the trim; the pause
+        // button beside it holds it.
+        w.click(IDC_PREVIEW_PLAY);
+        QCOMPARE(w.preview()->GetState(), CVideoEdit::State::Playing);
+        QVERIFY(w.preview()->CurrentPosition() < 0.07);
+        w.click(IDC_PREVIEW_STOP);
+        QCOMPARE(w.preview()->GetState(), CVideoEdit::State::Paused);
+        QCOMPARE(w.range(), qMakePair(task.beginSeconds, task.endSeconds));
     }
 
     void settingsKept_data()
@@ -328,7 +336,7 @@ private slots:
         row("the proposed Videos folder made at Start", {QVariant(), "start", "VIDEOS/"});
         row("a stored folder that is missing is not made at Start: an Error box",
             {gone, "start", gone + "/"});
-        row("folder chosen with Browse", {dir.path(), "browse", "PICKED/"});
+        row("folder chosen with Browse", {NewFolder(dir, folders, "stored"), "browse", "PICKED/"});
         row("Browse cancelled keeps the stored folder", {"/data/kept", "cancel", "/data/kept/"});
         row("Simultaneous tasks set to 3", {QVariant(), "3", "3"});
         row("Simultaneous tasks set to Auto", {"2", "0", "Auto"});
@@ -362,7 +370,9 @@ private slots:
         for (int start = 0; start < 2; ++start) {
             Window w;
             MessageBoxCloser boxes;
-            w.page().chooseOutputFolder = [&](const QString &) {
+            QString offered; // where the folder dialog opens: the output folder, else home
+            w.page().chooseOutputFolder = [&](const QString &folder) {
+                offered = folder;
                 return row.act == "browse" ? picked : QString();
             };
             auto *count = qobject_cast<QSpinBox *>(w.item(IDC_SIMULTANEOUS));
@@ -381,11 +391,16 @@ private slots:
             }
             if (start == 0 && (row.act == "browse" || row.act == "cancel")) {
                 w.click(IDC_BROWSE);
+                const QString stored = row.stored.toString();
+                QCOMPARE(offered, QFileInfo(stored).isDir() ? stored + '/' : QDir::homePath());
             } else if (start == 0 && row.act == "start") {
                 w.add({files['T']}); // fails at once: only the folder matters here
                 QTRY_COMPARE(boxes.texts.size(), 1);
                 w.click(IDC_START);
                 QTRY_COMPARE(boxes.captions.value(1), row.stored.isNull() ? "Warning" : "Error");
+                QCOMPARE(boxes.icons, QList({QMessageBox::Warning, row.stored.isNull()
+                                                                       ? QMessageBox::Warning
+                                                                       : QMessageBox::Critical}));
             } else if (start == 0 && !row.act.isEmpty()) {
                 count->setValue(row.act.toInt());
             }
@@ -471,10 +486,29 @@ private slots:
         }
     }
 
+    // The window's words for its buttons (their tips), the list's columns and the output types;
+    // then its help.
     void help()
     {
         Window w;
         QVERIFY(QTest::qWaitForWindowExposed(w.frame.get()));
+        QStringList words;
+        for (int id : {IDC_ADD_FILE, IDC_REMOVE_TASK, IDC_REMOVE_ALL, IDC_PREVIEW_PLAY,
+                       IDC_PREVIEW_STOP, IDC_START, IDC_STOP})
+            words << w.item(id)->toolTip();
+        for (int column = 0; column < 5; ++column)
+            words << w.list()
+                         ->QAbstractItemView::model()
+                         ->headerData(column, Qt::Horizontal)
+                         .toString();
+        for (int type = 0; type < 3; ++type)
+            words << qobject_cast<QComboBox *>(w.item(IDC_OUTPUT_TYPE))->itemText(type);
+        QCOMPARE(words.join(u'|'), "Add a video to converting task|Remove selected video|"
+                                   "Remove all videos|Preview selected videos|Stop preview|"
+                                   "Start Converting|Stop Converting|Source|Begin Time|End Time|"
+                                   "Output|Progress|Cell Phone 3GP  files (3GP + AMR)|"
+                                   "Cell Phone 3GP  files (3GP + AAC)|"
+                                   "Cell Phone 3GP2 files (3GP2 + AAC)");
         w.click(IDC_HELP_CONTENTS);
         // Shown by the program itself, beside the window: no web browser is needed.
         CHelpWindow *help = w.page().HelpWindow();

@@ -348,14 +348,7 @@ void TaskRun::ParseProgress(const QByteArray &chunk)
     const ProgressFields fields = ProgressFields::Read(chunk, previousChunkEnd);
     if (!chunk.isEmpty())
         previousChunkEnd = chunk.back();
-    // A chunk in the same millisecond as the task's start has no rate: keep the last one.
-    const quint32 elapsed = now - startTick;
-    if (fields.frames && elapsed != 0)
-        task.framesPerSecond = *fields.frames * 1000.0 / double(elapsed);
-    if (fields.sizeKB)
-        task.sizeKB = *fields.sizeKB;
-    if (fields.encodedSeconds)
-        task.encodedSeconds = *fields.encodedSeconds;
+    fields.TakeInto(task, now - startTick);
     context.tasks.SetAt(row, task);
     context.host.InvalidateCells(row, row, COL_PROGRESS, false);
 }
