@@ -6,6 +6,7 @@
 #include "conversionengine.h"
 #include "enginehost.h"
 #include "fadeinpicture.h"
+#include "files/bytenames.h"
 #include "globals.h"
 #include "imagebutton.h"
 #include "pageconstants.h"
@@ -56,8 +57,14 @@ CKestraniDlg::CKestraniDlg(QWidget *parent)
     CreateControls();
 
     chooseVideoFiles = [this](const QString &startFolder) {
-        return QFileDialog::getOpenFileNames(DialogParent(), QString(), startFolder,
-                                             QString::fromLatin1(videoFileFilters));
+        // As URLs: a name that is not UTF-8 keeps its bytes, percent-encoded.
+        QStringList paths;
+        for (const QUrl &url : QFileDialog::getOpenFileUrls(DialogParent(), QString(),
+                                                            QUrl::fromLocalFile(startFolder),
+                                                            QString::fromLatin1(videoFileFilters)))
+            if (const QString path = bytenames::PathForUrl(url); !path.isEmpty())
+                paths << path;
+        return paths;
     };
     chooseOutputFolder = [this](const QString &startFolder) {
         return QFileDialog::getExistingDirectory(DialogParent(), QString(), startFolder,

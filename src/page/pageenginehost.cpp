@@ -2,6 +2,7 @@
 #include "pageenginehost.h"
 
 #include "celllistctrl.h"
+#include "files/bytenames.h"
 #include "imagebutton.h"
 #include "kestranidlg.h"
 #include "videoedit.h"
@@ -84,7 +85,7 @@ void CPageEngineHost::ShowMessage(const QString &text, const QString &caption, M
         boxIcon = QMessageBox::Warning;
     else if (icon == MessageIcon::Error)
         boxIcon = QMessageBox::Critical;
-    QMessageBox box(boxIcon, caption, text, QMessageBox::Ok, page.DialogParent());
+    QMessageBox box(boxIcon, caption, bytenames::Shown(text), QMessageBox::Ok, page.DialogParent());
     box.exec();
 }
 

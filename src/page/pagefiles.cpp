@@ -6,6 +6,7 @@
 #include "kestranidlg.h"
 
 #include "celllistctrl.h"
+#include "files/bytenames.h"
 #include "pageconstants.h"
 #include "progress/progresstext.h"
 #include "videoedit.h"
@@ -43,7 +44,7 @@ QString Listed(const QList<QPair<QString, QString>> &files)
 
 QString CKestraniDlg::DroppedPath(const QUrl &url)
 {
-    return url.isLocalFile() ? url.toLocalFile() : QString();
+    return bytenames::PathForUrl(url);
 }
 
 bool CKestraniDlg::HandleDrop(QEvent *event)
@@ -151,7 +152,8 @@ void CKestraniDlg::TellAboutFiles(const QList<QPair<QString, QString>> &unreadab
         return;
     // Not modal: the other files came in all the same, and the window stays usable meanwhile.
     auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"),
-                                text.join(QStringLiteral("\n\n")), QMessageBox::Ok, DialogParent());
+                                bytenames::Shown(text.join(QStringLiteral("\n\n"))),
+                                QMessageBox::Ok, DialogParent());
     box->setWindowModality(Qt::NonModal);
     connect(box, &QDialog::finished, box, &QObject::deleteLater);
     box->show();

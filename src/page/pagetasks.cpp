@@ -7,6 +7,7 @@
 #include "celllistctrl.h"
 #include "conversionengine.h"
 #include "fadeinpicture.h"
+#include "files/bytenames.h"
 #include "globals.h"
 #include "pageconstants.h"
 #include "progress/progresstext.h"
@@ -96,7 +97,7 @@ bool CKestraniDlg::ShowCellTip(QEvent *event)
     if (tip.isEmpty())
         QToolTip::hideText();
     else
-        QToolTip::showText(help->globalPos(), tip, taskList->viewport(),
+        QToolTip::showText(help->globalPos(), bytenames::Shown(tip), taskList->viewport(),
                            taskList->visualRect(index));
     return true;
 }

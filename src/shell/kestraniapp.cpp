@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kestraniapp.h"
 
+#include "files/bytenames.h"
 #include "globals.h"
 #include "kestraniframedlg.h"
 #include "run/signalwatcher.h"
@@ -11,7 +12,11 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
-CKestraniApp::CKestraniApp(int &argc, char **argv) : QApplication(StartupWork::Begin(argc), argv)
+#include <cstdlib>
+#include <unistd.h>
+
+CKestraniApp::CKestraniApp(int &argc, char **argv)
+    : QApplication(StartupWork::Begin(argc), argv), argumentCount(argc), argumentBytes(argv)
 {
     setApplicationName(QString::fromLatin1(productName));
     setOrganizationName(QString::fromLatin1(productName));
@@ -50,8 +55,13 @@ int CKestraniApp::InitInstance(const QStringList &files)
     const SignalWatcher watcher([&frame](int) { frame.close(); });
     frame.OnInitDialog();
     frame.show();
-    if (!files.isEmpty())
-        frame.Page().AddFiles(files);
+    if (!files.isEmpty()) {
+        // Only now, with the engine made, do aliases go where recovery finds them.
+        QStringList paths;
+        for (const QString &file : files)
+            paths << bytenames::PathFor(file);
+        frame.Page().AddFiles(paths);
+    }
     frame.exec();
     return 0;
 }
@@ -63,12 +73,18 @@ void CKestraniApp::ExitInstance()
 
 QStringList CKestraniApp::FileArguments() const
 {
-    QStringList files = arguments();
-    if (!files.isEmpty())
-        files.removeFirst();
     // Relative names mean the folder the program was started in; start-up leaves that folder
     // for the program's own, so they are made absolute while it is still current.
-    for (QString &file : files)
-        file = QFileInfo(file).absoluteFilePath();
+    QByteArray here = QFile::encodeName(QDir::currentPath()); // its bytes, where it has them
+    if (char *bytes = ::getcwd(nullptr, 0)) {
+        here = bytes;
+        std::free(bytes);
+    }
+    QStringList files;
+    for (int i = 1; i < argumentCount; ++i) {
+        const QByteArray name(argumentBytes[i]);
+        if (!name.isEmpty())
+            files << bytenames::Decode(name.startsWith('/') ? name : here + '/' + name);
+    }
     return files;
 }

@@ -24,6 +24,13 @@ public:
     void ExitInstance();
 
     // The arguments that name files, as absolute paths, without the program name and without
-    // Qt's own options. Call it before InitInstance changes the current directory.
+    // Qt's own options, each byte of a name kept (bytenames::Decode). Call it before
+    // InitInstance changes the current directory.
     QStringList FileArguments() const;
+
+private:
+    // QApplication takes its own options out of these; what is left is ours, as the bytes the
+    // system gave, which arguments() would have decoded with loss.
+    int &argumentCount;
+    char **argumentBytes;
 };

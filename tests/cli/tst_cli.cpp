@@ -227,6 +227,10 @@ private slots:
             "relative name from where it started",
             "/usr/bin/env QT_QPA_PLATFORM=offscreen KESTRANI_PRINT_TASKS=1 @WINDOW @CLIP @RELATIVE",
             0, {}, "title\tKestrani V…\ntask\t@CLIP\t0\t2\ntask\t@CLIP\t0\t2\n§…");
+        row("the window given a name that is not UTF-8 (Latin-1): the file opens, its name reads",
+            "/bin/sh -c \"ln -s @CLIP $(printf 'caf\\351.mp4') && QT_QPA_PLATFORM=offscreen "
+            "KESTRANI_PRINT_TASKS=1 exec @WINDOW $(printf 'caf\\351.mp4')\"",
+            0, {}, "title\tKestrani V…\ntask\t…/café.mp4\t0\t2\n§…");
         row("on a terminal: the first pass's progress live on the line of its task",
             "/usr/bin/script -qefc \"@CLI -p 1 -o @OUT @CLIP\" /dev/null", 0, {"clip.3gp"},
             "[1/1] clip.mp4 -> clip.3gp: Encoding\r\n…\r[1/1] clip.mp4 -> clip.3gp  00:00:0…MB  "
@@ -246,11 +250,12 @@ private slots:
         const QString folder = NewFolder(dir, folders);
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "Kestrani", "Kestrani")
             .setValue("destination/Default", folder);
-        const QStringList keys{"@CLIP", "@OUT",   "@LOG", "@BROKEN", "@ALONE",   "@CLI",
-                               "@PHONE", "@APP", "@BIN", "@WINDOW", "@TEST", "@RELATIVE"};
-        const QStringList values{clip,   folder,         log,        broken,
-                                 alone,  cli,            phone,      program + "/app",
-                                 ffmpegOnly, window, dir.path(), QDir(folder).relativeFilePath(clip)};
+        const QStringList keys{"@CLIP",  "@OUT", "@LOG", "@BROKEN", "@ALONE", "@CLI",
+                               "@PHONE", "@APP", "@BIN", "@WINDOW", "@TEST",  "@RELATIVE"};
+        const QStringList values{
+            clip,       folder, log,        broken,
+            alone,      cli,    phone,      program + "/app",
+            ffmpegOnly, window, dir.path(), QDir(folder).relativeFilePath(clip)};
         QString both = arguments + u'\n' + printed; // the arguments hold no line end
         for (int i = 0; i < keys.size(); ++i)
             both.replace(keys[i], values[i]);

@@ -8,11 +8,14 @@
 #include "window.h"
 
 #include "conversionengine.h"
+#include "files/bytenames.h"
 #include "pageconstants.h"
 #include "progress/progresstext.h"
 
 #include <QtTest>
 #include <QtWidgets>
+
+#include <unistd.h>
 
 using namespace support;
 using namespace Page;
@@ -91,7 +94,9 @@ class TestPageCommands : public QObject
             QStringList chosen;
             QList<QUrl> urls;
             for (QChar c : step.contains(u':') ? step.section(u':', 1) : step.mid(1))
-                chosen << files.value(c), urls << QUrl::fromLocalFile(files.value(c));
+                chosen << files.value(c),
+                    urls << QUrl::fromEncoded(
+                        "file://" + bytenames::Encode(files.value(c)).toPercentEncoding("/"));
             QMimeData dropped;
             dropped.setUrls(urls);
             if (step.startsWith("args:")) {
@@ -181,6 +186,10 @@ private slots:
         }
         files['S'] = SharedClip(Clip{.seconds = 1, .sar = {}, .extra = {"-vn"}}, "tone.m4a");
         files['X'] = dir.filePath("a.txt");
+        // L: clip 0 under a Latin-1 name, as an old disk or archive holds it (not UTF-8).
+        files['L'] = bytenames::Decode(QFile::encodeName(dir.path()) + "/caf\xe9.mp4");
+        QVERIFY(::symlink(QFile::encodeName(files['0']).constData(),
+                          bytenames::Encode(files['L']).constData()) == 0);
         QVERIFY(WriteFile(files['B'], Contents(MediaFile("broken.mp4"))) &&
                 WriteFile(files['T'], "not a video\n") && WriteFile(files['E'], ""));
         QVERIFY(WriteFile(files['X'], "text") && !files.values().contains(""));
@@ -224,6 +233,8 @@ private slots:
         row("dropped: upper-case names, other kinds and a video of no video name taken; a text "
             "and a sound file named in one box",
             {"drop:AVXKSN", others, 3, "a.txt|tone.m4a", "These files are not videos"});
+        row("dropped: a name that is not UTF-8 (Latin-1) opens and reads as it was meant",
+            {"drop:L", "café.mp4", 0, "", ""});
         row("named on the window's command line: taken and told of as dropped ones",
             {"args:AVXKSN", others, 3, "a.txt|tone.m4a", "These files are not videos"});
     }
@@ -259,10 +270,12 @@ private slots:
                 last = QFileInfo(files.value(step.back())).absolutePath();
         }
         QCOMPARE(w.offeredFolders, offers);
-        // The narrow Source and Output cells show the whole paths on hover.
+        // The narrow Source and Output cells show the whole paths on hover, as the file
+        // system names them (not an alias's).
         if (row.current >= 0) {
             QCOMPARE(w.tip(row.current, COL_SOURCE),
-                     w.page().Tasks().GetAt(row.current).sourcePath);
+                     row.steps == "drop:L" ? dir.path() + "/café.mp4"
+                                           : w.page().Tasks().GetAt(row.current).sourcePath);
             const QString output = w.tip(row.current, COL_OUTPUT);
             QVERIFY2(output.startsWith(u'/') && output.endsWith(w.cell(row.current, COL_OUTPUT)),
                      qPrintable(output));
