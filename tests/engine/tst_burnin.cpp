@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Subtitles burned into the picture: lines laid out for a phone's picture, cues that overlap
 // or run long, room below the picture, and the script drawn by ffmpeg from any file name,
-// each cue at its time after a trim.
+// each cue at its time after a trim; then whole tasks of a batch that asks for subtitles.
 #include "cues.h"
-#include "support.h"
+#include "engine.h"
 
 #include "subtitles/burninfilter.h"
 #include "subtitles/burninscript.h"
@@ -13,6 +13,16 @@
 using namespace support;
 
 namespace {
+
+// Bytes no text file holds, the same at every run.
+QByteArray Junk(qsizetype size)
+{
+    QByteArray bytes(size, '\0');
+    quint32 state = 54321;
+    for (char &b : bytes)
+        b = char((state = state * 1103515245u + 12345u) >> 24);
+    return bytes;
+}
 
 QString EventSummary(const QList<BurnInScript::Event> &events)
 {
@@ -66,6 +76,44 @@ class TestBurnIn : public QObject
     QTemporaryDir dir;
     int folders = 0;
     QString grey; // 8 s of a mid-grey 16:9 picture, 10 frames a second
+    EnginePaths paths;
+    std::unique_ptr<Batch> batch; // the tasks of batch(), run once for all its rows
+    QStringList summaries;        // each task's tip lines before the batch
+
+    // One batch of five tasks, two at a time, into a folder named like a filter graph: the
+    // type 1 profile 1 (176x144, 15 fps) converts 0.5 s to 2.5 s of a 16:9 clip of 3 s.
+    void RunBatch()
+    {
+        const QString in = NewFolder(dir, folders, "batch");
+        const QString out = in + "/it's [0:v],x;y=z\\";
+        QVERIFY(QDir().mkpath(out) && (paths = MakeProgramFolder(in + "/program")).IsValid());
+        const QString clip =
+            SharedClip(Clip{.size = "320x180", .seconds = 3, .rate = "15", .sar = {}, .extra = {}});
+        const QByteArray cues = "1\n00:00:01,000 --> 00:00:01,500\nFirst\n\n"
+                                "2\n00:00:02,000 --> 00:00:02,400\nSecond line\n";
+        for (const char *name : {"Beside.mp4", "Nothing.mp4", "Junk.mp4", "Outside.mp4"})
+            QVERIFY(QFile::link(clip, in + u'/' + name));
+        QVERIFY(WriteFile(in + "/Beside.srt", cues) && WriteFile(in + "/Junk.srt", Junk(2000)) &&
+                WriteFile(in + "/Outside.srt", "00:00:02,600 --> 00:00:02,900\nLate\n") &&
+                WriteFile(in + "/cues.srt", cues));
+        // The picture alone beside the stream: the sound's priming would move Matroska's times.
+        QVERIFY(RunTool("ffmpeg", {"-nostdin", "-v", "error", "-i", clip, "-i", in + "/cues.srt",
+                                   "-map", "0:v", "-map", "1", "-c", "copy", "-c:s", "srt",
+                                   "-metadata:s:s:0", "language=fre", in + "/Inside.mkv"})
+                    .ok());
+        batch = std::make_unique<Batch>(paths, 1, out);
+        BatchOptions options;
+        options.burnSubtitles = true;
+        batch->engine.SetOptions(options);
+        batch->engine.SetSimultaneousTasks(2);
+        for (const char *name :
+             {"Beside.mp4", "Inside.mkv", "Nothing.mp4", "Junk.mp4", "Outside.mp4"}) {
+            batch->Add(in + u'/' + name, 2.5, 0.5);
+            summaries.append(
+                batch->engine.TaskSummaries(int(summaries.size()), options).join(u'\n'));
+        }
+        QVERIFY(batch->Run(300000));
+    }
 
 private slots:
     void initTestCase()
@@ -277,6 +325,66 @@ private slots:
         while (top < frame.height() && frames.first().constScanLine(top)[frame.width() / 2] < 64)
             ++top;
         QTEST(top, "pictureTop");
+    }
+
+    // A batch that asks for subtitles: each task draws those it has, a file beside its video
+    // or a stream inside, each cue from the first frame at or after its time in the part
+    // converted to the last before its end; a task without them converts without and says so;
+    // one whose subtitles cannot be read fails saying why. The tip names them beforehand; the
+    // folder holds the finished outputs alone.
+    void batchTasks_data()
+    {
+        QTest::addColumn<int>("task");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("shown"); // frames of the output with text below the picture
+        QTest::addColumn<QString>("said");  // in the log, or why the task failed
+        const QString both =
+            QString(8, u'.') + QString(7, u'#') + QString(8, u'.') + QString(6, u'#') + u'.';
+        QTest::newRow("a file beside the video") << 0 << "subtitles: Beside.srt" << both << "";
+        QTest::newRow("a text stream inside the video")
+            << 1 << "subtitles: subtitle stream 0 of the video (SubRip, fre)" << both << "";
+        QTest::newRow("none found: converted without, said in the log")
+            << 2 << "subtitles: none found" << QString(30, u'.')
+            << "no subtitles are drawn: none were found";
+        QTest::newRow("a file of binary junk: the task fails saying why")
+            << 3 << "the subtitle file @IN/Junk.srt is not a subtitle file (it holds binary data)"
+            << ""
+            << "the subtitle file @IN/Junk.srt is not a subtitle file (it holds binary data)";
+        QTest::newRow("no cue within the part converted: converted without, said in the log")
+            << 4 << "subtitles: Outside.srt (none fall within the part converted)"
+            << QString(30, u'.') << "no subtitles are drawn: none fall within the part converted";
+    }
+    void batchTasks()
+    {
+        QFETCH(int, task);
+        QFETCH(QString, summary);
+        QFETCH(QString, shown);
+        QFETCH(QString, said);
+        if (!batch)
+            RunBatch();
+        QVERIFY(batch && !batch->engine.IsConverting());
+        const QString in = QFileInfo(batch->tasks.GetAt(task).sourcePath).absolutePath();
+        QCOMPARE(summaries.value(task), summary.replace("@IN", in));
+        said.replace("@IN", in);
+        const QString log = QString::fromUtf8(Contents(paths.logFile));
+        if (shown.isEmpty()) {
+            QVERIFY(!batch->Finished(task));
+            QCOMPARE(batch->host.failures.value(task), said);
+            return;
+        }
+        QVERIFY2(batch->Finished(task), qPrintable(TaskEntry(paths, task)));
+        QCOMPARE(log.contains(said), true);
+        const QSize frame(176, 144);
+        const int band = 20; // the lowest rows: the last line, in the bar below the picture
+        QString drawn;
+        for (const QImage &image : GreyFrames({"-i", batch->OutputOf(task)}, frame))
+            drawn += Ink(image.copy(0, frame.height() - band, frame.width(), band)).isEmpty()
+                         ? u'.'
+                         : u'#';
+        QCOMPARE(drawn, shown);
+        if (task == 4) // the last row: every finished task left its output alone
+            QCOMPARE(FilesIn(batch->host.folderText),
+                     QStringList({"Beside.3gp", "Inside.3gp", "Nothing.3gp", "Outside.3gp"}));
     }
 };
 

@@ -61,7 +61,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<QString>("streams");
-        QTest::addColumn<int>("asked"); // --subtitle-stream N; 0: none asked for
+        QTest::addColumn<int>("asked"); // --subtitle-stream N; -1: none asked for
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("described");
         QTest::addColumn<QString>("problem");
@@ -71,34 +71,35 @@ private slots:
             QTest::newRow(name) << files << QString(streams) << asked << QString(locale)
                                 << QString(described) << QString(problem);
         };
-        row("nothing anywhere: none found", {}, "", 0, "none found");
-        row("Film.srt beside Film.avi", {"Film.srt"}, "", 0, "Film.srt");
-        row("a language tag", {"Film.en.srt"}, "", 0, "Film.en.srt");
-        row("the exact name before a language tag", {"Film.en.srt", "Film.srt"}, "", 0, "Film.srt");
-        row("the English user's language first", {"Film.Deutsch.srt", "Film.eng.srt"}, "", 0,
+        row("nothing anywhere: none found", {}, "", -1, "none found");
+        row("Film.srt beside Film.avi", {"Film.srt"}, "", -1, "Film.srt");
+        row("a language tag", {"Film.en.srt"}, "", -1, "Film.en.srt");
+        row("the exact name before a language tag", {"Film.en.srt", "Film.srt"}, "", -1,
+            "Film.srt");
+        row("the English user's language first", {"Film.Deutsch.srt", "Film.eng.srt"}, "", -1,
             "Film.eng.srt");
-        row("the German user's language first", {"Film.Deutsch.srt", "Film.eng.srt"}, "", 0,
+        row("the German user's language first", {"Film.Deutsch.srt", "Film.eng.srt"}, "", -1,
             "Film.Deutsch.srt", "", "de_DE");
         row(".srt before .ass, .ssa and .vtt", {"Film.vtt", "Film.ssa", "Film.ass", "Film.srt"}, "",
-            0, "Film.srt");
-        row(".ass without a .srt", {"Film.vtt", "Film.ass"}, "", 0, "Film.ass");
-        row("a WebVTT file alone", {"Film.vtt"}, "", 0, "Film.vtt");
-        row("a name in other letter case", {"film.SRT"}, "", 0, "film.SRT");
+            -1, "Film.srt");
+        row(".ass without a .srt", {"Film.vtt", "Film.ass"}, "", -1, "Film.ass");
+        row("a WebVTT file alone", {"Film.vtt"}, "", -1, "Film.vtt");
+        row("a name in other letter case", {"film.SRT"}, "", -1, "film.SRT");
         row("other names and types are not taken",
-            {"Film2.srt", "Filmy.srt", "Other.srt", "Film.txt", "Film.srt.bak"}, "", 0,
+            {"Film2.srt", "Filmy.srt", "Other.srt", "Film.txt", "Film.srt.bak"}, "", -1,
             "none found");
-        row("a file beside before a stream inside", {"Film.srt"}, "subrip", 0, "Film.srt");
-        row("the first text stream inside", {}, "hdmv_pgs_subtitle,subrip/eng,ass", 0,
-            "subtitle stream 2 of the video (SubRip, eng)");
-        row("pictures when no stream has text", {}, "dvd_subtitle/fre", 0,
-            "subtitle stream 1 of the video (DVD pictures, fre)");
-        row("teletext named as not drawable", {}, "dvb_teletext", 0,
-            "subtitle stream 1 of the video (teletext), which cannot be drawn",
-            "has subtitle stream 1 in a form that cannot be drawn (teletext)");
-        row("the stream asked for", {"Film.srt"}, "subrip,subrip,ass/jpn", 3,
-            "subtitle stream 3 of the video (ASS, jpn)");
+        row("a file beside before a stream inside", {"Film.srt"}, "subrip", -1, "Film.srt");
+        row("the first text stream inside", {}, "hdmv_pgs_subtitle,subrip/eng,ass", -1,
+            "subtitle stream 1 of the video (SubRip, eng)");
+        row("pictures when no stream has text", {}, "dvd_subtitle/fre", -1,
+            "subtitle stream 0 of the video (DVD pictures, fre)");
+        row("teletext named as not drawable", {}, "dvb_teletext", -1,
+            "subtitle stream 0 of the video (teletext), which cannot be drawn",
+            "has subtitle stream 0 in a form that cannot be drawn (teletext)");
+        row("the stream asked for", {"Film.srt"}, "subrip,subrip,ass/jpn", 2,
+            "subtitle stream 2 of the video (ASS, jpn)");
         row("a stream that is not there", {}, "subrip,ass", 4, "none found",
-            "has no subtitle stream 4 (it has 2)");
+            "has no subtitle stream 4 (it has 2, counted from 0)");
     }
     void choice()
     {
@@ -111,8 +112,9 @@ private slots:
         for (const QString &file : std::as_const(files))
             QVERIFY(WriteFile(folder + u'/' + file, "x"));
         const SubtitleChoice choice =
-            asked ? SubtitleSource::ForStream(Streams(streams), asked)
-                  : SubtitleSource::Choose(folder + "/Film.avi", Streams(streams), QLocale(locale));
+            asked >= 0
+                ? SubtitleSource::ForStream(Streams(streams), asked)
+                : SubtitleSource::Choose(folder + "/Film.avi", Streams(streams), QLocale(locale));
         QTEST(choice.Description(), "described");
         QTEST(choice.problem, "problem");
     }

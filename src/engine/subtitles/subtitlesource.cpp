@@ -85,7 +85,7 @@ QString SubtitleChoice::Description() const
         if (!stream.language.isEmpty())
             what += QStringLiteral(", ") + stream.language;
         QString text =
-            QStringLiteral("subtitle stream %1 of the video (%2)").arg(stream.index + 1).arg(what);
+            QStringLiteral("subtitle stream %1 of the video (%2)").arg(stream.index).arg(what);
         if (kind == Unsupported)
             text += QStringLiteral(", which cannot be drawn");
         return text;
@@ -144,10 +144,10 @@ SubtitleChoice SubtitleSource::Choose(const QString &sourcePath,
     for (SubtitleStream::Kind kind : {SubtitleStream::Text, SubtitleStream::Bitmap})
         for (const SubtitleStream &stream : streams)
             if (stream.kind == kind)
-                return ForStream(streams, stream.index + 1);
+                return ForStream(streams, stream.index);
     SubtitleChoice choice;
     if (!streams.isEmpty()) // only streams nothing can draw: say so rather than "none found"
-        choice = ForStream(streams, streams.first().index + 1);
+        choice = ForStream(streams, streams.first().index);
     return choice;
 }
 
@@ -159,16 +159,18 @@ SubtitleChoice SubtitleSource::ForFile(const QString &file)
     return choice;
 }
 
-SubtitleChoice SubtitleSource::ForStream(const QList<SubtitleStream> &streams, int number)
+SubtitleChoice SubtitleSource::ForStream(const QList<SubtitleStream> &streams, int index)
 {
     SubtitleChoice choice;
     const auto found = std::find_if(streams.begin(), streams.end(),
-                                    [&](const SubtitleStream &s) { return s.index + 1 == number; });
+                                    [&](const SubtitleStream &s) { return s.index == index; });
     if (found == streams.end()) {
-        choice.problem = streams.isEmpty() ? QStringLiteral("has no subtitle stream")
-                                           : QStringLiteral("has no subtitle stream %1 (it has %2)")
-                                                 .arg(number)
-                                                 .arg(streams.size());
+        choice.problem = streams.isEmpty()
+                             ? QStringLiteral("has no subtitle stream")
+                             : QStringLiteral("has no subtitle stream %1 (it has %2, counted "
+                                              "from 0)")
+                                   .arg(index)
+                                   .arg(streams.size());
         return choice;
     }
     choice.stream = *found;
@@ -178,7 +180,7 @@ SubtitleChoice SubtitleSource::ForStream(const QList<SubtitleStream> &streams, i
     if (choice.kind == SubtitleChoice::Unsupported)
         choice.problem =
             QStringLiteral("has subtitle stream %1 in a form that cannot be drawn (%2)")
-                .arg(number)
+                .arg(index)
                 .arg(CodecName(found->codec));
     return choice;
 }

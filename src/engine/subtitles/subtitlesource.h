@@ -6,21 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-// A subtitle stream inside a source, as the source probe sees it.
-struct SubtitleStream {
-    enum Kind {
-        Text,   // a decoder gives text: SubRip, ASS/SSA, mov_text, WebVTT ...
-        Bitmap, // a decoder gives pictures FFmpeg can overlay: DVD, Blu-ray, DVB, XSUB
-        Other,  // nothing FFmpeg can draw (teletext pages, a codec it cannot decode)
-    };
-    int index = 0; // N of "0:s:N"
-    QString codec; // FFmpeg's codec name: "subrip", "hdmv_pgs_subtitle"
-    Kind kind = Other;
-    QString language; // "eng", empty when the source does not say
-
-    // The kind FFmpeg's decoder for a codec gives, for when the probe cannot ask FFmpeg.
-    static Kind KindOfCodec(const QString &codec);
-};
+#include "subtitles/subtitlestream.h"
 
 // The subtitles a task burns in, and where they come from.
 struct SubtitleChoice {
@@ -32,8 +18,8 @@ struct SubtitleChoice {
     // empty when they can (or when none were found and none were asked for).
     QString problem;
 
-    // What the task will use, for a tip: "Film.en.srt", "subtitle stream 2 of the video
-    // (SubRip, eng)", "none found".
+    // What the task will use, for a tip: "Film.en.srt", "subtitle stream 1 of the video
+    // (SubRip, eng)", "none found". Streams are counted from 0, as --subtitle-stream counts.
     QString Description() const;
     bool Burns() const { return kind == File || kind == TextStream || kind == BitmapStream; }
 };
@@ -54,8 +40,8 @@ public:
                                  const QLocale &locale = QLocale::system());
     // The file the user named.
     static SubtitleChoice ForFile(const QString &file);
-    // Subtitle stream `number` of the source, counted from 1 as the user counts.
-    static SubtitleChoice ForStream(const QList<SubtitleStream> &streams, int number);
+    // Subtitle stream `index` of the source (N of "0:s:N"), as --subtitle-stream names it.
+    static SubtitleChoice ForStream(const QList<SubtitleStream> &streams, int index);
 
     // ffmpeg's arguments that copy text stream `stream` (N of "0:s:N") of `source` into an
     // ASS file, in UTF-8 and with times from the source's start, as the first pass counts
