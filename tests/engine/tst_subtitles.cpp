@@ -17,17 +17,8 @@ using namespace support;
 
 namespace {
 
-// Bytes no text file holds, the same at every run.
-QByteArray Junk(qsizetype size)
-{
-    QByteArray bytes(size, '\0');
-    quint32 state = 12345;
-    for (char &b : bytes)
-        b = char((state = state * 1103515245u + 12345u) >> 24);
-    return bytes;
-}
-
-// "subrip/eng,hdmv_pgs_subtitle": the subtitle streams of a source as the probe lists them.
+// "subrip/eng,hdmv_pgs_subtitle": the subtitle streams of a source as the probe lists them
+// (pictures for dvd_subtitle and hdmv_pgs_subtitle, nothing drawable for teletext).
 QList<SubtitleStream> Streams(const QString &text)
 {
     QList<SubtitleStream> streams;
@@ -36,7 +27,9 @@ QList<SubtitleStream> Streams(const QString &text)
         stream.index = int(streams.size());
         stream.codec = item.section(u'/', 0, 0);
         stream.language = item.section(u'/', 1, 1);
-        stream.kind = SubtitleStream::KindOfCodec(stream.codec);
+        stream.kind = stream.codec.endsWith("_subtitle") ? SubtitleStream::Bitmap
+                      : stream.codec == "dvb_teletext"   ? SubtitleStream::Other
+                                                         : SubtitleStream::Text;
         streams.append(stream);
     }
     return streams;

@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Subtitle cues written as one line of text and read back from it, for tables of cues.
+// Subtitle cues written as one line of text and read back from it, for tables of cues; bytes
+// that no subtitle file holds; and the frames of a video as grey pictures, to find drawn text.
+
+#include "support.h"
 
 #include "subtitles/subtitletrack.h"
 
+#include <QImage>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -36,6 +41,48 @@ inline SubtitleTrack TrackOf(const QString &summary)
                            cue.mid(blank + 1).replace(u'|', u'\n')});
     }
     return track;
+}
+
+// Bytes no text file holds, the same at every run.
+inline QByteArray Junk(qsizetype size)
+{
+    QByteArray bytes(size, '\0');
+    quint32 state = 54321;
+    for (char &b : bytes)
+        b = char((state = state * 1103515245u + 12345u) >> 24);
+    return bytes;
+}
+
+// The brightness of the frames ffmpeg writes in the profiles' pixel format, as 8-bit grey
+// pictures of `size`.
+inline QList<QImage> GreyFrames(const QStringList &arguments, QSize size)
+{
+    const QByteArray raw =
+        RunTool("ffmpeg", QStringList{"-hide_banner", "-nostdin", "-v", "error"}
+                              << arguments
+                              << QStringList{"-pix_fmt", "yuv420p", "-f", "rawvideo", "-"})
+            .out;
+    QList<QImage> frames;
+    const qsizetype luma = qsizetype(size.width()) * size.height();
+    for (qsizetype at = 0; at + luma * 3 / 2 <= raw.size(); at += luma * 3 / 2) {
+        QImage image(size, QImage::Format_Grayscale8);
+        for (int y = 0; y < size.height(); ++y)
+            memcpy(image.scanLine(y), raw.constData() + at + qsizetype(y) * size.width(),
+                   size_t(size.width()));
+        frames.append(image);
+    }
+    return frames;
+}
+
+// The rectangle of pixels brighter than `level`; empty when there are none.
+inline QRect Ink(const QImage &image, int level = 200)
+{
+    QRect ink;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.constScanLine(y)[x] > level)
+                ink |= QRect(x, y, 1, 1);
+    return ink;
 }
 
 } // namespace support

@@ -14,13 +14,32 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <cerrno>
 #include <cstring>
+#include <functional>
 
 namespace {
 
 QString ErrorText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A scratch file "<base><stem><ext>", or "<base><stem>-2<ext>" ... when a file of the user's
+// has that name already: an accident of naming is no reason to fail the task.
+QString ClaimFree(const std::function<QString(const QString &, int *)> &claim, const char *stem,
+                  int *error)
+{
+    QString path;
+    for (int n = 1; n <= 9 && path.isEmpty(); ++n) {
+        path =
+            claim(QString::fromLatin1(stem) + (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) +
+                      QStringLiteral(".ass"),
+                  error);
+        if (path.isEmpty() && *error != EEXIST)
+            break;
+    }
+    return path;
 }
 
 } // namespace
@@ -97,14 +116,14 @@ QString SubtitleAddOn::Prepare(const TaskSetup &setup)
     }
     case SubtitleChoice::TextStream: {
         int error = 0;
-        extractedPath = setup.claimScratch(QString::fromLatin1(extractedSuffix), &error);
+        extractedPath = ClaimFree(setup.claimScratch, extractedStem, &error);
         if (extractedPath.isEmpty())
-            return QStringLiteral("the subtitles cannot be copied out: %1 cannot be made: %2")
-                .arg(setup.outputFolder + setup.task.outputName + extractedSuffix,
-                     ErrorText(error));
+            return QStringLiteral("the subtitles cannot be copied out: no file can be made "
+                                  "for them in %1: %2")
+                .arg(setup.outputFolder, ErrorText(error));
         // The copy a phone clip's sound was repacked into has no subtitles: the source has.
         source = setup.task.sourcePath;
-        scriptPath = setup.outputFolder + setup.task.outputName + scriptSuffix; // as it will be
+        scriptPath = setup.outputFolder + setup.task.outputName + scriptStem + ".ass"; // likely
         burn = Burn::Text;
         return QString();
     }
@@ -137,8 +156,10 @@ QString SubtitleAddOn::WriteScript(const SubtitleTrack &track)
         return QString();
     }
     int error = 0;
+    const QByteArray script = BurnInScript::Write(shown, style);
     scriptPath =
-        writeScratch(QString::fromLatin1(scriptSuffix), BurnInScript::Write(shown, style), &error);
+        ClaimFree([&](const QString &suffix, int *e) { return writeScratch(suffix, script, e); },
+                  scriptStem, &error);
     if (scriptPath.isEmpty())
         return QStringLiteral("the subtitles cannot be written beside the output: %1")
             .arg(ErrorText(error));

@@ -18,8 +18,10 @@ struct Profile;
 class SubtitleAddOn : public TaskAddOn
 {
 public:
-    static constexpr const char *scriptSuffix = "_subtitles.ass";
-    static constexpr const char *extractedSuffix = "_subtitles_in.ass";
+    // Scratch files "<base>_subtitles.ass" (the script) and "<base>_subtitles_in.ass" (a
+    // stream copied out), or "-2", "-3" ... before ".ass" where a file has the name.
+    static constexpr const char *scriptStem = "_subtitles";
+    static constexpr const char *extractedStem = "_subtitles_in";
 
     QString Prepare(const TaskSetup &setup) override;
     QList<QStringList> Steps(Stage stage) const override;

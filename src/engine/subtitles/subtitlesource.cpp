@@ -63,16 +63,6 @@ QString CodecName(const QString &codec)
 
 } // namespace
 
-SubtitleStream::Kind SubtitleStream::KindOfCodec(const QString &codec)
-{
-    static const QStringList text{"subrip",  "srt",      "ass",      "ssa",       "mov_text",
-                                  "webvtt",  "text",     "microdvd", "subviewer", "subviewer1",
-                                  "sami",    "realtext", "jacosub",  "mpl2",      "pjs",
-                                  "vplayer", "stl",      "eia_608"};
-    static const QStringList bitmap{"dvd_subtitle", "hdmv_pgs_subtitle", "dvb_subtitle", "xsub"};
-    return text.contains(codec) ? Text : bitmap.contains(codec) ? Bitmap : Other;
-}
-
 QString SubtitleChoice::Description() const
 {
     switch (kind) {

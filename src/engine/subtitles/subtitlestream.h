@@ -14,7 +14,4 @@ struct SubtitleStream {
     QString codec; // FFmpeg's codec name: "subrip", "hdmv_pgs_subtitle"
     Kind kind = Other;
     QString language; // "eng", empty when the source does not say
-
-    // The kind FFmpeg's decoder for a codec gives, for when the probe cannot ask FFmpeg.
-    static Kind KindOfCodec(const QString &codec);
 };
