@@ -38,7 +38,8 @@ std::vector<std::unique_ptr<TaskAddOn>> AddOnsFor(const BatchOptions &options)
     std::vector<std::unique_ptr<TaskAddOn>> addOns;
     // Each option's add-on is made here, in the order they act: the size limit sets the
     // rates, the loudness the sound, the subtitles the picture.
-    if (options.burnSubtitles)
+    if (options.burnSubtitles) { // subtitles: drawn last in pass 1's picture filters
         addOns.push_back(std::make_unique<SubtitleAddOn>());
+    }
     return addOns;
 }
