@@ -86,8 +86,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The tools the profiles' command lines call; no library links them, so shlibdeps cannot know.
+# The faces burned-in subtitles are drawn with: DejaVu Sans, and a CJK face to fall back to.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "ffmpeg, gstreamer1.0-tools, gstreamer1.0-plugins-good, gstreamer1.0-plugins-ugly, atomicparsley")
+    "ffmpeg, gstreamer1.0-tools, gstreamer1.0-plugins-good, gstreamer1.0-plugins-ugly, atomicparsley, fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${kestrani_packaging}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)

@@ -50,7 +50,7 @@ class TestCli : public QObject
 
     QTemporaryDir dir;
     int folders = 0;
-    QString program, cli, log, clip, alone, names, namesOut, namesOutParent;
+    QString program, cli, log, clip, subtitles, alone, names, namesOut, namesOutParent;
     QString ffmpegOnly; // a folder with ffmpeg and no other tool, for PATH
     const QString broken = QFileInfo(MediaFile("broken.mp4")).canonicalFilePath();
     const QString phone = MediaFile("filetype_fixture2.3gp"),
@@ -75,6 +75,8 @@ private slots:
                 QDir().mkpath(dir.filePath("logless/app/log.txt")) &&
                 QFile::copy(cliProgram, dir.filePath("logless/kestrani-cli")));
         QVERIFY(!(clip = SharedClip()).isEmpty());
+        subtitles = QFileInfo(clip).path() + "/clip.srt"; // beside the clip: --subtitles finds it
+        QVERIFY(WriteFile(subtitles, "1\n00:00:00,200 --> 00:00:00,800\nHello\n"));
 
         // One batch of every hostile source, named by the shell's own expansion, which passes
         // names on as the raw bytes they are, into a folder whose name is not UTF-8 either
@@ -147,6 +149,17 @@ private slots:
         row("--subtitles FILE with two videos", "--subtitles a.srt @CLIP @CLIP", 2, {},
             usage.arg("--subtitles FILE names the subtitles of one video, but 2 videos are "
                       "given"));
+        row("--subtitles: the file beside the video burned in, only the output left",
+            "-t 1 -p 1 -e 1 -o @OUT --subtitles @CLIP", 0, {"clip.3gp"},
+            "…Finished\n§…Converting Finished\n");
+        row("--print-commands --subtitles FILE: pass 1 draws the task's script below the picture",
+            "-t 1 -p 1 -o @OUT --print-commands --subtitles @SRT @CLIP", 0, {},
+            "[…\"-vf\",\"…,pad='176:144:(ow-iw)/2:max(0,min((oh-ih)/2,oh-ih-35))',…,"
+            "ass=filename=@OUT/clip_subtitles.ass\",…]\n[…]\n[…]\n§");
+        row("--subtitle-stream 1 of a video without one: the task fails saying so",
+            "-p 1 -o @OUT --subtitle-stream 1 @CLIP", 1, {},
+            "[1/1] clip.mp4 -> clip.3gp: Failed\n§[1/1] clip.mp4 -> clip.3gp: failed: clip.mp4 "
+            "has no subtitle stream\n…");
 
         row("--help", "--help", 0, {},
             "Usage: kestrani-cli [-t TYPE] [-p PROFILE] [-o FOLDER] [-b SECONDS] …\n…"
@@ -250,12 +263,13 @@ private slots:
         const QString folder = NewFolder(dir, folders);
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "Kestrani", "Kestrani")
             .setValue("destination/Default", folder);
-        const QStringList keys{"@CLIP",  "@OUT", "@LOG", "@BROKEN", "@ALONE", "@CLI",
-                               "@PHONE", "@APP", "@BIN", "@WINDOW", "@TEST",  "@RELATIVE"};
+        const QStringList keys{"@CLIP", "@OUT", "@LOG",    "@BROKEN", "@ALONE",    "@CLI", "@PHONE",
+                               "@APP",  "@BIN", "@WINDOW", "@TEST",   "@RELATIVE", "@SRT"};
         const QStringList values{
             clip,       folder, log,        broken,
             alone,      cli,    phone,      program + "/app",
-            ffmpegOnly, window, dir.path(), QDir(folder).relativeFilePath(clip)};
+            ffmpegOnly, window, dir.path(), QDir(folder).relativeFilePath(clip),
+            subtitles};
         QString both = arguments + u'\n' + printed; // the arguments hold no line end
         for (int i = 0; i < keys.size(); ++i)
             both.replace(keys[i], values[i]);

@@ -192,6 +192,7 @@ private slots:
                           bytenames::Encode(files['L']).constData()) == 0);
         QVERIFY(WriteFile(files['B'], Contents(MediaFile("broken.mp4"))) &&
                 WriteFile(files['T'], "not a video\n") && WriteFile(files['E'], ""));
+        QVERIFY(WriteFile(dir.filePath("bad text.srt"), "00:00:01,000 --> 00:00:02,000\nHi\n"));
         QVERIFY(WriteFile(files['X'], "text") && !files.values().contains(""));
     }
 
@@ -432,31 +433,39 @@ private slots:
         QTest::addColumn<QString>("act");     // clicks, and a size typed, in the first window
         QTest::addColumn<QString>("shown");   // largest file, its size, parts, sound, subtitles
         QTest::addColumn<QString>("started"); // the options after Start, or its box
+        QTest::addColumn<QString>("tip");     // the Output cell's tip line on subtitles
         QTest::newRow("nothing stored: every option off, 300 KB offered") << ""
                                                                           << "- 300 KB - - -"
-                                                                          << "0 0 none 0";
+                                                                          << "0 0 none 0"
+                                                                          << "";
         QTest::newRow("split clicked without a limit: it stays off") << "split"
                                                                      << "- 300 KB - - -"
-                                                                     << "0 0 none 0";
+                                                                     << "0 0 none 0"
+                                                                     << "";
         QTest::newRow("largest file 1 MB typed, in parts: kept, the batch limited to 1 MB in parts")
             << "size:1 MB,split"
             << "x 1 MB x - -"
-            << "1048576 1 none 0";
-        QTest::newRow("even sound and subtitles: kept, the batch asks for -16 LUFS and subtitles")
+            << "1048576 1 none 0"
+            << "";
+        QTest::newRow("even sound and subtitles: kept, the batch asks for -16 LUFS and subtitles, "
+                      "the tip names the file beside the video (a video of no length: no cue)")
             << "loudness,subtitles"
             << "- 300 KB - x x"
-            << "0 0 -16 1";
+            << "0 0 -16 1"
+            << "subtitles: bad text.srt (none fall within the part converted)";
         QTest::newRow("a largest file that is no size: Start says why in an Error box")
             << "size:lots"
             << "x lots - - -"
             << "Error: The largest file cannot be used: \"lots\" is not a size: write it as "
-               "300K, 1M or a number of bytes.";
+               "300K, 1M or a number of bytes."
+            << "";
     }
     void batchOptionsKept()
     {
         QFETCH(QString, act);
         QFETCH(QString, shown);
         QFETCH(QString, started);
+        QFETCH(QString, tip);
         UseSettingsFolder(NewFolder(dir, folders, "settings"));
         for (int start = 0; start < 2; ++start) {
             Window w;
@@ -496,6 +505,8 @@ private slots:
                                .arg(o.loudnessTarget ? QString::number(*o.loudnessTarget) : "none")
                                .arg(int(o.burnSubtitles)),
                      started);
+            const QStringList lines = w.tip(0, COL_OUTPUT).split(u'\n');
+            QCOMPARE(lines.filter(QRegularExpression("^subtitles: ")).join(u'\n'), tip);
         }
     }
 

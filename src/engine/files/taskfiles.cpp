@@ -43,21 +43,39 @@ bool Unlink(const QString &path)
 #endif
 }
 
-// Creates an empty file where no entry has the name; 0 or the errno.
-int CreateExclusively(const QString &path)
+// Creates a file where no entry has the name, empty or holding `contents`; 0 or the errno.
+// A file that could not be written whole is removed again.
+int CreateExclusively(const QString &path, const QByteArray &contents = {})
 {
 #ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    const QByteArray name = QFile::encodeName(path);
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0)
         return errno;
-    ::close(fd);
-    return 0;
+    int error = 0;
+    for (qsizetype done = 0; done < contents.size() && error == 0;) {
+        const ssize_t n = ::write(fd, contents.constData() + done, size_t(contents.size() - done));
+        if (n > 0)
+            done += n;
+        else if (n < 0 && errno != EINTR)
+            error = errno;
+    }
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0)
+        ::unlink(name.constData());
+    return error;
 #else
     QFile file(path);
     if (file.exists())
         return EEXIST;
-    return file.open(QIODevice::NewOnly) ? 0 : EACCES;
+    if (!file.open(QIODevice::NewOnly))
+        return EACCES;
+    if (file.write(contents) == contents.size())
+        return 0;
+    file.remove();
+    return EIO;
 #endif
 }
 
@@ -138,11 +156,12 @@ int TaskFiles::ClaimExtra(TaskFile file)
     return 0;
 }
 
-QString TaskFiles::ClaimScratch(const QString &suffix, int *error)
+QString TaskFiles::ClaimScratch(const QString &suffix, int *error, const QByteArray &contents)
 {
     const QString name = baseName + suffix;
-    const int failure =
-        suffix.isEmpty() || suffix.contains(u'/') ? EINVAL : CreateExclusively(folder + name);
+    const int failure = suffix.isEmpty() || suffix.contains(u'/')
+                            ? EINVAL
+                            : CreateExclusively(folder + name, contents);
     if (error)
         *error = failure;
     if (failure != 0)

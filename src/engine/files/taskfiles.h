@@ -4,6 +4,7 @@
 #include "files/fileidentity.h"
 #include "profiles/outputtypes.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QJsonObject>
 #include <QString>
@@ -36,8 +37,10 @@ public:
     int ClaimExtra(TaskFile file);
     // Takes a scratch name of the task's own, "<base><suffix>", the same way; any of the
     // task's tools may write or replace it, and it goes with the task's other files. Its path,
-    // or empty with the errno in *error.
-    QString ClaimScratch(const QString &suffix, int *error = nullptr);
+    // or empty with the errno in *error. `contents` are written into it before it counts as
+    // the task's, for a file the program writes itself.
+    QString ClaimScratch(const QString &suffix, int *error = nullptr,
+                         const QByteArray &contents = {});
     // A pass begins: its tools may now write or replace its files. False when a file of the
     // task was written over or removed by someone else since the task last saw it (the pass
     // must not run: it would write over that file).

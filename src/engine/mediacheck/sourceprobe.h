@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "subtitles/subtitlestream.h"
+
+#include <QList>
 #include <QString>
 
 // What a source file offers to a conversion, read from its headers and a few packets.
@@ -18,7 +21,8 @@ struct SourceInfo {
     // -1 when nothing says. A picture may end before the container, or the header's length.
     double pictureEndSeconds = -1.0;
     double soundEndSeconds = -1.0;
-    double lastPictureSeconds = 0.0; // how long the last picture shows; 0 when unknown
+    double lastPictureSeconds = 0.0;       // how long the last picture shows; 0 when unknown
+    QList<SubtitleStream> subtitleStreams; // in the order of "0:s:N"
     // Why the file cannot be converted, in words for the user, to follow the file's name
     // ("has no video stream"); empty when it can.
     QString problem;

@@ -2,6 +2,7 @@
 #include "run/taskaddon.h"
 
 #include "batchoptions.h"
+#include "subtitles/subtitleaddon.h"
 
 QList<QStringList> TaskAddOn::Steps(Stage) const
 {
@@ -37,6 +38,8 @@ std::vector<std::unique_ptr<TaskAddOn>> AddOnsFor(const BatchOptions &options)
     std::vector<std::unique_ptr<TaskAddOn>> addOns;
     // Each option's add-on is made here, in the order they act: the size limit sets the
     // rates, the loudness the sound, the subtitles the picture.
-    Q_UNUSED(options);
+    if (options.burnSubtitles) { // subtitles: drawn last in pass 1's picture filters
+        addOns.push_back(std::make_unique<SubtitleAddOn>());
+    }
     return addOns;
 }

@@ -32,6 +32,11 @@ struct TaskSetup {
     // this program be killed). Empty, with the errno in *error, when it cannot be made. For a
     // task only planned (the printed commands), the path it would have; nothing is made.
     std::function<QString(const QString &suffix, int *error)> claimScratch;
+    // The same with `contents` written into it first, for a file the add-on writes itself
+    // (once claimed, only the task's tools may change a scratch file). Asked at any time of
+    // the task's life, in Prepare or StepEnded. For a task only planned, nothing is made.
+    std::function<QString(const QString &suffix, const QByteArray &contents, int *error)>
+        writeScratch;
 };
 
 // Work a task does for one of the batch's options beyond its profile's passes: tool runs of

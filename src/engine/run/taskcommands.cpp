@@ -76,6 +76,11 @@ PlannedTask Plan(const EnginePaths &paths, const OutputType *type, int profileRo
                               if (error)
                                   *error = 0;
                               return outputFolder + task.outputName + suffix;
+                          },
+                          [&](const QString &suffix, const QByteArray &, int *error) {
+                              if (error)
+                                  *error = 0;
+                              return outputFolder + task.outputName + suffix;
                           }};
     plan.addOns = AddOnsFor(options);
     for (const auto &addOn : plan.addOns)

@@ -170,7 +170,12 @@ QString TaskRun::PrepareAddOns(const ConversionTask &task)
     setup.reset(new TaskSetup{
         startTask, source, repacked ? files.Path(TaskFile::SourceCopy) : task.sourcePath, profile,
         *context.type, context.options, context.outputFolder,
-        [this](const QString &suffix, int *error) { return files.ClaimScratch(suffix, error); }});
+        [this](const QString &suffix, int *error) { return files.ClaimScratch(suffix, error); },
+        [this](const QString &suffix, const QByteArray &contents, int *error) {
+            const QString path = files.ClaimScratch(suffix, error, contents);
+            context.journal.SetTask(row, files.ToJson());
+            return path;
+        }});
     for (const auto &addOn : addOns) {
         const QString problem = addOn->Prepare(*setup);
         TakeAddOnNotes();
@@ -257,6 +262,7 @@ void TaskRun::CheckAddOns()
         return;
     }
     files.Release(TaskFile::Output);
+    CleanUp(); // the add-ons' scratch files: a finished task leaves only its output
     Finish(true);
 }
 

@@ -170,6 +170,31 @@ QList<int> SoundCandidates(const AVFormatContext *fmt, QList<int> &audio)
     return candidates;
 }
 
+// The subtitle streams and what FFmpeg can draw of each: text its decoder turns into ASS,
+// pictures it can lay over the video, or neither.
+void FindSubtitles(const AVFormatContext *fmt, SourceInfo &info)
+{
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream *st = fmt->streams[i];
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
+            continue;
+        SubtitleStream stream;
+        stream.index = int(info.subtitleStreams.size());
+        stream.codec = QString::fromLatin1(avcodec_get_name(st->codecpar->codec_id));
+        if (const AVDictionaryEntry *language = av_dict_get(st->metadata, "language", nullptr, 0))
+            stream.language = QString::fromUtf8(language->value);
+        const AVCodecDescriptor *descriptor = avcodec_descriptor_get(st->codecpar->codec_id);
+        const int props = descriptor ? descriptor->props : 0;
+        const bool text = props & AV_CODEC_PROP_TEXT_SUB,
+                   pictures = props & AV_CODEC_PROP_BITMAP_SUB;
+        if (!avcodec_find_decoder(st->codecpar->codec_id) || text == pictures)
+            stream.kind = SubtitleStream::Other; // teletext says both, and is neither here
+        else
+            stream.kind = text ? SubtitleStream::Text : SubtitleStream::Bitmap;
+        info.subtitleStreams.append(stream);
+    }
+}
+
 // Where the picture and the sound end by their packets, the sound chosen on the way: the one
 // that sounds from the start, else the first that sounds at all.
 void ReadStreams(AVFormatContext *fmt, int video, SourceInfo &info)
@@ -254,6 +279,7 @@ SourceInfo ProbeNow(const QString &path)
         return info;
     }
     ReadStreams(fmt, video, info);
+    FindSubtitles(fmt, info);
     return info;
 }
 
