@@ -6,6 +6,7 @@
 #include "engine.h"
 #include "levelcheck.h"
 
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -136,6 +137,8 @@ private slots:
         QVERIFY(silent || soundTitle.captured(3).isEmpty() || sound["channels"].toInt() == 1);
         QCOMPARE(QSize(picture["width"].toInt(), picture["height"].toInt()),
                  QSize(promise.captured(1).toInt(), promise.captured(2).toInt()));
+        // Turned in the picture itself: a phone may ignore a turn only noted beside it.
+        QVERIFY(!QJsonDocument(picture).toJson().contains("\"rotation\""));
         // H.263 at these sizes has 12:11 pixels, the others square ones.
         QCOMPARE(picture["sample_aspect_ratio"].toString(), codec == "h263" ? "12:11" : "1:1");
         // The picture keeps the source's shape, black bars filling the rest of the frame (the
