@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "sound/loudnessplan.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// ffmpeg's compressor and limiter take levels as amplitude ratios within these bounds.
+constexpr double lowestThreshold = 0.000976563;
+constexpr double lowestLimit = 0.0625;
+// Beyond this a second try would only trade one fault for distortion.
+constexpr double largestRetryChange = 6.0;
+
+QString Decimal(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+double Ratio(double db)
+{
+    return std::pow(10.0, db / 20.0);
+}
+
+// The limiter works on a copy at 4 times the rate (2 times for 16 kHz and up) so that it
+// catches the peaks between samples, which the true peak counts, then returns to the rate.
+QString Limiter(int rate, double ceiling)
+{
+    const int oversampled = rate * (rate < 16000 ? 4 : 2);
+    return QStringLiteral("aresample=%1,alimiter=limit=%2:level=false:latency=true,aresample=%3")
+        .arg(oversampled)
+        .arg(Decimal(std::max(lowestLimit, Ratio(ceiling)), 5))
+        .arg(rate);
+}
+
+} // namespace
+
+QString LoudnessPlan::Shaping() const
+{
+    QString text = QStringLiteral("aformat=sample_rates=%1:channel_layouts=%2")
+                       .arg(format.sampleRate)
+                       .arg(format.ChannelLayout());
+    if (!std::isnan(compressorThreshold)) {
+        // 3:1 from the threshold up, attack and release slow enough to follow passages, not
+        // syllables: the range narrows without the sound pumping.
+        text +=
+            QStringLiteral(",acompressor=threshold=%1:ratio=3:attack=20:release=250:detection=rms")
+                .arg(Decimal(std::max(lowestThreshold, Ratio(compressorThreshold)), 6));
+    }
+    return text;
+}
+
+QString LoudnessPlan::Level() const
+{
+    QString text = QStringLiteral("volume=%1dB").arg(Decimal(gain, 2));
+    if (limited)
+        text += u',' + Limiter(format.sampleRate, ceiling);
+    return text;
+}
+
+QString LoudnessPlan::Filter() const
+{
+    return leftAsItIs ? QString() : Shaping() + u',' + Level();
+}
+
+QStringList LoudnessPlan::PassArguments() const
+{
+    const QString filter = Filter();
+    return filter.isEmpty() ? QStringList() : QStringList{QStringLiteral("-af"), filter};
+}
+
+QString LoudnessPlan::Verify(const LoudnessReading &finished) const
+{
+    if (leftAsItIs)
+        return QString();
+    QStringList faults;
+    if (std::isnan(finished.integrated) || finished.integrated <= -70.0) {
+        faults.append(QStringLiteral("sound cannot be measured for its loudness"));
+    } else if (std::abs(finished.integrated - expected) > Loudness::tolerance) {
+        faults.append(QStringLiteral("sound is %1 LUFS instead of %2 LUFS")
+                          .arg(Decimal(finished.integrated, 1), Decimal(expected, 1)));
+    }
+    if (finished.truePeak > Loudness::peakLimit) {
+        faults.append(QStringLiteral("sound peaks at %1 dBTP, above %2 dBTP")
+                          .arg(Decimal(finished.truePeak, 1), Decimal(Loudness::peakLimit, 1)));
+    }
+    return faults.join(QStringLiteral("; "));
+}
+
+std::optional<LoudnessPlan> LoudnessPlan::Retry(const LoudnessReading &finished) const
+{
+    if (leftAsItIs || !std::isfinite(finished.integrated) || finished.integrated <= -70.0 ||
+        std::isnan(finished.truePeak))
+        return std::nullopt;
+    const double loudnessMiss = expected - finished.integrated;
+    const double peakOver = std::max(0.0, finished.truePeak - Loudness::peakLimit);
+    if (std::abs(loudnessMiss) > largestRetryChange || peakOver > largestRetryChange)
+        return std::nullopt;
+    LoudnessPlan next = *this;
+    next.gain += loudnessMiss;
+    // Peaks move with the gain; a limiter that was not needed may be now.
+    const bool peaksNear = finished.truePeak + loudnessMiss > Loudness::peakLimit - 0.5;
+    if (limited || peakOver > 0.0 || peaksNear) {
+        next.limited = true;
+        next.ceiling =
+            (limited ? ceiling : format.PeakCeiling()) - (peakOver > 0.0 ? peakOver + 0.5 : 0.0);
+    }
+    return next;
+}
