@@ -10,7 +10,9 @@
 
 namespace {
 
-const QString source = QStringLiteral("source"); // the first run's astats and ebur128 instances
+// The meters' names: the first run's, the compressed sound's.
+const QString source = QStringLiteral("source");
+const QString shaped = QStringLiteral("shaped");
 
 // A gain above this raises a quiet source's noise floor with it.
 constexpr double largestGain = 24.0;
@@ -21,22 +23,21 @@ constexpr double shortestSeconds = 0.4;
 // A DC offset within this many dB under the loudness is what the sound mostly is.
 constexpr double dcMargin = 10.0;
 // Narrowing: ranges wider than this, over sound at least this long (the range needs several
-// 3 s short-term readings to mean anything), to this share of the range, never under the floor.
+// 3 s short-term readings to mean anything), compressed 3:1 from this many LU under the range's
+// loud end: ranges of 21 and 24 LU (noise and speech under loud bursts) came to 12 and 14.5.
 constexpr double wideRange = 15.0;
 constexpr double narrowShortest = 10.0;
-constexpr double narrowShare = 0.6;
-constexpr double narrowFloor = 12.0;
-constexpr double compressorRatio = 3.0;
+constexpr double compressFrom = 9.0;
 // Peaks this little over the ceiling cost under 0.1 LU in the limiter: no second run.
 constexpr double smallOvershoot = 1.0;
 // The second run's gains, above the gain the loudness alone asks for. The limiter takes
-// 0.3 to 3 LU at 4 dB of overshoot and 1 to 7 at 12 (measured), and compression several more.
-const QList<double> limiterSteps{0.0, 3.0, 6.0};
-const QList<double> narrowingSteps{0.0, 4.0, 8.0, 12.0};
-// Beyond the last step the curve is followed this far, no further; a slope under the floor
-// means the limiter takes nearly all of any more gain.
+// 0.3 to 3 LU at 4 dB of overshoot and 1 to 7 at 12 (measured).
+const QList<double> branchSteps{0.0, 3.0, 6.0};
+// Beyond the last step the curve is followed this far, no further, and only while each dB of
+// gain still brings at least this much loudness (speech-like sound into AMR at -16 LUFS still
+// gains 0.27 LU a dB there; bursts the limiter flattens gain under 0.1, and may even lose).
 constexpr double furthestStep = 3.0;
-constexpr double flattestSlope = 0.25;
+constexpr double steadySlope = 0.25;
 
 QString Decimal(double value, int decimals = 1)
 {
@@ -79,6 +80,11 @@ QStringList LoudnessPlanner::NextRun() const
                 .arg(source);
         return Input() + QStringList{"-map", part.audioMap, "-af", filter, "-f", "null", "-"};
     }
+    if (stage == Stage::Shape) {
+        const QString filter =
+            plan.Shaping() + QStringLiteral(",ebur128@%1=peak=true:framelog=verbose").arg(shaped);
+        return Input() + QStringList{"-map", part.audioMap, "-af", filter, "-f", "null", "-"};
+    }
     if (stage != Stage::Branches)
         return {};
     // The shaping before the gain is shared; each branch then has its own gain, the limiter
@@ -104,6 +110,8 @@ void LoudnessPlanner::TakeRun(const QByteArray &output, bool ok)
 {
     if (stage == Stage::Measure)
         Decide(output, ok);
+    else if (stage == Stage::Shape)
+        Shaped(output, ok);
     else if (stage == Stage::Branches)
         Choose(output, ok);
 }
@@ -149,46 +157,56 @@ void LoudnessPlanner::Decide(const QByteArray &output, bool ok)
     }
     if (stage == Stage::Done)
         return;
-
     plan.leftAsItIs = false;
     plan.ceiling = plan.format.PeakCeiling();
-    double wanted = plan.target - read->integrated;
-    if (wanted > largestGain) {
-        wanted = largestGain;
-        plan.expected = read->integrated + largestGain;
+    sourceLoudness = read->integrated;
+    if (read->range > wideRange && seconds >= narrowShortest && std::isfinite(read->rangeHigh)) {
+        // From this far under the loud end of the range up; the compressor reads each
+        // channel, which holds its share of the loudness.
+        plan.compressorThreshold =
+            read->rangeHigh - compressFrom - 10.0 * std::log10(double(plan.format.channels));
+        stage = Stage::Shape;
+        return;
+    }
+    Level(*read);
+}
+
+void LoudnessPlanner::Shaped(const QByteArray &output, bool ok)
+{
+    const std::optional<LoudnessReading> read = MeterReport::Read(output).Loudness(shaped);
+    if (ok && read && std::isfinite(read->integrated) && read->integrated > -70.0 &&
+        std::isfinite(read->truePeak)) {
+        Level(*read);
+        return;
+    }
+    // Not measured: no compressor then, and the gain from the first reading.
+    plan.compressorThreshold = LoudnessReading::none;
+    LoudnessReading first;
+    first.integrated = sourceLoudness;
+    first.truePeak = plan.ceiling; // unknown: the limiter stays on guard
+    Level(first);
+    stage = Stage::Done;
+}
+
+void LoudnessPlanner::Level(const LoudnessReading &read)
+{
+    if (plan.target - sourceLoudness > largestGain) {
+        plan.expected = sourceLoudness + largestGain;
         plan.note = QStringLiteral("the sound is quiet (%1 LUFS): it is raised by %2 dB, the "
                                    "most allowed, to %3 LUFS rather than %4 LUFS.")
-                        .arg(Decimal(read->integrated), Decimal(largestGain, 0),
+                        .arg(Decimal(sourceLoudness), Decimal(largestGain, 0),
                              Decimal(plan.expected), Decimal(plan.target));
     }
     goal = plan.expected + plan.format.LoudnessAllowance();
-    plan.gain = goal - read->integrated;
-
-    const bool wide =
-        read->range > wideRange && seconds >= narrowShortest && std::isfinite(read->rangeHigh);
-    if (wide) {
-        // The loud end of the range comes down by (1 - 1/ratio) of what lies over the
-        // threshold. The compressor reads each channel's level, a channel's share of the
-        // loudness.
-        const double narrowed = std::max(narrowFloor, narrowShare * read->range);
-        const double over = (read->range - narrowed) / (1.0 - 1.0 / compressorRatio);
-        plan.compressorThreshold =
-            read->rangeHigh - over - 10.0 * std::log10(double(plan.format.channels));
-        plan.limited = true;
-        branchGains.clear();
-        for (double step : narrowingSteps)
-            branchGains.append(plan.gain + step);
-        stage = Stage::Branches;
-        return;
-    }
-    const double overshoot = read->truePeak + plan.gain - plan.ceiling;
+    plan.gain = goal - read.integrated;
+    const double overshoot = read.truePeak + plan.gain - plan.ceiling;
     plan.limited = overshoot > 0.0;
     if (overshoot <= smallOvershoot) {
         stage = Stage::Done;
         return;
     }
     branchGains.clear();
-    for (double step : limiterSteps)
+    for (double step : branchSteps)
         branchGains.append(plan.gain + step);
     stage = Stage::Branches;
 }
@@ -217,15 +235,19 @@ void LoudnessPlanner::Choose(const QByteArray &output, bool ok)
             return;
         }
     }
-    const double slope = std::max(flattestSlope, (levels[last] - levels[last - 1]) /
-                                                     (branchGains[last] - branchGains[last - 1]));
-    const double step = (goal - levels[last]) / slope;
-    if (step <= furthestStep) {
+    // Past the last gain the curve is followed only where it still rises steadily and not far;
+    // where it flattens (the limiter takes nearly all of any more gain) it may as well fall, so
+    // the loudest gain measured is taken, and what it reached is what the sound is set to.
+    const double slope =
+        (levels[last] - levels[last - 1]) / (branchGains[last] - branchGains[last - 1]);
+    const double step = (goal - levels[last]) / std::max(slope, 1e-3);
+    if (slope >= steadySlope && step <= furthestStep) {
         plan.gain = branchGains[last] + step;
         return;
     }
-    plan.gain = branchGains[last] + furthestStep;
-    const double reached = levels[last] + slope * furthestStep - plan.format.LoudnessAllowance();
+    const qsizetype best = std::max_element(levels.cbegin(), levels.cend()) - levels.cbegin();
+    plan.gain = branchGains[best];
+    const double reached = levels[best] - plan.format.LoudnessAllowance();
     plan.note = QStringLiteral("the sound's peaks allow no more than %1 LUFS under the "
                                "true-peak limit; it is set to that rather than %2 LUFS.")
                     .arg(Decimal(reached), Decimal(plan.expected));

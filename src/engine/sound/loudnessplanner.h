@@ -17,10 +17,11 @@
 //  - otherwise one gain brings it to the target (raised by at most 24 dB, with a NOTE when that
 //    is not enough), made up for what the encoder takes away;
 //  - a loudness range wider than 15 LU (over 10 s or more) is narrowed first: the loudest
-//    passages are compressed 3:1, to about 60 % of the range and no less than 12 LU;
+//    passages are compressed 3:1, which brings it to about 60 % (a run measures the result);
 //  - where peaks would pass the encoder's ceiling a true-peak limiter holds them, and where it
-//    would take more than a little loudness away a second run measures the whole chain at
-//    three or four gains at once, so the gain that reaches the target is known, not guessed.
+//    would take more than a little loudness away a further run measures the whole chain at
+//    three gains at once, so the gain that reaches the target is known, not guessed; where no
+//    gain reaches it, the loudest measured is taken, with a NOTE.
 // The caller runs what NextRun() gives, in turn, and hands back what each printed.
 class LoudnessPlanner
 {
@@ -47,9 +48,11 @@ public:
     const LoudnessPlan &Plan() const { return plan; }
 
 private:
-    enum class Stage { Measure, Branches, Done };
+    enum class Stage { Measure, Shape, Branches, Done };
 
     void Decide(const QByteArray &output, bool ok);
+    void Shaped(const QByteArray &output, bool ok);
+    void Level(const LoudnessReading &read);
     void Choose(const QByteArray &output, bool ok);
     void Leave(const QString &why);
     QStringList Input() const;
@@ -57,6 +60,7 @@ private:
     Part part;
     Stage stage = Stage::Measure;
     LoudnessPlan plan;
-    double goal = 0.0;         // LUFS the sound should read before its encoder
-    QList<double> branchGains; // the gains the second run measures
+    double sourceLoudness = 0.0; // LUFS of the part as the first run read it
+    double goal = 0.0;           // LUFS the sound should read before its encoder
+    QList<double> branchGains;   // the gains the second run measures
 };

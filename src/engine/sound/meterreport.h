@@ -21,9 +21,9 @@ struct LoudnessReading {
 
 // Reads what ffmpeg prints when its ebur128 and astats filters end: each filter instance
 // named in the graph ("ebur128@source", "astats@source": instance "source") prints its own
-// summary, so one run can measure several branches. A graph that ffmpeg configures twice prints an empty summary first: the last one of
-// an instance counts. Odd or cut text gives fewer figures, never a wrong one taken from another
-// instance, and never a crash.
+// summary, so one run can measure several branches. A graph that ffmpeg configures twice prints an
+// empty summary first: the last one of an instance counts. Odd or cut text gives fewer figures,
+// never a wrong one taken from another instance, and never a crash.
 class MeterReport
 {
 public:
