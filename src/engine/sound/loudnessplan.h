@@ -42,9 +42,10 @@ struct LoudnessPlan {
     // first, so the sound is set as it is measured.
     QString Filter() const;
     // Its two halves: the conversion to the profile's rate and channels (and the compressor),
-    // then the gain (and the limiter).
+    // then the gain (and the limiter). A level only measured for its loudness may take a
+    // cheaper limiter that changes the loudness alike.
     QString Shaping() const;
-    QString Level() const;
+    QString Level(bool onlyLoudness = false) const;
     // The arguments pass 1 takes on (before its output file), empty when none.
     QStringList PassArguments() const;
 

@@ -100,7 +100,7 @@ QStringList LoudnessPlanner::NextRun() const
         branch.gain = branchGains[k];
         graph += QStringLiteral(";[s%1]%2,ebur128@%3=framelog=verbose[m%1]")
                      .arg(k)
-                     .arg(branch.Level(), Branch(k));
+                     .arg(branch.Level(true), Branch(k));
         outputs += {"-map", QStringLiteral("[m%1]").arg(k), "-f", "null", "-"};
     }
     return Input() + QStringList{"-filter_complex", graph} + outputs;
@@ -192,10 +192,11 @@ void LoudnessPlanner::Level(const LoudnessReading &read)
 {
     if (plan.target - sourceLoudness > largestGain) {
         plan.expected = sourceLoudness + largestGain;
-        plan.note = QStringLiteral("the sound is quiet (%1 LUFS): it is raised by %2 dB, the "
-                                   "most allowed, to %3 LUFS rather than %4 LUFS.")
-                        .arg(Decimal(sourceLoudness), Decimal(largestGain, 0),
-                             Decimal(plan.expected), Decimal(plan.target));
+        if (plan.target - plan.expected >= 0.5) // a shortfall worth telling
+            plan.note = QStringLiteral("the sound is quiet (%1 LUFS): it is raised by %2 dB, the "
+                                       "most allowed, to %3 LUFS rather than %4 LUFS.")
+                            .arg(Decimal(sourceLoudness), Decimal(largestGain, 0),
+                                 Decimal(plan.expected), Decimal(plan.target));
     }
     goal = plan.expected + plan.format.LoudnessAllowance();
     plan.gain = goal - read.integrated;
@@ -248,8 +249,9 @@ void LoudnessPlanner::Choose(const QByteArray &output, bool ok)
     const qsizetype best = std::max_element(levels.cbegin(), levels.cend()) - levels.cbegin();
     plan.gain = branchGains[best];
     const double reached = levels[best] - plan.format.LoudnessAllowance();
-    plan.note = QStringLiteral("the sound's peaks allow no more than %1 LUFS under the "
-                               "true-peak limit; it is set to that rather than %2 LUFS.")
-                    .arg(Decimal(reached), Decimal(plan.expected));
+    if (plan.expected - reached >= 0.5)
+        plan.note = QStringLiteral("the sound's peaks allow no more than %1 LUFS under the "
+                                   "true-peak limit; it is set to that rather than %2 LUFS.")
+                        .arg(Decimal(reached), Decimal(plan.expected));
     plan.expected = reached;
 }
