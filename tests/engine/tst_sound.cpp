@@ -316,7 +316,7 @@ private slots:
         QTest::addColumn<QString>("part"); // start and length
         QTest::addColumn<QString>("outcome");
         const auto row = [](const char *name, bool isAmr, const char *sound, const char *outcome,
-                            double seconds = 3, const char *part = "0.500 2.000") {
+                            double seconds = 2, const char *part = "0.500 1.000") {
             QTest::newRow(name) << isAmr << QString(sound) << seconds << QString(part)
                                 << QString(outcome);
         };
@@ -330,7 +330,6 @@ private slots:
             "set");
         row("a quiet, even tone goes up", true, "sine=f=300:r=44100,volume=-10dB", "set");
         row("syllables into AMR: limiter, gain measured", true, syllables, "set limited");
-        row("syllables into AAC: limiter, gain measured", false, syllables, "set limited");
         row("bursts the limiter cannot bring up: held under the target", false,
             "anoisesrc=color=pink:seed=7:r=44100:amplitude=0.5,volume='if(lt(mod(t,0.5),0.06),1,0."
             "03)':"
@@ -344,14 +343,12 @@ private slots:
         row("quieter than 24 dB can lift", false,
             "anoisesrc=color=pink:seed=7:r=44100:amplitude=0.03", "set capped");
         row("silent", true, "anullsrc=r=44100", "left: the sound is silent");
-        row("a noise floor", false, "anoisesrc=color=pink:seed=7:r=44100:amplitude=0.0004",
-            "left: the sound is near silence (under -70 LUFS)");
         row("too short", true, "anoisesrc=color=pink:seed=7:r=44100:amplitude=0.3",
-            "left: the sound lasts 0.30 s, less than the 0.4 s a loudness reading needs", 3,
+            "left: the sound lasts 0.30 s, less than the 0.4 s a loudness reading needs", 2,
             "1.000 0.300");
         row("trimmed past the sound's end", false,
             "anoisesrc=color=pink:seed=7:r=44100:amplitude=0.3",
-            "left: the part to convert has no sound", 3, "10.000 2.000");
+            "left: the part to convert has no sound", 2, "10.000 2.000");
     }
     void planned()
     {
