@@ -2,6 +2,7 @@
 #include "run/taskaddon.h"
 
 #include "batchoptions.h"
+#include "sound/loudnessaddon.h"
 
 QList<QStringList> TaskAddOn::Steps(Stage) const
 {
@@ -11,6 +12,11 @@ QList<QStringList> TaskAddOn::Steps(Stage) const
 QString TaskAddOn::StepEnded(Stage, int, const QByteArray &)
 {
     return QString();
+}
+
+QList<QStringList> TaskAddOn::StepsAfter(Stage, int) const
+{
+    return {};
 }
 
 QString TaskAddOn::TakeNote()
@@ -37,6 +43,7 @@ std::vector<std::unique_ptr<TaskAddOn>> AddOnsFor(const BatchOptions &options)
     std::vector<std::unique_ptr<TaskAddOn>> addOns;
     // Each option's add-on is made here, in the order they act: the size limit sets the
     // rates, the loudness the sound, the subtitles the picture.
-    Q_UNUSED(options);
+    if (options.loudnessTarget)
+        addOns.push_back(std::make_unique<LoudnessAddOn>(*options.loudnessTarget));
     return addOns;
 }

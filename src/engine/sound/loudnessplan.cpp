@@ -11,6 +11,8 @@ constexpr double lowestThreshold = 0.000976563;
 constexpr double lowestLimit = 0.0625;
 // Beyond this a second try would only trade one fault for distortion.
 constexpr double largestRetryChange = 6.0;
+constexpr double retryMargin = 0.5;
+constexpr double highestCeiling = -1.5;
 
 QString Decimal(double value, int decimals)
 {
@@ -97,17 +99,20 @@ std::optional<LoudnessPlan> LoudnessPlan::Retry(const LoudnessReading &finished)
         std::isnan(finished.truePeak))
         return std::nullopt;
     const double loudnessMiss = expected - finished.integrated;
-    const double peakOver = std::max(0.0, finished.truePeak - Loudness::peakLimit);
-    if (std::abs(loudnessMiss) > largestRetryChange || peakOver > largestRetryChange)
+    // What the encoder left between the file's peaks and the limit, half a dB kept: the
+    // ceiling before it moves by that much, down where the peaks went over, up where an
+    // encoder lowered them (never over the -1.5 dBTP that keeps any encoder from clipping).
+    const double peakRoom = Loudness::peakLimit - retryMargin - finished.truePeak;
+    if (std::abs(loudnessMiss) > largestRetryChange || -peakRoom > largestRetryChange)
         return std::nullopt;
     LoudnessPlan next = *this;
     next.gain += loudnessMiss;
-    // Peaks move with the gain; a limiter that was not needed may be now.
-    const bool peaksNear = finished.truePeak + loudnessMiss > Loudness::peakLimit - 0.5;
-    if (limited || peakOver > 0.0 || peaksNear) {
+    if (limited) {
+        next.ceiling = std::min(highestCeiling, ceiling + peakRoom);
+    } else if (peakRoom - loudnessMiss < 0.0) { // peaks move with the gain: now they need it
         next.limited = true;
         next.ceiling =
-            (limited ? ceiling : format.PeakCeiling()) - (peakOver > 0.0 ? peakOver + 0.5 : 0.0);
+            std::min(highestCeiling, format.PeakCeiling() + std::min(0.0, peakRoom - loudnessMiss));
     }
     return next;
 }

@@ -53,9 +53,10 @@ struct LoudnessPlan {
     // instead of -16.0"), joined by "; "; empty when it is as planned or the plan checks nothing.
     QString Verify(const LoudnessReading &finished) const;
 
-    // The plan for a second try when a finished file missed: the gain moved by what the
-    // loudness missed, the ceiling lowered by what the peak overshot and half a dB more.
-    // nullopt when the plan checks nothing or a second try would not help (the reading has
-    // no figures, or asks for more than 6 dB of change).
+    // The plan for another try when a finished file missed: the gain moved by what the
+    // loudness missed, the limiter's ceiling by the room the file's peaks left under the limit
+    // (less half a dB): down where they went over, up where the encoder lowered them. nullopt
+    // when the plan checks nothing or another try would not help (the reading has no figures,
+    // or asks for more than 6 dB of change).
     std::optional<LoudnessPlan> Retry(const LoudnessReading &finished) const;
 };
