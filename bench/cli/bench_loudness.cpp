@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Even loudness across a batch, measured: sources at about -40, -30, -23, -14 and -8 LUFS
 // (speech from espeak-ng with music or noise under it) and the sample videos with sound, through
-// each output type's default profile, with the loudness option and without. Prints every
+// each output type's default profile by kestrani-cli, with --loudness and without. Prints every
 // output's integrated loudness and true peak, the spread of the outputs' loudness against the
-// sources', and the time of the passes with the option against without (wall clock and the
-// tools' processor time, which other work on a shared machine hardly moves).
+// sources', and the time of the batches with the option against without (wall clock, and the
+// processor time of kestrani-cli and its tools, which other work on a shared machine hardly
+// moves).
 //
 //   bench_loudness [--target LUFS] [--seconds S]      default -16 LUFS, 15 s sources
 #include "../../tests/support/support.h"
-#include "profilerunner.h"
-#include "sound/loudnessplanner.h"
+#include "enginepaths.h"
+#include "sound/loudnessplan.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -103,54 +104,54 @@ QString MakeSource(const QString &folder, const QString &speech, const QString &
     return name;
 }
 
+// A program folder of the benchmark's own (its log is the benchmark's): kestrani-cli copied, its
+// app/ folder linking the built profiles and tools.
+EnginePaths ProgramFolder(const QString &folder)
+{
+    const QString built = QStringLiteral(KESTRANI_PROGRAM_DIR);
+    if (!QDir().mkpath(folder + "/app") ||
+        !QFile::copy(built + "/kestrani-cli", folder + "/kestrani-cli"))
+        return {};
+    for (const QString &name : QDir(built + "/app").entryList(QDir::Files))
+        if (name != "log.txt" && !QFile::link(built + "/app/" + name, folder + "/app/" + name))
+            return {};
+    return EnginePaths::ForProgramFolder(folder);
+}
+
 struct Outcome {
     LoudnessReading out;
-    QString fault; // the read-back check's words, or the plan's note
-    bool left = false;
+    bool finished = false;
+    QString told; // the NOTE lines and the failure the run gave, one per line
     double seconds = 0, cpu = 0;
 };
 
-Outcome Convert(const ProfileRunner &runner, int row, const QString &source, double length,
+// One batch of one file through kestrani-cli, the default profile of `type`, with the option
+// (a target) or without; its log is the program folder's own.
+Outcome Convert(const QString &cli, const EnginePaths &paths, int type, const QString &source,
                 const QString &outputDir, std::optional<double> target)
 {
+    QDir(outputDir).removeRecursively();
+    QDir().mkpath(outputDir);
+    QFile::remove(paths.logFile);
+    QStringList arguments{"-t", QString::number(type), "-o", outputDir};
+    if (target)
+        arguments.append(QStringLiteral("--loudness=%1").arg(*target));
     Outcome o;
     QElapsedTimer clock;
     clock.start();
     const double cpu = ChildCpuSeconds();
-    ConversionTask task = ConversionTask::ForSource(source, length);
-    task.outputName = QFileInfo(source).completeBaseName();
-    LoudnessPlan plan;
-    if (target) {
-        QList<QStringList> passes;
-        for (const QString &pass : runner.Templates(row))
-            passes.append(CommandTemplate::ExpandArguments(pass, {}));
-        LoudnessPlanner planner(*target, SoundFormat::FromPasses(passes).value(),
-                                {source, "0:a:0", "0.000", CommandTemplate::ExactSeconds(length)});
-        while (!planner.Done()) {
-            const QStringList run = planner.NextRun();
-            const ToolResult r = RunTool(run.front(), run.mid(1), -1);
-            planner.TakeRun(r.out + r.err, r.ok());
-        }
-        plan = planner.Plan();
-    }
-    // The passes as the batch runs them, pass 1 with the plan's filter before its sound codec.
-    QStringList templates = runner.Templates(row);
-    if (!plan.Filter().isEmpty())
-        templates[0].replace(" -c:a ", " -af " + plan.Filter() + " -c:a ");
-    const QList<ProfileRunner::Pass> passes = runner.Run(templates, task, outputDir);
+    const ToolResult run = RunTool(cli, arguments + QStringList{source}, -1);
     o.seconds = clock.elapsed() / 1000.0;
     o.cpu = ChildCpuSeconds() - cpu;
-    const QString output = outputDir + task.outputName + runner.Extension();
-    if (passes.isEmpty() || passes.last().exitCode != 0 || !QFile::exists(output)) {
-        o.fault = "the passes failed";
-        return o;
-    }
-    o.out = Read(output);
-    o.left = plan.leftAsItIs;
-    o.fault = plan.leftAsItIs ? plan.note : plan.Verify(o.out);
-    if (!plan.leftAsItIs && o.fault.isEmpty() && !plan.note.isEmpty())
-        o.fault = plan.note;
-    QFile::remove(output);
+    o.finished = run.ok();
+    const QStringList made = FilesIn(outputDir);
+    if (o.finished && made.size() == 1)
+        o.out = Read(outputDir + u'/' + made.front());
+    for (const QString &line : QString::fromUtf8(Contents(paths.logFile)).split(u'\n'))
+        if (line.startsWith("       ") && !line.contains(" = "))
+            o.told.append(line.trimmed() + u'\n');
+    if (!o.finished)
+        o.told += QString::fromUtf8(run.err).section(u'\n', 0, 0) + u'\n';
     return o;
 }
 
@@ -182,21 +183,26 @@ int main(int argc, char **argv)
          {"file_with_data_streams.mp4", "gomediainfo_sample.avi", "gomediainfo_sample_ac3.vob",
           "weird_aspect.small.mpg", "rotate-buck-bunny.mp4", "sideways movie.mov", "IMG_0034.MOV"})
         sources.append(MediaFile(sample));
-    const QString out = dir.filePath("out/");
-    QDir().mkpath(out);
+    const QString program = dir.filePath("program");
+    const EnginePaths paths = ProgramFolder(program);
+    const QString cli = program + "/kestrani-cli";
+    if (!paths.IsValid()) {
+        std::fprintf(stderr, "no program folder could be made from %s\n", KESTRANI_PROGRAM_DIR);
+        return 1;
+    }
+    const QString out = dir.filePath("out");
 
-    std::printf("target %.1f LUFS; each output: integrated LUFS, true peak dBTP, and * where the "
-                "read-back check fails it\n\n%-28s %7s",
+    std::printf("target %.1f LUFS; each output: integrated LUFS, true peak dBTP, then * failed, "
+                "= left as it is, r converted again, n another note\n\n%-28s %7s",
                 target, "source", "LUFS");
     const char *types[] = {"3GP+AMR", "3GP+AAC", "3G2+AAC"};
     for (const char *t : types)
-        std::printf("  %15s", t);
+        std::printf("  %16s", t);
     std::printf("\n");
     double with[3] = {}, without[3] = {}, cpuWith[3] = {}, cpuWithout[3] = {};
     QList<double> sourceLevels, outputLevels[3];
     QStringList notes;
     for (const QString &source : sources) {
-        const double length = Duration(Probe(source));
         const LoudnessReading in = Read(source);
         std::printf("%-28s %7.1f", qPrintable(QFileInfo(source).fileName().left(28)),
                     in.integrated);
@@ -204,22 +210,21 @@ int main(int argc, char **argv)
         if (made)
             sourceLevels.append(in.integrated);
         for (int type = 0; type < 3; ++type) {
-            const ProfileRunner runner(KESTRANI_PROGRAM_DIR "/app", type);
-            const int row = runner.DefaultProfile() - 1;
-            const Outcome plain = Convert(runner, row, source, length, out, std::nullopt);
-            const Outcome even = Convert(runner, row, source, length, out, target);
+            const Outcome plain = Convert(cli, paths, type, source, out, std::nullopt);
+            const Outcome even = Convert(cli, paths, type, source, out, target);
             without[type] += plain.seconds, cpuWithout[type] += plain.cpu;
             with[type] += even.seconds, cpuWith[type] += even.cpu;
-            const bool failed = !even.left && !even.fault.isEmpty() &&
-                                (even.fault.contains("instead") ||
-                                 even.fault.contains("peaks at") || even.fault.contains("failed"));
-            std::printf("  %6.1f %6.1f %s%s", even.out.integrated, even.out.truePeak,
-                        failed ? "*" : " ", even.left ? "=" : " ");
-            if (made && !even.left)
+            const bool left = even.told.contains("it is left as it is");
+            const bool again = even.told.contains("converted once more");
+            const bool noted = !even.told.isEmpty() && !left && !again;
+            std::printf("  %6.1f %6.1f %s%s%s%s", even.out.integrated, even.out.truePeak,
+                        even.finished ? " " : "*", left ? "=" : " ", again ? "r" : " ",
+                        noted ? "n" : " ");
+            if (made && even.finished && !left)
                 outputLevels[type].append(even.out.integrated);
-            if (!even.fault.isEmpty())
+            for (const QString &line : even.told.split(u'\n', Qt::SkipEmptyParts))
                 notes.append(QStringLiteral("%1, %2: %3")
-                                 .arg(QFileInfo(source).fileName(), types[type], even.fault));
+                                 .arg(QFileInfo(source).fileName(), types[type], line));
         }
         std::printf("\n");
         std::fflush(stdout);

@@ -69,14 +69,8 @@ public:
     // with an error. outputDir ends with a separator.
     QList<Pass> Run(int row, const ConversionTask &task, const QString &outputDir) const
     {
-        return Run(Templates(row), task, outputDir);
-    }
-    // The same with the pass templates given (a profile's, changed).
-    QList<Pass> Run(QStringList templates, const ConversionTask &task,
-                    const QString &outputDir) const
-    {
         QList<Pass> passes;
-        templates = templates.mid(0, type.PassCount());
+        const QStringList templates = Templates(row).mid(0, type.PassCount());
         for (int pass = 1; pass <= templates.size(); ++pass) {
             passes.append(RunOne(templates[pass - 1], task, outputDir));
             for (const TaskFile file : type.DeletedAfter(pass))

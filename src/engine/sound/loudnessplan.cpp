@@ -32,7 +32,7 @@ double Ratio(double db)
 QString Limiter(int rate, double ceiling, bool onlyLoudness)
 {
     const QString limiter = QStringLiteral("alimiter=limit=%1:level=false:latency=true")
-                                .arg(Decimal(std::max(lowestLimit, Ratio(ceiling)), 5));
+                                .arg(Decimal(std::clamp(Ratio(ceiling), lowestLimit, 1.0), 5));
     if (onlyLoudness && rate >= 16000)
         return limiter;
     const int oversampled = rate * (rate < 16000 ? 4 : 2);
@@ -51,7 +51,7 @@ QString LoudnessPlan::Shaping() const
         // syllables: the range narrows without the sound pumping.
         text +=
             QStringLiteral(",acompressor=threshold=%1:ratio=3:attack=20:release=250:detection=rms")
-                .arg(Decimal(std::max(lowestThreshold, Ratio(compressorThreshold)), 6));
+                .arg(Decimal(std::clamp(Ratio(compressorThreshold), lowestThreshold, 1.0), 6));
     }
     return text;
 }

@@ -14,6 +14,10 @@ namespace {
 const QString source = QStringLiteral("source");
 const QString shaped = QStringLiteral("shaped");
 
+// Readings beyond these are not a meter's.
+constexpr double loudest = 10.0;      // LUFS
+constexpr double highestPeak = 40.0;  // dBTP
+constexpr double widestRange = 100.0; // LU
 // A gain above this raises a quiet source's noise floor with it.
 constexpr double largestGain = 24.0;
 // Integrated loudness under this is a noise floor, not something to bring up.
@@ -128,7 +132,12 @@ void LoudnessPlanner::Decide(const QByteArray &output, bool ok)
     const MeterReport report = MeterReport::Read(output);
     const std::optional<LoudnessReading> read = report.Loudness(source);
     const std::optional<double> samples = report.Stat(source, QStringLiteral("Number of samples"));
-    if (!ok || !read || !samples || std::isnan(*samples)) {
+    // What a meter can print: loudness no louder than full-scale square waves give, peaks
+    // within what a decoder's float output can hold; anything else is no reading.
+    const bool plausible = read && std::isfinite(read->integrated) && read->integrated <= loudest &&
+                           !(read->truePeak > highestPeak) && !(read->range > widestRange) &&
+                           !(read->range < 0.0);
+    if (!ok || !plausible || !samples || std::isnan(*samples)) {
         Leave(QStringLiteral("no sound could be read from the part to convert; it is left as "
                              "it is."));
         return;
@@ -160,7 +169,8 @@ void LoudnessPlanner::Decide(const QByteArray &output, bool ok)
     plan.leftAsItIs = false;
     plan.ceiling = plan.format.PeakCeiling();
     sourceLoudness = read->integrated;
-    if (read->range > wideRange && seconds >= narrowShortest && std::isfinite(read->rangeHigh)) {
+    if (read->range > wideRange && seconds >= narrowShortest && std::isfinite(read->rangeHigh) &&
+        read->rangeHigh <= loudest) {
         // From this far under the loud end of the range up; the compressor reads each
         // channel, which holds its share of the loudness.
         plan.compressorThreshold =
@@ -175,7 +185,8 @@ void LoudnessPlanner::Shaped(const QByteArray &output, bool ok)
 {
     const std::optional<LoudnessReading> read = MeterReport::Read(output).Loudness(shaped);
     if (ok && read && std::isfinite(read->integrated) && read->integrated > -70.0 &&
-        std::isfinite(read->truePeak)) {
+        read->integrated <= loudest && std::isfinite(read->truePeak) &&
+        read->truePeak <= highestPeak) {
         Level(*read);
         return;
     }
@@ -219,7 +230,8 @@ void LoudnessPlanner::Choose(const QByteArray &output, bool ok)
     QList<double> levels;
     for (qsizetype k = 0; k < branchGains.size(); ++k) {
         const std::optional<LoudnessReading> r = report.Loudness(Branch(k));
-        if (!ok || !r || !std::isfinite(r->integrated) || r->integrated <= -70.0)
+        if (!ok || !r || !std::isfinite(r->integrated) || r->integrated <= -70.0 ||
+            r->integrated > loudest)
             return; // keep the gain the loudness alone asked for; the check will tell
         levels.append(r->integrated);
     }
