@@ -13,17 +13,20 @@ struct SourceInfo {
     // only the first frame of each, so a conversion would lose most of the sound.
     bool multiFrameAmr = false;
     double durationSeconds = -1.0; // -1 when the container does not say
-    // Where the picture and the chosen sound end, in seconds of the source's clock (as trim
-    // times count); -1 when the streams do not say. A picture may end before the container.
+    // Where the picture and the chosen sound really end, in seconds of the source's clock (as
+    // trim times count): the last packet's time and showing time, whatever the header promises;
+    // -1 when nothing says. A picture may end before the container, or the header's length.
     double pictureEndSeconds = -1.0;
     double soundEndSeconds = -1.0;
+    double lastPictureSeconds = 0.0; // how long the last picture shows; 0 when unknown
     // Why the file cannot be converted, in words for the user, to follow the file's name
     // ("has no video stream"); empty when it can.
     QString problem;
 };
 
-// Looks at a source before any tool runs. Costs milliseconds: headers, and for MPEG transport
-// streams the first seconds of sound packets, never a full decode.
+// Looks at a source before any tool runs. Costs milliseconds: headers, the packets of the first
+// and of the last seconds (all of them where the header promises far more than the file holds),
+// and the first sound packets decoded; never the picture.
 class SourceProbe
 {
 public:

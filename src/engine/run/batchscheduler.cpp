@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "run/batchscheduler.h"
 
+#include "conversiontask.h"
 #include "run/taskrun.h"
+#include "tasklist.h"
+
+#include <algorithm>
 
 #include <limits>
 
@@ -57,7 +61,8 @@ void BatchScheduler::Start(int count, int simultaneous, bool stopped)
     taskCount = count;
     limit = qMax(1, simultaneous);
     next = 0;
-    finishedCount = 0;
+    outcome = BatchOutcome{};
+    outcome.tasks = count;
     cancelled = stopped;
     running = true;
     StartNext();
@@ -84,11 +89,18 @@ void BatchScheduler::StartNext()
     }
 }
 
-void BatchScheduler::OnTaskEnded(int, bool finished)
+void BatchScheduler::OnTaskEnded(int row, bool finished)
 {
     auto *run = qobject_cast<TaskRun *>(sender());
-    if (finished)
-        ++finishedCount;
+    if (finished) {
+        ++outcome.finished;
+    } else if (context.tasks.GetAt(row).state == TASK_CANCELED) {
+        ++outcome.stopped;
+    } else {
+        ++outcome.failed;
+        outcome.failedRows.insert(
+            std::upper_bound(outcome.failedRows.begin(), outcome.failedRows.end(), row), row);
+    }
     if (run) {
         runs.removeOne(run);
         run->deleteLater();

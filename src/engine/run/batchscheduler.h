@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "progress/batchoutcome.h"
+
 #include <QList>
 #include <QObject>
 
@@ -23,9 +25,8 @@ public:
     void Stop();
     bool IsRunning() const { return running; }
     bool Cancelled() const { return cancelled; }
-    // Tasks of the batch that did not finish: failed, cancelled, or not reached after a Stop.
-    int Unfinished() const { return taskCount - finishedCount; }
-    int TaskCount() const { return taskCount; }
+    // How its tasks ended: finished, failed, stopped, or not reached after a Stop.
+    const BatchOutcome &Outcome() const { return outcome; }
 
 signals:
     void ended();
@@ -39,7 +40,7 @@ private:
     int taskCount = 0;
     int limit = 1;
     int next = 0;
-    int finishedCount = 0;
+    BatchOutcome outcome;
     bool running = false;
     bool cancelled = false;
     bool starting = false;
