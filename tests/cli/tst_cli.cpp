@@ -255,11 +255,12 @@ private slots:
         const QString folder = NewFolder(dir, folders);
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "Kestrani", "Kestrani")
             .setValue("destination/Default", folder);
-        const QStringList keys{"@CLIP", "@OUT",   "@LOG", "@BROKEN", "@ALONE",   "@CLI",
-                               "@PHONE", "@APP", "@BIN", "@WINDOW", "@TEST", "@RELATIVE"};
-        const QStringList values{clip,   folder,         log,        broken,
-                                 alone,  cli,            phone,      program + "/app",
-                                 ffmpegOnly, window, dir.path(), QDir(folder).relativeFilePath(clip)};
+        const QStringList keys{"@CLIP",  "@OUT", "@LOG", "@BROKEN", "@ALONE", "@CLI",
+                               "@PHONE", "@APP", "@BIN", "@WINDOW", "@TEST",  "@RELATIVE"};
+        const QStringList values{
+            clip,       folder, log,        broken,
+            alone,      cli,    phone,      program + "/app",
+            ffmpegOnly, window, dir.path(), QDir(folder).relativeFilePath(clip)};
         QString both = arguments + u'\n' + printed; // the arguments hold no line end
         for (int i = 0; i < keys.size(); ++i)
             both.replace(keys[i], values[i]);
