@@ -284,34 +284,43 @@ private slots:
         QTest::addColumn<double>("truePeak");
         QTest::addColumn<QString>("faults");
         QTest::addColumn<QString>("retry"); // gain and ceiling, or "none"
+        QTest::addColumn<QString>("tried"); // the try before: its gain and reading, or empty
         QTest::newRow("on target: another try would only move by the small miss")
             << true << -16.4 << -2.0 << ""
-            << "gain 10.4 limit -4.5";
+            << "gain 10.4 limit -4.5" << QString();
         QTest::newRow("1 LU under is still on target") << true << -17.0 << -2.0 << ""
-                                                       << "gain 11.0 limit -4.5";
+                                                       << "gain 11.0 limit -4.5" << QString();
         QTest::newRow("too quiet, peaks well under: the ceiling rises with the room left")
             << true << -17.3 << -3.0 << "sound is -17.3 LUFS instead of -16.0 LUFS"
-            << "gain 11.3 limit -3.5";
+            << "gain 11.3 limit -3.5" << QString();
         QTest::newRow("an encoder that lowered the peaks far: the ceiling no higher than -1.5")
             << true << -19.0 << -8.0 << "sound is -19.0 LUFS instead of -16.0 LUFS"
-            << "gain 13.0 limit -1.5";
+            << "gain 13.0 limit -1.5" << QString();
         QTest::newRow("too loud and over the peak limit")
             << true << -14.5 << -0.6
             << "sound is -14.5 LUFS instead of -16.0 LUFS; sound peaks at -0.6 dBTP, above -1.0 "
                "dBTP"
-            << "gain 8.5 limit -5.9";
+            << "gain 8.5 limit -5.9" << QString();
         QTest::newRow("no limiter yet, peaks that the new gain brings over")
             << false << -17.5 << -2.8 << "sound is -17.5 LUFS instead of -16.0 LUFS"
-            << "gain 11.5 limit -5.2";
+            << "gain 11.5 limit -5.2" << QString();
         QTest::newRow("no limiter, peaks far under")
             << false << -17.5 << -9.0 << "sound is -17.5 LUFS instead of -16.0 LUFS"
-            << "gain 11.5";
+            << "gain 11.5" << QString();
         QTest::newRow("nothing left to measure")
             << true << -70.0 << -40.0 << "sound cannot be measured for its loudness"
-            << "none";
+            << "none" << QString();
         QTest::newRow("more than 6 dB off: a second try would not help")
             << true << -23.5 << -9.0 << "sound is -23.5 LUFS instead of -16.0 LUFS"
-            << "none";
+            << "none" << QString();
+        QTest::newRow("a third try: the gain along the line through both tries")
+            << true << -13.0 << -2.0 << "sound is -13.0 LUFS instead of -16.0 LUFS"
+            << "gain 8.5 limit -4.5"
+            << "7.0 -19.0";
+        QTest::newRow("a third try where the loudness hardly followed the gain: the miss alone")
+            << true << -17.4 << -2.0 << "sound is -17.4 LUFS instead of -16.0 LUFS"
+            << "gain 11.4 limit -4.5"
+            << "8.6 -17.6";
     }
     void verdict()
     {
@@ -324,6 +333,11 @@ private slots:
         plan.gain = 10.0;
         plan.limited = limited;
         plan.ceiling = amr.PeakCeiling();
+        QFETCH(QString, tried);
+        if (!tried.isEmpty()) {
+            plan.triedGain = tried.section(u' ', 0, 0).toDouble();
+            plan.triedLoudness = tried.section(u' ', 1, 1).toDouble();
+        }
         LoudnessReading finished;
         finished.integrated = integrated;
         finished.truePeak = truePeak;

@@ -13,6 +13,11 @@ constexpr double lowestLimit = 0.0625;
 constexpr double largestRetryChange = 6.0;
 constexpr double retryMargin = 0.5;
 constexpr double highestCeiling = -1.5;
+// Two tries' readings give the slope of the loudness against the gain where it is steady
+// (pure tones into AMR-NB read from 1 to 2.5 LU a dB, measured) and the gains are apart.
+constexpr double flattestSlope = 0.25;
+constexpr double steepestSlope = 4.0;
+constexpr double closestTries = 0.1;
 
 QString Decimal(double value, int decimals)
 {
@@ -105,14 +110,23 @@ std::optional<LoudnessPlan> LoudnessPlan::Retry(const LoudnessReading &finished)
     const double peakRoom = Loudness::peakLimit - retryMargin - finished.truePeak;
     if (std::abs(loudnessMiss) > largestRetryChange || -peakRoom > largestRetryChange)
         return std::nullopt;
+    double step = loudnessMiss;
+    if (std::isfinite(triedGain) && std::isfinite(triedLoudness) &&
+        std::abs(gain - triedGain) >= closestTries) {
+        const double slope = (finished.integrated - triedLoudness) / (gain - triedGain);
+        if (slope >= flattestSlope && slope <= steepestSlope)
+            step = std::clamp(loudnessMiss / slope, -largestRetryChange, largestRetryChange);
+    }
     LoudnessPlan next = *this;
-    next.gain += loudnessMiss;
+    next.gain += step;
+    next.triedGain = gain;
+    next.triedLoudness = finished.integrated;
     if (limited) {
         next.ceiling = std::min(highestCeiling, ceiling + peakRoom);
-    } else if (peakRoom - loudnessMiss < 0.0) { // peaks move with the gain: now they need it
+    } else if (peakRoom - step < 0.0) { // peaks move with the gain: now they need it
         next.limited = true;
         next.ceiling =
-            std::min(highestCeiling, format.PeakCeiling() + std::min(0.0, peakRoom - loudnessMiss));
+            std::min(highestCeiling, format.PeakCeiling() + std::min(0.0, peakRoom - step));
     }
     return next;
 }

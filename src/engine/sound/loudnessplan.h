@@ -36,6 +36,9 @@ struct LoudnessPlan {
     double ceiling = 0.0;     // its ceiling, dBTP, before the encoder
     double expected = target; // LUFS the finished file should read
     QString note;             // a NOTE for the log ("the sound is silent: ..."), or empty
+    // The try before this one, on another try: its gain and what its file read, LUFS.
+    double triedGain = LoudnessReading::none;
+    double triedLoudness = LoudnessReading::none;
 
     // The "-af" filter text for pass 1, which must write the profile's own rate and channels;
     // empty when the sound is left as it is. The text converts to that rate and those channels
@@ -54,9 +57,10 @@ struct LoudnessPlan {
     QString Verify(const LoudnessReading &finished) const;
 
     // The plan for another try when a finished file missed: the gain moved by what the
-    // loudness missed, the limiter's ceiling by the room the file's peaks left under the limit
-    // (less half a dB): down where they went over, up where the encoder lowered them. nullopt
-    // when the plan checks nothing or another try would not help (the reading has no figures,
-    // or asks for more than 6 dB of change).
+    // loudness missed (on a third try, along the line through the two tries' readings, where
+    // the encoder's loss changed with the level), the limiter's ceiling by the room the file's
+    // peaks left under the limit (less half a dB): down where they went over, up where the encoder
+    // lowered them. nullopt when the plan checks nothing or another try would not help (the reading
+    // has no figures, or asks for more than 6 dB of change).
     std::optional<LoudnessPlan> Retry(const LoudnessReading &finished) const;
 };
