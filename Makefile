@@ -40,10 +40,11 @@ test-sanitize: deps
 	  ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 # The fuzz targets under libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer (clang),
-# FUZZ_SECONDS each; FUZZ_TARGETS names some of progress, profile, template, media, subtitles.
+# FUZZ_SECONDS each; FUZZ_TARGETS names some of progress, profile, template, loudness, media,
+# subtitles.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS ?= progress profile template media subtitles
+FUZZ_TARGETS ?= progress profile template loudness media subtitles
 .PHONY: fuzz
 fuzz: deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

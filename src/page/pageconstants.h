@@ -170,8 +170,8 @@ inline constexpr const char *splitTip =
     "side by side: \"Name (part 1 of 3)\"";
 inline constexpr const char *loudnessText = "Even out the sound";
 inline constexpr const char *loudnessTip =
-    "Every video's sound brought to the same loudness, -16 LUFS, with its peaks under "
-    "-1.5 dBTP: heard alike on a phone's small speaker";
+    "Every video's sound brought to the same loudness, -16 LUFS, with its peaks at most "
+    "-1 dBTP in the finished file: heard alike on a phone's small speaker";
 inline constexpr const char *subtitlesText = "Burn in subtitles";
 inline constexpr const char *subtitlesTip =
     "Subtitles drawn into the picture: a subtitle file beside the video with its name (.srt, "

@@ -2,6 +2,7 @@
 #include "run/taskaddon.h"
 
 #include "batchoptions.h"
+#include "sound/loudnessaddon.h"
 #include "subtitles/subtitleaddon.h"
 
 QList<QStringList> TaskAddOn::Steps(Stage) const
@@ -12,6 +13,11 @@ QList<QStringList> TaskAddOn::Steps(Stage) const
 QString TaskAddOn::StepEnded(Stage, int, const QByteArray &)
 {
     return QString();
+}
+
+QList<QStringList> TaskAddOn::StepsAfter(Stage, int) const
+{
+    return {};
 }
 
 QString TaskAddOn::TakeNote()
@@ -38,6 +44,9 @@ std::vector<std::unique_ptr<TaskAddOn>> AddOnsFor(const BatchOptions &options)
     std::vector<std::unique_ptr<TaskAddOn>> addOns;
     // Each option's add-on is made here, in the order they act: the size limit sets the
     // rates, the loudness the sound, the subtitles the picture.
+    if (options.loudnessTarget) {
+        addOns.push_back(std::make_unique<LoudnessAddOn>(*options.loudnessTarget));
+    }
     if (options.burnSubtitles) { // subtitles: drawn last in pass 1's picture filters
         addOns.push_back(std::make_unique<SubtitleAddOn>());
     }

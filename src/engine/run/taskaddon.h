@@ -61,6 +61,10 @@ public:
     // Step `index` of the stage ended well; output is what it printed on standard output and
     // error (its last 256 KB). Empty, or why the task fails.
     virtual QString StepEnded(Stage stage, int index, const QByteArray &output);
+    // Steps that only what step `index` printed can decide (a second measurement at gains
+    // the first one chose), asked right after StepEnded; they run next, numbered on from
+    // index + 1, before the stage's other steps. Printed commands show none of them.
+    virtual QList<QStringList> StepsAfter(Stage stage, int index) const;
     // Lines for the log that the add-on has to say ("the sound is left as it is: it is
     // silent"), taken after Prepare and after each step; empty when none.
     virtual QString TakeNote();

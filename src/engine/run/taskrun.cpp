@@ -226,6 +226,10 @@ void TaskRun::OnStepEnded(const Step &step)
             Fail(0, problem);
             return;
         }
+        const Step ended = step; // the list is about to grow under the reference
+        const QList<QStringList> next = addOns[ended.addOn]->StepsAfter(ended.stage, ended.index);
+        for (int i = 0; i < next.size(); ++i)
+            steps.insert(1 + i, {ended.addOn, ended.stage, ended.index + 1 + i, next.at(i)});
     }
     steps.removeFirst();
     RunNextStep();
