@@ -113,10 +113,11 @@ private slots:
         QTest::addColumn<Row>("row");
         const int pass1 = TASK_ENCODING, pass2 = TASK_EXPORTING;
         const QString twoDone = " Finished | Finished ", one = "second.3gp";
-        const QString refused = "The computer cannot be shut down: the system bus cannot be reached "
-                                "(Failed to connect to socket "
-                                "/nonexistent/kestrani-tests-have-no-bus: No such file or "
-                                "directory)";
+        const QString refused =
+            "The computer cannot be shut down: the system bus cannot be reached "
+            "(Failed to connect to socket "
+            "/nonexistent/kestrani-tests-have-no-bus: No such file or "
+            "directory)";
         QTest::newRow("two convert, the first trimmed with the slider; files as umask 027 allows")
             << Row{1, "a*b", "", 0, 1, 027, twoDone, "first.3gp|" + one, finishedText, 176};
         QTest::newRow("AMR's smallest profile chosen; an unreadable file fails, the other not")
@@ -306,10 +307,9 @@ private slots:
         QVERIFY(exported || !row.progress.startsWith(" Fin"));
         QCOMPARE(boxes.texts.mid(told), row.box.isEmpty() ? QStringList() : QStringList{row.box});
         if (!row.box.isEmpty()) // a warning only when a video failed
-            QCOMPARE(boxes.icons.last(),
-                     row.box.contains("failed")  ? QMessageBox::Warning
-                     : row.act == "shutdown" ? QMessageBox::Critical
-                                             : QMessageBox::Information);
+            QCOMPARE(boxes.icons.last(), row.box.contains("failed") ? QMessageBox::Warning
+                                         : row.act == "shutdown"    ? QMessageBox::Critical
+                                                                    : QMessageBox::Information);
         for (int id : batchRefused) // given back
             QVERIFY(!w || w->item(id)->isEnabled());
         QVERIFY(!w || (w->item(IDC_START)->isVisible() && !w->item(IDC_STOP)->isVisible()));
