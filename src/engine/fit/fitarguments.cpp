@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "fit/fitarguments.h"
+
+#include "fit/fitprofile.h"
+#include "profiles/commandtemplate.h"
+
+#include <cmath>
+
+namespace {
+
+// The position of the value after the last `option` at or after `from`; -1 when none.
+qsizetype ValueAfter(const QStringList &arguments, const QStringList &options, qsizetype from = 0)
+{
+    qsizetype at = -1;
+    for (qsizetype i = from; i + 1 < arguments.size(); ++i)
+        if (options.contains(arguments.at(i)))
+            at = i + 1;
+    return at;
+}
+
+// Where the output's options end: the output file is the last argument and its format ("-f")
+// the option right before it, as in every pass 1 of the profiles.
+qsizetype OutputFormat(const QStringList &arguments)
+{
+    const qsizetype n = arguments.size();
+    return n >= 3 && arguments.at(n - 3) == QLatin1String("-f") ? n - 3 : -1;
+}
+
+QString Bits(double bits)
+{
+    return QString::number(qint64(std::llround(bits)));
+}
+
+} // namespace
+
+bool FitArguments::SetPictureRate(QStringList &arguments, double bits)
+{
+    const qsizetype rate = ValueAfter(arguments, {QStringLiteral("-b:v")});
+    if (rate < 0 || bits <= 0)
+        return false;
+    const double own = FitProfile::ParseBits(arguments.at(rate));
+    if (const qsizetype tolerance = ValueAfter(arguments, {QStringLiteral("-bt")});
+        tolerance >= 0 && own > 0)
+        arguments[tolerance] = Bits(FitProfile::ParseBits(arguments.at(tolerance)) * bits / own);
+    arguments[rate] = Bits(bits);
+    return true;
+}
+
+bool FitArguments::SetSoundRate(QStringList &arguments, const SoundRate &rate)
+{
+    const bool amr = !arguments.isEmpty() && arguments.first().contains(QLatin1String("amrenc"));
+    const qsizetype at =
+        amr ? ValueAfter(arguments, {QStringLiteral("--mode"), QStringLiteral("-m")})
+            : ValueAfter(arguments, {QStringLiteral("-b:a")});
+    if (at < 0)
+        return false;
+    arguments[at] = rate.value;
+    return true;
+}
+
+QStringList FitArguments::AnalysisRun(const QStringList &passOne, const QString &prefix)
+{
+    const qsizetype format = OutputFormat(passOne);
+    if (format < 0)
+        return {};
+    return passOne.mid(0, format) +
+           QStringList{QStringLiteral("-pass"),        QStringLiteral("1"),
+                       QStringLiteral("-passlogfile"), prefix,
+                       QStringLiteral("-an"),          QStringLiteral("-f"),
+                       QStringLiteral("null"),         QStringLiteral("-")};
+}
+
+QStringList FitArguments::EncodingRun(const QStringList &passOne, const QString &prefix)
+{
+    const qsizetype format = OutputFormat(passOne);
+    if (format < 0)
+        return {};
+    QStringList run = passOne;
+    run.insert(format, QStringLiteral("-pass"));
+    run.insert(format + 1, QStringLiteral("2"));
+    run.insert(format + 2, QStringLiteral("-passlogfile"));
+    run.insert(format + 3, prefix);
+    return run;
+}
+
+QStringList FitArguments::StatisticsFiles(const QString &prefix)
+{
+    const QString log = prefix + QStringLiteral("-0.log");
+    return {log + QStringLiteral(".temp"), log + QStringLiteral(".mbtree.temp"), log,
+            log + QStringLiteral(".mbtree")};
+}
+
+bool FitArguments::CutLeadIn(QStringList &passOne, double leadSeconds, double partSeconds)
+{
+    const qsizetype input = passOne.lastIndexOf(QStringLiteral("-i"));
+    const qsizetype length = ValueAfter(passOne, {QStringLiteral("-t")}, input + 1);
+    if (input < 0 || length < 0 || OutputFormat(passOne) < 0)
+        return false;
+    passOne[length] = CommandTemplate::ExactSeconds(partSeconds);
+    if (leadSeconds > 0) {
+        passOne.insert(length - 1, QStringLiteral("-ss"));
+        passOne.insert(length, CommandTemplate::ExactSeconds(leadSeconds));
+    }
+    return true;
+}

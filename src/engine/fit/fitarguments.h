@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+struct SoundRate;
+
+// Changes the expanded arguments of a profile's passes (program first) for a size limit and
+// for parts: the rates a plan chose, the two runs of a two-pass picture, and the lead-in of a
+// part. Each change touches only the options it names and leaves an argument list it does not
+// recognise as it was (the function then says false).
+class FitArguments
+{
+public:
+    // "-b:v" set to `bits` per second; a "-bt" (the one-pass tolerance) scaled alike.
+    static bool SetPictureRate(QStringList &arguments, double bits);
+    // The sound rate the plan chose: kestrani-amrenc's "--mode"/"-m", or ffmpeg's "-b:a".
+    static bool SetSoundRate(QStringList &arguments, const SoundRate &rate);
+
+    // The first run of a two-pass picture from pass 1's arguments: the same picture, no sound,
+    // nothing written but the statistics, "<prefix>-0.log" (and libx264's
+    // "<prefix>-0.log.mbtree"; both appear under a ".temp" name first).
+    static QStringList AnalysisRun(const QStringList &passOne, const QString &prefix);
+    // Pass 1 as the second run, reading those statistics.
+    static QStringList EncodingRun(const QStringList &passOne, const QString &prefix);
+    // The statistics files a prefix gives, in the order a run leaves them.
+    static QStringList StatisticsFiles(const QString &prefix);
+
+    // A part after the first reads `leadSeconds` more before its start so that the picture
+    // clock sees the frames the one piece would have shown at the cut; its pass 1 was expanded
+    // with the part's begin less the lead and its length plus the lead. The output then drops
+    // the lead ("-ss" after the input) and lasts the part's own length ("-t").
+    static bool CutLeadIn(QStringList &passOne, double leadSeconds, double partSeconds);
+};
