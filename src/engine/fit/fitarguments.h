@@ -18,10 +18,17 @@ public:
     // The sound rate the plan chose: kestrani-amrenc's "--mode"/"-m", or ffmpeg's "-b:a".
     static bool SetSoundRate(QStringList &arguments, const SoundRate &rate);
 
-    // The first run of a two-pass picture from pass 1's arguments: the same picture, no sound,
-    // nothing written but the statistics, "<prefix>-0.log" (and libx264's
-    // "<prefix>-0.log.mbtree"; both appear under a ".temp" name first).
-    static QStringList AnalysisRun(const QStringList &passOne, const QString &prefix);
+    // The first run of a two-pass picture from pass 1's arguments: the same picture without
+    // the costly decisions of FFmpeg's own encoders, nothing written but the statistics,
+    // "<prefix>-0.log" (and libx264's "<prefix>-0.log.mbtree"; both appear under a ".temp" name
+    // first). Given an AAC rate, the run also encodes the sound as the sound pass will (same
+    // resampling, that rate) and says in its last lines how many bytes it took (SoundBytes);
+    // without one it leaves the sound out.
+    static QStringList AnalysisRun(const QStringList &passOne, const QString &prefix,
+                                   const QString &aacRate = QString());
+    // The sound's bytes from the last lines of a run ("video:0kB audio:187kB ..."); -1 when
+    // they do not say.
+    static qint64 SoundBytes(const QByteArray &lastLines);
     // Pass 1 as the second run, reading those statistics.
     static QStringList EncodingRun(const QStringList &passOne, const QString &prefix);
     // The statistics files a prefix gives, in the order a run leaves them.

@@ -3,6 +3,7 @@
 
 #include "fit/sizelimit.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -40,8 +41,12 @@ RatePlan RatePlan::For(const FitProfile &profile, qint64 limitBytes, const FitTa
         plan.fits = true;
         plan.sound = sounds.at(i);
         plan.pictureBits = std::min(picture, profile.PictureBits());
-        plan.lowered = i > 0 || picture < profile.PictureBits();
-        plan.otherBytes = OwnBytes(profile, task) + qint64(std::ceil(soundBytes));
+        plan.soundLowered = i > 0;
+        plan.lowered = plan.soundLowered || picture < profile.PictureBits();
+        plan.soundBytes = qint64(std::ceil(soundBytes));
+        plan.otherBytes = OwnBytes(profile, task) + plan.soundBytes;
+        plan.seconds = task.seconds;
+        plan.ownPictureBits = profile.PictureBits();
         plan.estimatedBytes = plan.otherBytes + qint64(plan.pictureBits * task.seconds / 8.0);
         return plan;
     }
@@ -111,6 +116,22 @@ QString RatePlan::TooLongMessage(double longestSeconds, qint64 limitBytes)
     return QStringLiteral("at most %1 fits in %2 with this profile: trim it, split it, or pick "
                           "a smaller profile")
         .arg(DurationText(longestSeconds), SizeLimit::Text(limitBytes));
+}
+
+RatePlan RatePlan::WithSoundBytes(qint64 measured) const
+{
+    if (!fits || measured < 0)
+        return *this;
+    RatePlan plan = *this;
+    plan.otherBytes += measured - soundBytes;
+    plan.soundBytes = measured;
+    const double room = double(limitBytes) * aim - double(plan.otherBytes);
+    // More sound than planned takes it from the picture, below its lowest if need be: the
+    // limit holds, and the check after the last pass has the last word.
+    plan.pictureBits = std::clamp(room * 8.0 / seconds, 0.0, ownPictureBits);
+    plan.lowered = soundLowered || plan.pictureBits < ownPictureBits;
+    plan.estimatedBytes = plan.otherBytes + qint64(plan.pictureBits * seconds / 8.0);
+    return plan;
 }
 
 double RatePlan::CorrectedPictureBits(qint64 fileBytes, int tryNumber) const

@@ -46,6 +46,9 @@ public:
     // Whether the limit lowered a rate below the profile's own.
     bool Lowered() const { return lowered; }
     qint64 EstimatedBytes() const { return estimatedBytes; }
+    // The plan again once the sound has been measured at its rate (AAC spends less on simple
+    // sound than its rate says): the picture gets what the sound left, up to its own rate.
+    RatePlan WithSoundBytes(qint64 soundBytes) const;
     // The picture rate for the next try after a file came out `fileBytes` large, over the
     // limit: scaled by how far the picture overshot what was left for it, a little lower on
     // each try; 0 when even that would leave the picture nothing.
@@ -54,9 +57,13 @@ public:
 private:
     bool fits = false;
     bool lowered = false;
+    bool soundLowered = false;
     double pictureBits = 0;
     SoundRate sound;
     qint64 limitBytes = 0;
     qint64 estimatedBytes = 0;
     qint64 otherBytes = 0; // the container's and the sound's, as planned
+    qint64 soundBytes = 0;
+    double seconds = 0;
+    double ownPictureBits = 0;
 };
