@@ -583,6 +583,40 @@ private slots:
         }
         QCOMPARE(joined, hashes(begin, seconds, 0));
     }
+
+    // A raw stream says nothing of its length: one run through it, its picture copied to
+    // nothing, tells it: to the picture at the stream's rate, to the hundredth of a second
+    // without it.
+    void rawLength_data()
+    {
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("rate"); // as the probe says it; empty: not known
+        QTest::newRow("H.264 elementary stream") << "libx264"
+                                                 << "clip.h264"
+                                                 << "25";
+        QTest::newRow("MPEG-2 elementary stream") << "mpeg2video"
+                                                  << "clip.m2v"
+                                                  << "25";
+        QTest::newRow("MPEG-2, rate not known") << "mpeg2video"
+                                                << "clip.m2v"
+                                                << "";
+    }
+    void rawLength()
+    {
+        QFETCH(QString, codec);
+        QFETCH(QString, name);
+        QFETCH(QString, rate);
+        const QString raw = SharedClip(
+            Clip{.seconds = 3, .sound = false, .video = codec, .sar = {}, .extra = {}}, name);
+        QVERIFY(!raw.isEmpty());
+        QVERIFY(Duration(Probe(raw)) <= 0); // ffprobe cannot say either
+        const QStringList run = FitArguments::MeasureRun(raw);
+        const ToolResult measured = RunTool(run.first(), run.mid(1));
+        QVERIFY(measured.ok());
+        const double seconds = FitArguments::MeasuredSeconds(measured.err, FrameRate::Parse(rate));
+        QVERIFY2(qAbs(seconds - 3) < 0.02, qPrintable(QString::number(seconds)));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFit)

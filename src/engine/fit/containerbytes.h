@@ -9,7 +9,8 @@
 // picture in a chunk of its own with the sound since the last picture in another, so every
 // picture costs its size and two chunk offsets (12 bytes), every AAC frame its size (4; AMR
 // frames all have one size), and every change in the number of sound frames per chunk an
-// entry of 12 bytes. The estimate stays within 0.3 KB of the files at 10 minutes, above them.
+// entry of 12 bytes. The estimate is never below the files and at most 0.5 % above them
+// (0.7 KB of AMR files, 2.7 KB of AAC ones at 30 fps, after 10 minutes).
 class ContainerBytes
 {
 public:

@@ -127,6 +127,37 @@ QStringList FitArguments::StatisticsFiles(const QString &prefix)
             log + QStringLiteral(".mbtree")};
 }
 
+QStringList FitArguments::MeasureRun(const QString &source)
+{
+    return {QStringLiteral("ffmpeg"),         QStringLiteral("-hide_banner"),
+            QStringLiteral("-nostdin"),       QStringLiteral("-i"),
+            QStringLiteral("file:") + source, QStringLiteral("-map"),
+            QStringLiteral("0:v:0"),          QStringLiteral("-c"),
+            QStringLiteral("copy"),           QStringLiteral("-f"),
+            QStringLiteral("null"),           QStringLiteral("-")};
+}
+
+double FitArguments::MeasuredSeconds(const QByteArray &lastLines, const FrameRate &rate)
+{
+    // "frame=  240 fps=0.0 q=-1.0 Lsize=N/A time=00:00:07.96 ...": 240 pictures, at 30 fps
+    // 8.0 s; at a rate not known, the last at 7.96 s, each 7.96 / 239 s on average.
+    static const QRegularExpression status(
+        QStringLiteral("frame=\\s*(\\d+)[^\\r\\n]*?time=(\\d+):(\\d\\d):(\\d\\d(?:\\.\\d+)?)"));
+    double seconds = -1;
+    for (QRegularExpressionMatchIterator it = status.globalMatch(QString::fromLatin1(lastLines));
+         it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const qint64 frames = m.captured(1).toLongLong();
+        const double last = m.captured(2).toDouble() * 3600 + m.captured(3).toDouble() * 60 +
+                            m.captured(4).toDouble();
+        if (rate.IsValid())
+            seconds = rate.Seconds(frames);
+        else if (frames > 1)
+            seconds = last * double(frames) / double(frames - 1);
+    }
+    return seconds;
+}
+
 bool FitArguments::CutLeadIn(QStringList &passOne, double leadSeconds, double partSeconds)
 {
     const qsizetype input = passOne.lastIndexOf(QStringLiteral("-i"));

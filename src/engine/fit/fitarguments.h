@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "fit/picturerate.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -33,6 +35,15 @@ public:
     static QStringList EncodingRun(const QStringList &passOne, const QString &prefix);
     // The statistics files a prefix gives, in the order a run leaves them.
     static QStringList StatisticsFiles(const QString &prefix);
+
+    // A source that does not say how long it is (a raw stream) is read through once, its
+    // picture copied to nothing: a few seconds for an hour. `ffmpeg` as the program.
+    static QStringList MeasureRun(const QString &source);
+    // Its length from that run's last status line: its pictures at the stream's rate, or where
+    // that is not known, the last picture's time and one picture more (the time counts in
+    // decoding order, up to two pictures short where pictures come out of order); -1 when the
+    // lines do not say.
+    static double MeasuredSeconds(const QByteArray &lastLines, const FrameRate &rate);
 
     // A part after the first reads `leadSeconds` more before its start so that the picture
     // clock sees the frames the one piece would have shown at the cut; its pass 1 was expanded
