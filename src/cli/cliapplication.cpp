@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cliapplication.h"
 
+#include "files/bytenames.h"
 #include "mediaerror.h"
 #include "mediaprobe.h"
 #include "profiles/outputtypes.h"
@@ -18,7 +19,7 @@ namespace {
 
 void Print(std::FILE *stream, const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
+    const QByteArray bytes = bytenames::Shown(text).toUtf8();
     std::fprintf(stream, "%s", bytes.constData()); // no NUL inside: names hold none
     std::fflush(stream);
 }
@@ -121,7 +122,9 @@ bool CliApplication::SelectProfile(int profile)
 
 QString CliApplication::OutputFolderOption(const QString &given) const
 {
-    const QString folder = given.isEmpty() ? StoredDestination() : given;
+    if (!given.isEmpty()) // as the bytes given: relative to the folder we were started in
+        return QDir::toNativeSeparators(bytenames::PathFor(given));
+    const QString folder = StoredDestination();
     if (folder.isEmpty())
         return folder;
     QString absolute = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
@@ -131,7 +134,7 @@ QString CliApplication::OutputFolderOption(const QString &given) const
 void CliApplication::AddTasks(const QStringList &files)
 {
     for (const QString &file : files) {
-        const QString path = QDir::toNativeSeparators(QFileInfo(file).absoluteFilePath());
+        const QString path = QDir::toNativeSeparators(bytenames::PathFor(file));
         double length = 0.0;
         bool opened = true;
         try {
@@ -161,6 +164,7 @@ void CliApplication::AddTasks(const QStringList &files)
 
 int CliApplication::PrintCommands()
 {
+    engine->SetOptions(options.batch);
     engine->PlanOutputNames();
     int status = AllFinished;
     for (int i = 0; i < tasks.Count(); ++i) {
@@ -183,6 +187,7 @@ int CliApplication::PrintCommands()
 int CliApplication::Convert()
 {
     engine->SetSimultaneousTasks(options.jobs);
+    engine->SetOptions(options.batch);
     QObject::connect(engine.get(), &ConversionEngine::recovered, engine.get(),
                      [this](const QStringList &paths) {
                          for (const QString &path : paths)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "clihost.h"
 
+#include "files/bytenames.h"
 #include "profiles/outputtypes.h"
 #include "progress/progresstext.h"
 #include "tasklist.h"
@@ -109,7 +110,7 @@ void CliHost::ShowMessage(const QString &text, const QString &caption, MessageIc
 
 void CliHost::Write(std::FILE *stream, const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
+    const QByteArray bytes = bytenames::Shown(text).toUtf8();
     std::fprintf(stream, "%s", bytes.constData()); // no NUL inside: names hold none
     std::fflush(stream);
 }

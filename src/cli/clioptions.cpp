@@ -2,6 +2,8 @@
 #include "clioptions.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cmath>
 
@@ -12,6 +14,15 @@ bool ToNumber(const QString &text, double &value)
     bool ok = false;
     value = text.toDouble(&ok); // always the C locale: "1.5", never "1,5"
     return ok && std::isfinite(value) && value >= 0.0;
+}
+
+// A count written in digits that no int holds: its own message, not "must be 1 or more".
+bool TooLarge(const QString &text)
+{
+    static const QRegularExpression digits(QStringLiteral("^\\s*\\+?\\d+\\s*$"));
+    bool ok = false;
+    text.toInt(&ok);
+    return !ok && digits.match(text).hasMatch();
 }
 
 } // namespace
@@ -31,6 +42,15 @@ QString CliOptions::Usage()
         "  -e, --end S         trim end in seconds for every file (default: the clip length)\n"
         "  -j, --jobs N        convert N files at once (default 1); 0: as many as keep this\n"
         "                      machine busy\n"
+        "  --max-size SIZE     no output larger than SIZE (300K, 1M, or bytes; K = 1024 bytes,\n"
+        "                      M = 1024 K): the rates follow each video's length\n"
+        "  --split             cut videos too long for --max-size into parts, each within it\n"
+        "  --part-length MIN   cut videos into parts of at most MIN minutes\n"
+        "  --loudness[=LUFS]   even out the sound to -16 LUFS, or to LUFS (-30 to -10)\n"
+        "  --subtitles[=FILE]  burn subtitles into the picture: a file beside the video with its\n"
+        "                      name (.srt, .ass, .ssa, .vtt), else its first text subtitle\n"
+        "                      stream; FILE (one video only) names the file to use\n"
+        "  --subtitle-stream N burn in the video's subtitle stream N (0 is the first)\n"
         "  --list-profiles     each type's description and its numbered profile titles, "
         "default marked\n"
         "  --print-commands    print every tool's argument list (one JSON array per line, in "
@@ -61,9 +81,19 @@ bool CliOptions::Parse(const QStringList &arguments)
     const QCommandLineOption print("print-commands");
     const QCommandLineOption helpOption(QStringList{"h", "help"});
     const QCommandLineOption versionOption("version");
+    const QCommandLineOption maxSize("max-size", QString(), "SIZE");
+    const QCommandLineOption split("split");
+    const QCommandLineOption partLength("part-length", QString(), "MINUTES");
+    const QCommandLineOption loudness("loudness");
+    const QCommandLineOption subtitles("subtitles");
+    const QCommandLineOption subtitleStream("subtitle-stream", QString(), "N");
     parser.addOptions({type, profileOption, output, beginOption, endOption, jobsOption, list, print,
-                       helpOption, versionOption});
-    if (!parser.parse(arguments)) {
+                       helpOption, versionOption, maxSize, split, partLength, loudness, subtitles,
+                       subtitleStream});
+    QStringList taken = arguments;
+    if (!TakeOptionalValues(taken))
+        return false;
+    if (!parser.parse(taken)) {
         errorText = parser.errorText();
         return false;
     }
@@ -85,6 +115,11 @@ bool CliOptions::Parse(const QStringList &arguments)
     }
     if (parser.isSet(profileOption)) {
         profile = parser.value(profileOption).toInt(&ok);
+        if (TooLarge(parser.value(profileOption))) {
+            errorText = QStringLiteral("the profile number %1 is too large")
+                            .arg(parser.value(profileOption).trimmed());
+            return false;
+        }
         if (!ok || profile < 1) {
             errorText = QStringLiteral("the profile number must be 1 or more");
             return false;
@@ -92,6 +127,11 @@ bool CliOptions::Parse(const QStringList &arguments)
     }
     if (parser.isSet(jobsOption)) {
         jobs = parser.value(jobsOption).toInt(&ok);
+        if (TooLarge(parser.value(jobsOption))) {
+            errorText = QStringLiteral("the number of files at once %1 is too large")
+                            .arg(parser.value(jobsOption).trimmed());
+            return false;
+        }
         if (!ok || jobs < 0) {
             errorText = QStringLiteral("the number of files at once must be 0 or more");
             return false;
@@ -115,6 +155,86 @@ bool CliOptions::Parse(const QStringList &arguments)
     }
     if (files.isEmpty() && !listProfiles) {
         errorText = QStringLiteral("no video files given");
+        return false;
+    }
+    return ParseBatchOptions(parser);
+}
+
+// "--loudness" and "--subtitles" stand alone or take a value after '=' (and "--subtitles" the
+// next argument when it names a subtitle file): taken out here, before the parser, which knows
+// only options that always or never take one.
+bool CliOptions::TakeOptionalValues(QStringList &arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString argument = arguments.at(i);
+        if (argument == u"--")
+            break;
+        if (argument.startsWith(QLatin1String("--loudness="))) {
+            bool ok = false;
+            const double target = argument.mid(11).toDouble(&ok);
+            if (!ok || !(target >= BatchOptions::quietestLoudness &&
+                         target <= BatchOptions::loudestLoudness)) {
+                errorText = QStringLiteral("the loudness must be a number of LUFS from %1 to %2")
+                                .arg(BatchOptions::quietestLoudness)
+                                .arg(BatchOptions::loudestLoudness);
+                return false;
+            }
+            batch.loudnessTarget = target;
+            arguments[i] = QStringLiteral("--loudness");
+        } else if (argument.startsWith(QLatin1String("--subtitles="))) {
+            batch.subtitleFile = argument.mid(12);
+            arguments[i] = QStringLiteral("--subtitles");
+        } else if (argument == u"--subtitles" && i + 1 < arguments.size()) {
+            static const QStringList kinds{"srt", "ass", "ssa", "vtt"};
+            if (kinds.contains(QFileInfo(arguments.at(i + 1)).suffix().toLower()))
+                batch.subtitleFile = arguments.takeAt(i + 1);
+        }
+        if (batch.subtitleFile.isEmpty() && argument.startsWith(QLatin1String("--subtitles="))) {
+            errorText = QStringLiteral("--subtitles= must name a subtitle file");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CliOptions::ParseBatchOptions(const QCommandLineParser &parser)
+{
+    if (parser.isSet(QStringLiteral("max-size"))) {
+        const std::optional<qint64> size =
+            BatchOptions::ParseSize(parser.value(QStringLiteral("max-size")), &errorText);
+        if (!size)
+            return false;
+        batch.maxFileBytes = *size;
+    }
+    batch.splitIntoParts = parser.isSet(QStringLiteral("split"));
+    if (parser.isSet(QStringLiteral("part-length"))) {
+        double minutes = 0.0;
+        if (!ToNumber(parser.value(QStringLiteral("part-length")), minutes) ||
+            !(minutes * 60.0 >= 1.0) || minutes > 24.0 * 60.0) {
+            errorText = QStringLiteral("the part length must be a number of minutes, from one "
+                                       "second (0.017) to a day (1440)");
+            return false;
+        }
+        batch.partSeconds = minutes * 60.0;
+        batch.splitIntoParts = true;
+    }
+    if (parser.isSet(QStringLiteral("loudness")) && !batch.loudnessTarget)
+        batch.loudnessTarget = BatchOptions::defaultLoudness;
+    if (parser.isSet(QStringLiteral("subtitle-stream"))) {
+        bool ok = false;
+        batch.subtitleStream = parser.value(QStringLiteral("subtitle-stream")).toInt(&ok);
+        if (!ok || batch.subtitleStream < 0) {
+            errorText = QStringLiteral("the subtitle stream must be a number, 0 or more");
+            return false;
+        }
+    }
+    batch.burnSubtitles = parser.isSet(QStringLiteral("subtitles")) || batch.subtitleStream >= 0;
+    if (!batch.subtitleFile.isEmpty()) // relative to where we were started
+        batch.subtitleFile = QFileInfo(batch.subtitleFile).absoluteFilePath();
+    if (!batch.subtitleFile.isEmpty() && files.size() > 1) {
+        errorText = QStringLiteral("--subtitles FILE names the subtitles of one video, but %1 "
+                                   "videos are given")
+                        .arg(files.size());
         return false;
     }
     return true;

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "batchoptions.h"
+
 #include <QString>
 #include <QStringList>
+
+class QCommandLineParser;
 
 // The command line of kestrani-cli, checked for form. What depends on the profile files (how
 // many profiles a type has) is checked once they are read.
@@ -23,6 +27,11 @@ public:
     bool printCommands = false;
     bool help = false;
     bool version = false;
+    BatchOptions batch; // the size limit and parts, loudness, subtitles
     QStringList files;
     QString errorText;
+
+private:
+    bool TakeOptionalValues(QStringList &arguments);
+    bool ParseBatchOptions(const QCommandLineParser &parser);
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cliapplication.h"
 #include "enginepaths.h"
+#include "files/bytenames.h"
 
 #include <QCoreApplication>
 
@@ -19,5 +20,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QString::fromLatin1(productName));
     QCoreApplication::setApplicationName(QString::fromLatin1(productName));
     CliApplication cli(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
-    return cli.Run(QCoreApplication::arguments());
+    // Every byte of the arguments kept: a file name need not be UTF-8, which is all that
+    // QCoreApplication::arguments() would keep of it.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(bytenames::Decode(argv[i]));
+    return cli.Run(arguments);
 }

@@ -3,6 +3,7 @@
 
 #include "enginehost.h"
 #include "files/batchjournal.h"
+#include "files/bytenames.h"
 #include "files/outputnameplanner.h"
 #include "profiles/outputtypes.h"
 #include "profiles/profilecatalog.h"
@@ -32,6 +33,8 @@ ConversionEngine::ConversionEngine(EngineHost &host, TaskList &tasks, const Engi
                                    QObject *parent)
     : QObject(parent), host(host), tasks(tasks), paths(paths), log(paths.logFile, paths.fallbackLog)
 {
+    // Aliases of names that are not UTF-8 beside the journals, which may name files through them.
+    bytenames::SetAliasFolder(paths.journalFolder);
     // Tests and impatient users may shorten the limit; it is never switched off this way.
     bool ok = false;
     const int seconds = qEnvironmentVariableIntValue("KESTRANI_STALL_SECONDS", &ok);
@@ -65,6 +68,9 @@ void ConversionEngine::LoadProfiles(int outputType)
     for (const QString &title : listing.titles)
         host.AddProfileRow(title);
     host.SetProfileSelection(listing.defaultRow);
+    if (!listing.warning.isEmpty())
+        host.ShowMessage(listing.warning, QStringLiteral("Warning"),
+                         EngineHost::MessageIcon::Warning);
 }
 
 void ConversionEngine::OnStartClicked()
@@ -95,7 +101,7 @@ void ConversionEngine::OnStartClicked()
     names = std::make_unique<OutputNamePlanner>(outputFolder, type);
     PlanOutputNames(*names); // its plans then keep each task's name from the others
     context.reset(new BatchContext{host, tasks, paths, log, *journal, *names, type,
-                                   host.SelectedProfileRow(), outputFolder, stallSeconds});
+                                   host.SelectedProfileRow(), outputFolder, stallSeconds, options});
     scheduler = std::make_unique<BatchScheduler>(*context);
     // The end is handled from the event loop, never inside the last task's own report.
     connect(scheduler.get(), &BatchScheduler::ended, this, &ConversionEngine::OnBatchEnded,
@@ -127,7 +133,8 @@ bool ConversionEngine::CheckOutputFolder(const QString &folderText)
 void ConversionEngine::RecoverAbandonedBatches()
 {
     const BatchJournal::Recovery recovery = BatchJournal::RecoverAbandoned(paths.journalFolder);
-    if (recovery.removedFiles.isEmpty() && recovery.killedProcesses == 0)
+    if (recovery.removedFiles.isEmpty() && recovery.keptFiles.isEmpty() &&
+        recovery.killedProcesses == 0)
         return;
     QString entry = QStringLiteral("NOTE:    a batch was interrupted (its program was killed); "
                                    "what it left is cleaned up.\n"
@@ -135,6 +142,10 @@ void ConversionEngine::RecoverAbandonedBatches()
                         .arg(recovery.killedProcesses);
     for (const QString &path : recovery.removedFiles)
         entry += QStringLiteral("       removed         =   %1\n").arg(path);
+    for (const QString &path : recovery.keptFiles)
+        entry += QStringLiteral("       kept            =   %1 (written by someone else since "
+                                "the batch was interrupted)\n")
+                     .arg(path);
     log.Append(entry);
     if (!recovery.removedFiles.isEmpty())
         emit recovered(recovery.removedFiles);
@@ -215,10 +226,20 @@ void ConversionEngine::PlanOutputNames(OutputNamePlanner &planner)
     host.InvalidateCells(0, tasks.Count() - 1, COL_OUTPUT, false);
 }
 
+QStringList ConversionEngine::TaskSummaries(int index, const BatchOptions &batchOptions) const
+{
+    if (!tasks.IsValidIndex(index))
+        return {};
+    return TaskRun::Summaries(paths, OutputType::Find(host.SelectedOutputType()),
+                              host.SelectedProfileRow(), OutputFolderText(), tasks.GetAt(index),
+                              batchOptions);
+}
+
 QList<QStringList> ConversionEngine::TaskCommands(int index) const
 {
     if (!tasks.IsValidIndex(index))
         return {};
     return TaskRun::Commands(paths, OutputType::Find(host.SelectedOutputType()),
-                             host.SelectedProfileRow(), OutputFolderText(), tasks.GetAt(index));
+                             host.SelectedProfileRow(), OutputFolderText(), tasks.GetAt(index),
+                             options);
 }

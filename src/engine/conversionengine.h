@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "batchoptions.h"
 #include "enginepaths.h"
 #include "progress/errorlog.h"
 
@@ -54,6 +55,10 @@ public:
     int SimultaneousTasks() const { return simultaneous; }
     // The number that 0 stands for on this machine.
     static int MachineTasks();
+    // What the next batch does beyond converting with the profile: a size limit, parts,
+    // loudness, subtitles. A running batch keeps what it started with.
+    void SetOptions(const BatchOptions &batchOptions) { options = batchOptions; }
+    const BatchOptions &Options() const { return options; }
     // A tool that writes nothing and grows no file for this long is ended and its task fails.
     static constexpr int defaultStallSeconds = 600;
     void SetStallSeconds(int seconds) { stallSeconds = seconds; }
@@ -64,6 +69,9 @@ public:
     // The arguments (program resolved) of the tools a task would run now, in order: the steps
     // that repack its sound where it needs them, then its passes; empty without a usable profile.
     QList<QStringList> TaskCommands(int index) const;
+    // What these options would do for a task, a line each (the Output cell's tip): sizes,
+    // parts, subtitles found, or why it could not be converted with them.
+    QStringList TaskSummaries(int index, const BatchOptions &batchOptions) const;
     // Of the batch that ended last: how many of its tasks did not finish.
     int UnfinishedTasks() const { return unfinished; }
 
@@ -86,6 +94,7 @@ private:
     ErrorLog log;
     int simultaneous = 1;
     int stallSeconds = defaultStallSeconds;
+    BatchOptions options;
     bool converting = false;
     bool stoppedEarly = false; // a Stop came while the batch's first box was shown
     int unfinished = 0;

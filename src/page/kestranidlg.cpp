@@ -3,6 +3,7 @@
 
 #include "celllistctrl.h"
 #include "conversionengine.h"
+#include "enginehost.h"
 #include "fadeinpicture.h"
 #include "globals.h"
 #include "imagebutton.h"
@@ -81,13 +82,6 @@ QIcon CKestraniDlg::ApplicationIcon()
     return appIcon;
 }
 
-template <class T> T *CKestraniDlg::Add(int id, T *control)
-{
-    control->setObjectName(QString::number(id));
-    controls.insert(id, control);
-    return control;
-}
-
 void CKestraniDlg::CreateControls()
 {
     // The group box goes first so that the controls inside its frame lie above it.
@@ -115,6 +109,7 @@ void CKestraniDlg::CreateControls()
     simultaneousLabel =
         Add(IDC_SIMULTANEOUS_LABEL, new QLabel(QString::fromLatin1(simultaneousText), this));
     simultaneousBox = Add(IDC_SIMULTANEOUS, new QSpinBox(this));
+    CreateBatchOptionControls();
     helpButton = Add(IDC_HELP_CONTENTS, new CImageButton(this));
     startButton = Add(IDC_START, new CImageButton(this));
     stopButton = Add(IDC_STOP, new CImageButton(this));
@@ -164,6 +159,7 @@ void CKestraniDlg::OnInitDialog()
         simultaneousBox->setValue(PageSettings::ReadSimultaneousTasks());
     }
     engine->SetSimultaneousTasks(simultaneousBox->value());
+    ReadBatchOptionSettings();
     ReadOutputFolder();
     background = QPixmap(QStringLiteral(":/bitmaps/%1.png").arg(backgroundBitmap));
     InstallKeyFilters();
@@ -346,6 +342,16 @@ void CKestraniDlg::OnOutputTypeChanged()
 void CKestraniDlg::OnStartClicked()
 {
     startClicked.start();
+    if (IsConverting())
+        return;
+    QString problem;
+    const std::optional<BatchOptions> options = BatchOptionsFromControls(&problem);
+    if (!options) {
+        if (tasks.Count() > 0)
+            host->ShowMessage(problem, QStringLiteral("Error"), EngineHost::MessageIcon::Error);
+        return;
+    }
+    engine->SetOptions(*options);
     CreateProposedOutputFolder();
     engine->OnStartClicked();
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "batchoptions.h"
 #include "cellinfoowner.h"
 #include "helpwindow.h"
 #include "tasklist.h"
@@ -15,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CCellListCtrl;
 class CFadeInPicture;
@@ -131,6 +133,12 @@ private:
     void SetWindowTitleFromVersion();
     void AddChosenFiles(const QStringList &paths);
     void WarnUnreadable(const QStringList &paths);
+    void CreateBatchOptionControls();
+    void ReadBatchOptionSettings();
+    void EnableBatchOptionControls(bool enable);
+    // The options the controls ask for; nothing, with *problem saying why, when they cannot
+    // be met (a largest file that is no size).
+    std::optional<BatchOptions> BatchOptionsFromControls(QString *problem) const;
     QString AddStartFolder() const;
     QString BrowseStartFolder() const;
     void CreateProposedOutputFolder();
@@ -143,7 +151,13 @@ private:
     double ClipLengthOrZero(const QString &path);
     void ClosePreviewClip();
     void InstallKeyFilters();
-    template <class T> T *Add(int id, T *control);
+    // Keeps a control under its id (also as its object name) and returns it.
+    template <class T> T *Add(int id, T *control)
+    {
+        control->setObjectName(QString::number(id));
+        controls.insert(id, control);
+        return control;
+    }
 
     TaskList tasks;
     std::unique_ptr<CPageEngineHost> host;
@@ -174,6 +188,11 @@ private:
     QCheckBox *shutdownCheck = nullptr;
     QLabel *simultaneousLabel = nullptr;
     QSpinBox *simultaneousBox = nullptr;
+    QCheckBox *maxSizeCheck = nullptr;
+    QComboBox *maxSizeCombo = nullptr;
+    QCheckBox *splitCheck = nullptr;
+    QCheckBox *loudnessCheck = nullptr;
+    QCheckBox *subtitlesCheck = nullptr;
 
     int currentTask = -1;
     bool rangeUpdateGuard = false;

@@ -33,6 +33,11 @@ enum ControlId : int {
     IDC_OUTPUT_TYPE_LABEL = 1070,
     IDC_SIMULTANEOUS_LABEL = 1071,
     IDC_SIMULTANEOUS = 1072,
+    IDC_MAX_SIZE_CHECK = 1073,
+    IDC_MAX_SIZE = 1074,
+    IDC_SPLIT = 1075,
+    IDC_LOUDNESS = 1076,
+    IDC_SUBTITLES = 1077,
 };
 
 struct ControlPlace {
@@ -63,7 +68,12 @@ inline constexpr ControlPlace controlPlaces[] = {
     {IDC_SHUTDOWN, QRect(288, 407, 358, 15)},
     {IDC_SIMULTANEOUS_LABEL, QRect(10, 438, 112, 20)},
     {IDC_SIMULTANEOUS, QRect(124, 437, 64, 22)},
-    {IDC_HELP_CONTENTS, QRect(90, 470, 30, 30)},
+    {IDC_MAX_SIZE_CHECK, QRect(10, 464, 104, 20)},
+    {IDC_MAX_SIZE, QRect(116, 463, 84, 22)},
+    {IDC_SPLIT, QRect(210, 464, 150, 20)},
+    {IDC_LOUDNESS, QRect(10, 489, 180, 20)},
+    {IDC_SUBTITLES, QRect(210, 489, 150, 20)},
+    {IDC_HELP_CONTENTS, QRect(374, 435, 30, 30)},
     {IDC_START, QRect(418, 432, 105, 70)},
     {IDC_STOP, QRect(418, 432, 105, 70)},
 };
@@ -145,6 +155,24 @@ inline constexpr const char *simultaneousTip =
     "keep this computer busy";
 // Tasks at once the page offers at most; more only share the same cores.
 inline constexpr int maxSimultaneousTasks = 16;
+inline constexpr const char *maxSizeText = "Largest file:";
+inline constexpr const char *maxSizeTip =
+    "No output larger than this, every byte counted: each video's rates follow its length. "
+    "Type a size in KB or MB, or pick one";
+// The limits offered; any other can be typed.
+inline constexpr const char *maxSizeItems[] = {"300 KB", "600 KB", "1 MB", "10 MB"};
+inline constexpr const char *splitText = "Split into parts";
+inline constexpr const char *splitTip =
+    "A video too long for the largest file is cut into parts, each within it, that convert "
+    "side by side: \"Name (part 1 of 3)\"";
+inline constexpr const char *loudnessText = "Even out the sound";
+inline constexpr const char *loudnessTip =
+    "Every video's sound brought to the same loudness, -16 LUFS, with its peaks under "
+    "-1.5 dBTP: heard alike on a phone's small speaker";
+inline constexpr const char *subtitlesText = "Burn in subtitles";
+inline constexpr const char *subtitlesTip =
+    "Subtitles drawn into the picture: a subtitle file beside the video with its name (.srt, "
+    ".ass, .ssa, .vtt), else the video's first text subtitle stream";
 inline constexpr const char *outputTypeLabelText = "Select Output Type:";
 inline constexpr const char *profileLabelText = "Select Profile:";
 inline constexpr const char *shutdownText =
@@ -156,6 +184,11 @@ inline constexpr const char *settingsApplication = "Kestrani";
 inline constexpr const char *destinationKey = "destination/Default";
 inline constexpr const char *fileNumberKey = "fileno/Default";
 inline constexpr const char *simultaneousKey = "simultaneous/Default";
+inline constexpr const char *maxSizeOnKey = "maxsizeon/Default";
+inline constexpr const char *maxSizeKey = "maxsize/Default";
+inline constexpr const char *splitKey = "split/Default";
+inline constexpr const char *loudnessKey = "loudness/Default";
+inline constexpr const char *subtitlesKey = "subtitles/Default";
 inline constexpr const char *versionKey = "Version/Default";
 // The version text is bounded as a 256-character buffer would bound it.
 inline constexpr int versionMaxLength = 255;

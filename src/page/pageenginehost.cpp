@@ -72,6 +72,7 @@ void CPageEngineHost::EnableOutputSettings(bool enable)
     page.profileList->setEnabled(enable);
     page.shutdownCheck->setEnabled(enable);
     page.simultaneousBox->setEnabled(enable);
+    page.EnableBatchOptionControls(enable);
 }
 
 void CPageEngineHost::ShowMessage(const QString &text, const QString &caption, MessageIcon icon)

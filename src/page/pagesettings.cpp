@@ -74,6 +74,30 @@ void PageSettings::WriteSimultaneousTasks(int count)
     WriteKey(Page::simultaneousKey, QString::number(count));
 }
 
+bool PageSettings::ReadFlag(const char *key, bool otherwise)
+{
+    QString text;
+    if (!ReadKey(key, text))
+        return otherwise;
+    return text == u"1" ? true : text == u"0" ? false : otherwise;
+}
+
+void PageSettings::WriteFlag(const char *key, bool on)
+{
+    WriteKey(key, on ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QString PageSettings::ReadText(const char *key, const QString &otherwise)
+{
+    QString text;
+    return ReadKey(key, text) ? text : otherwise;
+}
+
+void PageSettings::WriteText(const char *key, const QString &text)
+{
+    WriteKey(key, text);
+}
+
 QString PageSettings::DefaultOutputFolder()
 {
 #ifdef Q_OS_WIN

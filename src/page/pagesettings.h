@@ -21,6 +21,11 @@ public:
     // stored or the stored text is no such number.
     static int ReadSimultaneousTasks();
     static void WriteSimultaneousTasks(int count);
+    // A check box's state and a text kept as typed; the given default when none is stored.
+    static bool ReadFlag(const char *key, bool otherwise = false);
+    static void WriteFlag(const char *key, bool on);
+    static QString ReadText(const char *key, const QString &otherwise);
+    static void WriteText(const char *key, const QString &text);
     // The folder used when none is stored, with its trailing separator.
     static QString DefaultOutputFolder();
 };

@@ -5,6 +5,7 @@
 #include "kestranidlg.h"
 
 #include "celllistctrl.h"
+#include "conversionengine.h"
 #include "fadeinpicture.h"
 #include "globals.h"
 #include "pageconstants.h"
@@ -101,6 +102,10 @@ bool CKestraniDlg::ShowCellTip(QEvent *event)
             cell.column = COL_OUTPUT;
             OnGetCellInfo(cell);
             tip = WithTrailingSeparator(outputDirEdit->text()) + cell.text;
+            // What the batch's options will make of it: its size, its parts, its subtitles.
+            if (const std::optional<BatchOptions> options = BatchOptionsFromControls(nullptr))
+                for (const QString &line : engine->TaskSummaries(index.row(), *options))
+                    tip += u'\n' + line;
         }
     }
     if (tip.isEmpty())

@@ -3,6 +3,7 @@
 // folder its tools start in are the test's): what it prints and returns for each option, what
 // it leaves on disk, and what it never runs, whatever names and files it is given.
 #include "engine.h"
+#include "files/bytenames.h"
 
 #include <QRegularExpression>
 #include <QSettings>
@@ -35,7 +36,7 @@ const QList<Source> hostile = {
     {"UTF-8", "ünïcödé 日本語 🎬.mp4", 1},
     {"name at NAME_MAX, shortened", QByteArray(NAME_MAX - 4, 'M') + ".mp4", 1},
     {"UTF-8 name at NAME_MAX", QByteArray("\xF0\x9F\x8E\xAC").repeated(62) + ".mp4", 1},
-    {"not UTF-8", "bad \xff\xfe\xc3( bytes.mp4", -1},
+    {"not UTF-8", "bad \xff\xfe\xc3( bytes.mp4", 1},
     {"text full of shell syntax", "text.mp4", 0, "$(touch pwned)\n`touch pwned` ; rm -rf ~\n"},
     {"empty file", "empty.mp4", 0, ""},
 };
@@ -48,7 +49,7 @@ class TestCli : public QObject
 
     QTemporaryDir dir;
     int folders = 0;
-    QString program, cli, log, clip, alone, names, namesOut;
+    QString program, cli, log, clip, alone, names, namesOut, namesOutParent;
     const QString broken = QFileInfo(MediaFile("broken.mp4")).canonicalFilePath();
     ToolResult batch; // of the hostile sources in `names`
     QStringList namesBefore, appBefore;
@@ -66,9 +67,16 @@ private slots:
         QVERIFY(!(clip = SharedClip()).isEmpty());
 
         // One batch of every hostile source, named by the shell's own expansion, which passes
-        // names on as the raw bytes they are. It starts where tools named like the real ones
-        // lie, in the folder and in one that PATH names relatively: they must not be taken.
-        names = NewFolder(dir, folders, "names"), namesOut = NewFolder(dir, folders);
+        // names on as the raw bytes they are, into a folder whose name is not UTF-8 either
+        // (Latin-1 "café": the test reads it through a link). It starts where tools named like
+        // the real ones lie, in the folder and in one that PATH names relatively: they must
+        // not be taken.
+        names = NewFolder(dir, folders, "names");
+        const QString outParent = namesOutParent = NewFolder(dir, folders);
+        const QByteArray latin1Out = QFile::encodeName(outParent) + "/caf\xe9";
+        namesOut = outParent + "/café";
+        QVERIFY(::mkdir(latin1Out.constData(), 0777) == 0 &&
+                ::symlink(latin1Out.constData(), QFile::encodeName(namesOut).constData()) == 0);
         QVERIFY(QDir(names).mkdir("bin"));
         for (const char *tool : {"/ffmpeg", "/AtomicParsley", "/bin/ffmpeg", "/bin/AtomicParsley"})
             QVERIFY(WriteFile(names + tool, "#!/bin/sh\ntouch '" + names.toUtf8() + "/ran'\n") &&
@@ -78,9 +86,14 @@ private slots:
                     ::rename(QFile::encodeName(names + "/new").constData(),
                              (QFile::encodeName(names) + '/' + s.name).constData()) == 0);
         namesBefore = FilesIn(names), appBefore = FilesIn(program + "/app");
-        const QString command =
-            "cd \"$0\" && PATH=.:bin::$PATH exec \"$1\" -p 1 -j 2 -e 0.5 -o \"$2\" -- *.mp4";
-        batch = RunTool("/bin/sh", {"-c", command, names, cli, namesOut});
+        const QString command = "cd \"$0\" && PATH=.:bin::$PATH exec \"$1\" -p 1 -j 2 -e 0.5 -o "
+                                "\"$2/$(printf 'caf\\351')\" -- *.mp4";
+        batch = RunTool("/bin/sh", {"-c", command, names, cli, outParent});
+    }
+
+    void cleanupTestCase() // QDir cannot remove a name that is not UTF-8
+    {
+        QVERIFY(RunTool("/bin/sh", {"-c", "rm -r \"$0\"", namesOutParent}).ok());
     }
 
     // The batch of hostile sources ran nothing it should not have: not the tools beside the
@@ -111,6 +124,18 @@ private slots:
         row("-b 1 -e 1", "-b 1 -e 1 @CLIP", 2, {}, usage.arg("the end must come after the begin"));
         row("negative jobs", "-j -1 @CLIP", 2, {},
             usage.arg("the number of files at once must be 0 or more"));
+        row("a profile number no int holds: too large", "-p 99999999999999999999 @CLIP", 2, {},
+            usage.arg("the profile number 99999999999999999999 is too large"));
+        row("--max-size 2K: too small for any video", "--max-size 2K @CLIP", 2, {},
+            usage.arg("2 KB is too small: no profile fits even a second of video in it (at "
+                      "least 16 KB)"));
+        row("--max-size 300Q: not a size, refused before anything runs", "--max-size 300Q @CLIP", 2,
+            {}, usage.arg("\"300Q\" is not a size: write it as 300K, 1M or a number of bytes"));
+        row("--loudness=-40: outside -30 to -10", "--loudness=-40 @CLIP", 2, {},
+            usage.arg("the loudness must be a number of LUFS from -30 to -10"));
+        row("--subtitles FILE with two videos", "--subtitles a.srt @CLIP @CLIP", 2, {},
+            usage.arg("--subtitles FILE names the subtitles of one video, but 2 videos are "
+                      "given"));
 
         row("--help", "--help", 0, {},
             "Usage: kestrani-cli [-t TYPE] [-p PROFILE] [-o FOLDER] [-b SECONDS] …\n…"
@@ -155,6 +180,16 @@ private slots:
             "[…\"-f\",\"matroska\",\"file:@OUT/filetype_fixture2_source.mkv\"]\n"
             "[…\"-i\",\"file:@OUT/filetype_fixture2_source.mkv\",…]\n[…kestrani-amrenc…]\n"
             "[…AtomicParsley…]\n§");
+        row("few file descriptors: fewer tasks at once, every one converts",
+            "/usr/bin/prlimit --nofile=30 @CLI -t 1 -p 1 -j 6 -e 0.5 -o @OUT @CLIP @CLIP @CLIP "
+            "@CLIP @CLIP @CLIP",
+            0,
+            {"clip (2).3gp", "clip (3).3gp", "clip (4).3gp", "clip (5).3gp", "clip (6).3gp",
+             "clip.3gp"},
+            "…Finished\n§kestrani-cli: Information: Converting Finished\n");
+        row("kestrani-amrenc says how far it is (a working one is never taken for stalled)",
+            "@APP/kestrani-amrenc @PHONE @OUT/phone.3gp", 0, {"phone.3gp"},
+            "§kestrani-amrenc: 9.67 s of 9.67 s written\n");
         row("a journal that cannot be kept is said before the batch, which runs",
             "/usr/bin/env XDG_DATA_HOME=/proc/kestrani-nowhere @CLI -p 1 -o @OUT @CLIP", 0,
             {"clip.3gp"},
@@ -170,9 +205,16 @@ private slots:
         const QString folder = NewFolder(dir, folders);
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "Kestrani", "Kestrani")
             .setValue("destination/Default", folder);
-        const QStringList keys{"@CLIP", "@OUT", "@LOG", "@BROKEN", "@ALONE", "@CLI", "@PHONE"};
-        const QStringList values{
-            clip, folder, log, broken, alone, cli, MediaFile("filetype_fixture2.3gp")};
+        const QStringList keys{"@CLIP",  "@OUT", "@LOG",   "@BROKEN",
+                               "@ALONE", "@CLI", "@PHONE", "@APP"};
+        const QStringList values{clip,
+                                 folder,
+                                 log,
+                                 broken,
+                                 alone,
+                                 cli,
+                                 MediaFile("filetype_fixture2.3gp"),
+                                 program + "/app"};
         QString both = arguments + u'\n' + printed; // the arguments hold no line end
         for (int i = 0; i < keys.size(); ++i)
             both.replace(keys[i], values[i]);
@@ -219,7 +261,8 @@ private slots:
         const bool kept = ::stat(path.data(), &st) == 0 && st.st_size == source.Bytes(clip).size();
         ::unlink(path.constData()); // QDir cannot remove a name that is not UTF-8
         QVERIFY(kept);              // and as it was
-        const QString title = QString::fromUtf8(source.name).chopped(4); // as the program reads it
+        // As the program reads it: bytes that are not UTF-8 as the code page they come from.
+        const QString title = bytenames::Readable(source.name).chopped(4);
         const QStringList made = FilesIn(namesOut).filter(
             QRegularExpression("^" + QRegularExpression::escape(title.left(60)) +
                                (title.size() > 60 ? "" : "\\.3gp$")));

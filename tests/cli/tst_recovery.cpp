@@ -2,8 +2,9 @@
 // kestrani-cli killed outright (SIGKILL) in the middle of a pass whose tool started a tool of
 // its own. The direct tool dies with the program; the next batch into the folder ends what is
 // left of the dead run's tools and removes the files it made, its placeholders and its
-// scratch file, and nothing else: not the user's files, not a file the user put at one of its
-// names, not one changed since. A batch of a run that is still alive is never cleaned up.
+// scratch files, and nothing else: not the user's files, not a file the user put at one of its
+// names, not one written since, however its times were set and however soon after the kill.
+// A batch of a run that is still alive is never cleaned up, even when its lock file is gone.
 #include "engine.h"
 
 #include <csignal>
@@ -12,15 +13,26 @@ using namespace support;
 
 namespace {
 
-// What the user does once the run is dead, before the next batch.
-enum TakeOver { Nothing, CopiedOver, SavedLater, WroteIntoPlaceholder };
+// What the user does once the run is dead, before the next batch (or, LockRemoved, while it
+// runs).
+enum TakeOver {
+    Nothing,
+    CopiedOver,
+    SavedLater,
+    WroteIntoPlaceholder,
+    CopiedKeepingTimes,
+    WrittenAtOnce,
+    LockRemoved
+};
 
-// Profile 1 stalls in pass 1 (growing its file, a scratch file and a child beside it, as
-// tools do); profile 2 starts a batch and ends at once (its task fails: no output).
+// Profile 1 stalls in pass 1 (growing its file, with scratch files and a child beside it, as
+// tools do: AtomicParsley's copy, our AMR tool's staging name); profile 2 starts a batch and
+// ends at once (its task fails: no output).
 const QString profiles =
     QStringLiteral("[Info]\nDescription=recovery\nDefaultProfile=1\n[Stall]\nTitle=stall\n"
                    "Pass1=" KESTRANI_TEST_BIN_DIR "/fake_encoder --hang --spawn "
-                   "--scratch \"$OUTPUT_DIR$OUTPUT_FILE-temp-54321.3gp\" --write "
+                   "--scratch \"$OUTPUT_DIR$OUTPUT_FILE-temp-54321.3gp\" "
+                   "--scratch \"$OUTPUT_DIR.$OUTPUT_FILE_temp.3gp.54321.partial\" --write "
                    "\"$OUTPUT_DIR$OUTPUT_FILE_temp.3gp\"\nPass2=true\nPass3=true\n"
                    "[Quick]\nTitle=quick\nPass1=true\nPass2=true\nPass3=true\n");
 
@@ -57,6 +69,12 @@ private slots:
         QTest::newRow("a file copied over the file being written stays") << int(CopiedOver);
         QTest::newRow("the file being written, saved after the run died, stays") << int(SavedLater);
         QTest::newRow("the output's placeholder written into stays") << int(WroteIntoPlaceholder);
+        QTest::newRow("the file being written, copied over with its old times (cp -p), stays")
+            << int(CopiedKeepingTimes);
+        QTest::newRow("the file being written, written over at once after the kill, stays")
+            << int(WrittenAtOnce);
+        QTest::newRow("a live run whose lock file is removed is still left alone")
+            << int(LockRemoved);
     }
     void killedRunIsCleanedUpByTheNextBatch()
     {
@@ -70,9 +88,12 @@ private slots:
         run.start(cli, {"-t", "1", "-p", "1", "-o", out, clip});
         const QString writing = out + "/clip_temp.3gp";
         QVERIFY(WaitForFile(writing, 20000));
-        QCOMPARE(FilesIn(out).size(), 5); // with the placeholder clip.3gp and the scratch file
+        QCOMPARE(FilesIn(out).size(), 6); // with the placeholder clip.3gp and the scratch files
 
         // Another run's batch meanwhile leaves the live run alone.
+        if (takeOver == LockRemoved) // a cleaner, or a home on NFS without shared locks
+            for (const QString &lock : QDir(Journals()).entryList({"*.lock"}))
+                QVERIFY(QFile::remove(Journals() + u'/' + lock));
         const QStringList during = FilesIn(out);
         const ToolResult other =
             RunTool(cli, {"-t", "1", "-p", "2", "-o", NewFolder(dir, folders), clip}, 30000);
@@ -83,13 +104,15 @@ private slots:
 
         ::kill(pid_t(run.processId()), SIGKILL);
         QVERIFY(run.waitForFinished(5000));
-        // The tool dies with the program; its child runs on until the next batch.
+        // The tool dies with the program; its child runs on until the next batch. Nothing else
+        // of the killed run is left.
         QTRY_COMPARE_WITH_TIMEOUT(ProcessesUsing(out + u'/').size(), 1, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(ProcessesUsing(Journals()), QStringList{}, 3000);
         const QString name = takeOver == WroteIntoPlaceholder ? "clip.3gp" : "clip_temp.3gp";
         QFile file(out + u'/' + name);
         if (takeOver == CopiedOver)
             QVERIFY(file.remove());
-        if (takeOver != Nothing) {
+        if (takeOver != Nothing && takeOver != LockRemoved) {
             QVERIFY(file.open(QIODevice::WriteOnly)); // in place, unless removed just before
             file.write("the user's " + name.toUtf8());
             file.flush();
@@ -99,13 +122,17 @@ private slots:
         if (takeOver == SavedLater)
             QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(30),
                                      QFileDevice::FileModificationTime));
+        if (takeOver == CopiedKeepingTimes) // as cp -p leaves it: the copied file's time
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                     QFileDevice::FileModificationTime));
         file.close();
 
         const ToolResult next = RunTool(cli, {"-t", "1", "-p", "2", "-o", out, clip}, 30000);
         QCOMPARE(next.exitCode, 1);
-        QVERIFY2(next.err.contains("kestrani-cli: removed " + out.toUtf8() +
-                                   "/clip-temp-54321.3gp, left by an interrupted batch"),
-                 next.err.constData());
+        for (const char *scratch : {"/clip-temp-54321.3gp", "/.clip_temp.3gp.54321.partial"})
+            QVERIFY2(next.err.contains("kestrani-cli: removed " + out.toUtf8() + scratch +
+                                       ", left by an interrupted batch"),
+                     next.err.constData());
         users.sort();
         QCOMPARE(FilesIn(out), users);
         for (const QString &user : std::as_const(users))

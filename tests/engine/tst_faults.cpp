@@ -17,7 +17,7 @@ using namespace support;
 
 namespace {
 
-enum Fault { SourceGone, SourceReplaced, ReadOnly, DiskFull, Tool };
+enum Fault { SourceGone, SourceReplaced, ReadOnly, DiskFull, Tool, UserCopy };
 enum Crafted { Good, Cut, ShortSound, Silent, SoundOnly, Text };
 
 // The shipped first 3GP + AAC entry (row 0) and copies of it whose last pass, the tagging
@@ -101,6 +101,9 @@ private slots:
         QTest::newRow("last tool hangs with a child of its own: both are ended")
             << int(Tool) << "no progress for too long" << 3 << 0 << "nn";
         QTest::newRow("last tool missing") << int(Tool) << "did not start" << 4 << 0 << "nn";
+        QTest::newRow("the user's file copied over the output's placeholder in pass 1: kept")
+            << int(UserCopy) << "a.3gp was written over or removed by someone else" << 0 << 0
+            << "ny";
     }
     void faultFailsTheTask()
     {
@@ -149,6 +152,8 @@ private slots:
                 struck = QFile::copy(clip, sources + "/new") &&
                          ::rename(QFile::encodeName(sources + "/new").constData(),
                                   QFile::encodeName(sources + "/a.mp4").constData()) == 0;
+            if (!struck && fault == UserCopy && batch.State(0) == TASK_ENCODING)
+                struck = WriteFile(out + "/a.3gp", "the user's copy"); // in place, as cp does
             if (!struck && fault == ReadOnly && batch.Finished(0))
                 struck = RunTool("mount", {"-o", "remount,ro", out}).ok();
             if (!struck && fault == DiskFull && batch.State(0) == fullFrom) {
@@ -163,6 +168,8 @@ private slots:
         const QString log = QString::fromUtf8(Contents(paths.logFile));
         QVERIFY2(TaskEntry(paths, fault == ReadOnly).contains(logText), qPrintable(log));
         QStringList expected{"mine.txt"};
+        if (fault == UserCopy)
+            expected.append("a.3gp");
         for (int row = 0; row < 2; ++row) {
             const bool ok = finished.at(row) == u'y';
             QVERIFY2(batch.Finished(row) == ok, qPrintable(log));
@@ -182,6 +189,8 @@ private slots:
         expected.sort();
         QCOMPARE(FilesIn(out), expected);
         QCOMPARE(Contents(out + "/mine.txt"), QByteArray("the user's own file"));
+        if (fault == UserCopy)
+            QCOMPARE(Contents(out + "/a.3gp"), QByteArray("the user's copy"));
         QCOMPARE(Contents(sources + "/b.mp4"), Contents(clip));
         QTRY_VERIFY_WITH_TIMEOUT(ProcessesUsing(out + "/").isEmpty(), 3000);
         QCOMPARE(ChildProcesses(), QList<int>{});

@@ -6,6 +6,8 @@
 #include "mediacheck/outputcheck.h"
 #include "profiles/profilecatalog.h"
 
+#include <QRegularExpression>
+
 using namespace support;
 
 class TestProfileFiles : public QObject
@@ -49,16 +51,18 @@ private slots:
         }
     }
 
-    // The 3GP AMR file replaced: what the window then shows (it was showing "old"), and how
-    // many passes a task gets from its first profile (none: it has no usable profile).
+    // The 3GP AMR file replaced: what the window then shows (it was showing "old"), how many
+    // passes a task gets from its first profile (none: it has no usable profile), and what is
+    // said about the file: a box on loading it, or why its first profile cannot be used.
     void edited_data()
     {
         QTest::addColumn<QByteArray>("content"); // none: no file; "/...": a link to there
         QTest::addColumn<QString>("shown");      // description|rows|selected row
         QTest::addColumn<int>("passes");
+        QTest::addColumn<QString>("said"); // "…" stands for any text
         const auto row = [](const char *name, const QByteArray &content, const char *shown,
-                            int passes) {
-            QTest::newRow(name) << content << QString(shown) << passes;
+                            int passes, const char *said = "") {
+            QTest::newRow(name) << content << QString(shown) << passes << QString(said);
         };
         const QByteArray info = "[Info]\nDescription=d\nDefaultProfile=";
         const QByteArray low = "[Low]\nTitle=Low\nPass1=a\nPass2=b\nPass3=c\nCheck=h263 96x96 9\n";
@@ -79,6 +83,15 @@ private slots:
             "\r\ndefaultprofile=1"
             "\r\n[LOW]\r\ntitle=Low\r\npass1=a\r\nPASS2=b\r\nPass3=c\r\n",
             "Qualität|Low|0", 3);
+        row("a Check line that cannot be read: the profile is refused, naming the line",
+            info + "1\n[Low]\nTitle=Low\nPass1=a\nPass2=b\nPass3=c\n\ncheck = h264, 176x144, 15\n",
+            "d|Low|0", 0,
+            "the profile \"Low\" cannot be used: line 10 of …3GP_AMR_Profile.ini "
+            "(check=h264, 176x144, 15) is not written as \"Check=codec WIDTHxHEIGHT rate\"");
+        row("a DefaultProfile too large for any number: the first, with a warning",
+            info + "99999999999999999999\n" + low + "[High]\nTitle=High\n", "d|Low,High|0", 3,
+            "Warning: DefaultProfile=99999999999999999999 in …3GP_AMR_Profile.ini is too "
+            "large: the first profile is selected instead");
     }
     void edited()
     {
@@ -99,6 +112,14 @@ private slots:
         host.profileRow = 0;
         batch.Add("/nonexistent/clip.avi", 5);
         QTEST(int(batch.engine.TaskCommands(0).size()), "passes");
+        QString told, problem;
+        for (const RecordingHost::Message &m : std::as_const(host.messages))
+            told += m.caption + ": " + m.text;
+        ProfileCatalog(paths).Load(0, 0, &problem);
+        told += problem;
+        QFETCH(QString, said);
+        const QString pattern = QRegularExpression::escape(said).replace("\\…", ".*");
+        QVERIFY2(QRegularExpression("^" + pattern + "$").match(told).hasMatch(), qPrintable(told));
     }
 };
 

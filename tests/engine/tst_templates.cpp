@@ -79,7 +79,7 @@ private slots:
                                   a.value(a.lastIndexOf("-t") + 1), a.value(a.indexOf("-i") + 1),
                                   a.last()}),
                      QStringList({v.exactStart, v.exactLength, v.exactLength, "file:" + source,
-                                  "file:" + out + "_temp.3gp"}));
+                                  "file:" + out + "_temp" + OutputType::Find(type)->Extension()}));
             QCOMPARE(c.value(2).mid(2), QStringList({"--3gp-title", title, "--overWrite"}));
         }
     }

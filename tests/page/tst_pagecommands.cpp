@@ -7,6 +7,7 @@
 
 #include "window.h"
 
+#include "conversionengine.h"
 #include "pageconstants.h"
 #include "progress/progresstext.h"
 
@@ -289,6 +290,80 @@ private slots:
         QCOMPARE(QFileInfo::exists(videos), row.act == "start" && row.stored.isNull());
         QVERIFY(!QFileInfo::exists(dir.filePath("gone")));
         QDir(videos).removeRecursively();
+    }
+
+    // The batch's options: the controls as the person leaves them are what the next window
+    // shows, and what Start hands the batch, or the reason it cannot start.
+    void batchOptionsKept_data()
+    {
+        QTest::addColumn<QString>("act");     // clicks, and a size typed, in the first window
+        QTest::addColumn<QString>("shown");   // largest file, its size, parts, sound, subtitles
+        QTest::addColumn<QString>("started"); // the options after Start, or its box
+        QTest::newRow("nothing stored: every option off, 300 KB offered") << ""
+                                                                          << "- 300 KB - - -"
+                                                                          << "0 0 none 0";
+        QTest::newRow("split clicked without a limit: it stays off") << "split"
+                                                                     << "- 300 KB - - -"
+                                                                     << "0 0 none 0";
+        QTest::newRow("largest file 1 MB typed, in parts: kept, the batch limited to 1 MB in parts")
+            << "size:1 MB,split"
+            << "x 1 MB x - -"
+            << "1048576 1 none 0";
+        QTest::newRow("even sound and subtitles: kept, the batch asks for -16 LUFS and subtitles")
+            << "loudness,subtitles"
+            << "- 300 KB - x x"
+            << "0 0 -16 1";
+        QTest::newRow("a largest file that is no size: Start says why in an Error box")
+            << "size:lots"
+            << "x lots - - -"
+            << "Error: The largest file cannot be used: \"lots\" is not a size: write it as "
+               "300K, 1M or a number of bytes.";
+    }
+    void batchOptionsKept()
+    {
+        QFETCH(QString, act);
+        QFETCH(QString, shown);
+        QFETCH(QString, started);
+        UseSettingsFolder(NewFolder(dir, folders, "settings"));
+        for (int start = 0; start < 2; ++start) {
+            Window w;
+            const auto check = [&w](int id) { return qobject_cast<QCheckBox *>(w.item(id)); };
+            auto *size = qobject_cast<QComboBox *>(w.item(IDC_MAX_SIZE));
+            for (const QString &step : act.split(u',', Qt::SkipEmptyParts)) {
+                if (start > 0)
+                    break;
+                if (step.startsWith("size:")) {
+                    w.click(IDC_MAX_SIZE_CHECK);
+                    size->lineEdit()->selectAll();
+                    QTest::keyClicks(size->lineEdit(), step.mid(5));
+                } else {
+                    w.click(step == "split"      ? IDC_SPLIT
+                            : step == "loudness" ? IDC_LOUDNESS
+                                                 : IDC_SUBTITLES);
+                }
+            }
+            const auto mark = [&](int id) { return check(id)->isChecked() ? "x" : "-"; };
+            QCOMPARE(QStringList({mark(IDC_MAX_SIZE_CHECK), size->currentText(), mark(IDC_SPLIT),
+                                  mark(IDC_LOUDNESS), mark(IDC_SUBTITLES)})
+                         .join(u' '),
+                     shown);
+            if (start > 0)
+                continue;
+            MessageBoxCloser boxes;
+            w.add({files['T']}); // fails at once: only the options matter here
+            QTRY_COMPARE(boxes.texts.size(), 1);
+            w.click(IDC_START);
+            QTRY_COMPARE(boxes.texts.size(), 2);
+            const BatchOptions o = w.page().Engine().Options();
+            QCOMPARE(boxes.captions[1] == "Error"
+                         ? "Error: " + boxes.texts[1]
+                         : QStringLiteral("%1 %2 %3 %4")
+                               .arg(o.maxFileBytes)
+                               .arg(int(o.splitIntoParts))
+                               .arg(o.loudnessTarget ? QString::number(*o.loudnessTarget) : "none")
+                               .arg(int(o.burnSubtitles)),
+                     started);
+        }
     }
 
     void help()

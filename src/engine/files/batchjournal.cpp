@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "files/batchjournal.h"
 
+#include "files/bytenames.h"
 #include "files/fileidentity.h"
+#include "files/processes.h"
 #include "files/taskfiles.h"
 
 #include <QCoreApplication>
@@ -15,7 +17,10 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QThread>
+
+#include <optional>
 
 #include <cerrno>
 #include <cstring>
@@ -30,122 +35,65 @@
 
 namespace {
 
-// How long recovery waits for killed tools to be gone before it removes their files.
-constexpr int killWaitMs = 2000;
-
 const QString journalPrefix = QStringLiteral("batch-");
 const QString journalSuffix = QStringLiteral(".json");
 const QString lockSuffix = QStringLiteral(".lock");
+const QString endedSuffix = QStringLiteral(".ended");
 
-struct ProcessInfo {
-    qint64 pid = 0;
-    qint64 group = 0;
-    qint64 start = -1; // clock ticks after boot
-    char state = '?';
-};
+// A journal touched this recently belongs to a live program, whatever its lock says (the lock
+// file may have been removed, or the journals are on a file system without shared locks).
+constexpr qint64 liveNs = qint64(5) * BatchJournal::heartbeatMs * 1000000;
+// How long recovery waits for a live watcher to mark its program's end.
+constexpr int markWaitMs = 1000;
 
-// One process as /proc tells it; start -1 when it does not exist.
-ProcessInfo ReadProcess(qint64 pid)
+// The file system's clock, which stamps the journals: a file made now says what it reads.
+qint64 FileSystemNow(const QString &folder)
 {
-    ProcessInfo info;
-    info.pid = pid;
-#ifdef Q_OS_LINUX
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return info;
-    const QByteArray text = stat.readAll();
-    // "pid (name) state ppid pgrp ...": the name may hold blanks and parentheses.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 20)
-        return info;
-    info.state = fields.at(0).isEmpty() ? '?' : fields.at(0).at(0);
-    info.group = fields.at(2).toLongLong();
-    info.start = fields.at(19).toLongLong();
-#endif
-    return info;
+    QTemporaryFile probe(folder + QStringLiteral("/.clock-XXXXXX"));
+    return probe.open() ? FileIdentity::Of(probe.fileName()).modifiedNs
+                        : QDateTime::currentMSecsSinceEpoch() * 1000000;
 }
 
-QString BootId()
+void RecoverJournal(const QJsonObject &journal, qint64 endedNs, BatchJournal::Recovery &recovery)
 {
-    QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).trimmed()
-                                          : QString();
-}
-
-QList<ProcessInfo> AllProcesses()
-{
-    QList<ProcessInfo> all;
-#ifdef Q_OS_LINUX
-    const uint self = uint(::getuid());
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool isPid = false;
-        const qint64 pid = entry.toLongLong(&isPid);
-        if (!isPid || QFileInfo(QStringLiteral("/proc/") + entry).ownerId() != self)
-            continue;
-        const ProcessInfo info = ReadProcess(pid);
-        if (info.start >= 0)
-            all.append(info);
-    }
-#endif
-    return all;
-}
-
-// The living members of a tool's process group that the batch started: none when the group
-// id has since been taken by someone else (its leader's start time differs).
-QList<qint64> GroupMembers(const QList<ProcessInfo> &all, qint64 group, qint64 leaderStart)
-{
-    const ProcessInfo leader = ReadProcess(group);
-    if (leader.start >= 0 && leader.start != leaderStart)
-        return {};
-    QList<qint64> members;
-    for (const ProcessInfo &p : all)
-        if (p.group == group && p.start >= leaderStart && p.state != 'Z')
-            members.append(p.pid);
-    return members;
-}
-
-int KillGroups(const QJsonArray &groups)
-{
-    QList<qint64> killed;
-#ifdef Q_OS_UNIX
-    const QList<ProcessInfo> all = AllProcesses();
-    for (const QJsonValue &value : groups) {
-        const QJsonObject group = value.toObject();
-        const QList<qint64> members =
-            GroupMembers(all, group.value(QStringLiteral("id")).toInteger(),
-                         group.value(QStringLiteral("start")).toInteger());
-        for (qint64 pid : members)
-            if (::kill(pid_t(pid), SIGKILL) == 0)
-                killed.append(pid);
-    }
-    // Files are removed only once nothing can write them again.
-    const QDeadlineTimer deadline(killWaitMs);
-    for (qint64 pid : std::as_const(killed)) {
-        while (!deadline.hasExpired()) {
-            const ProcessInfo p = ReadProcess(pid);
-            if (p.start < 0 || p.state == 'Z')
-                break;
-            QThread::msleep(10);
-        }
-    }
-#else
-    Q_UNUSED(groups);
-#endif
-    return int(killed.size());
-}
-
-void RecoverJournal(const QJsonObject &journal, qint64 lastAliveNs,
-                    BatchJournal::Recovery &recovery)
-{
-    const bool sameBoot = journal.value(QStringLiteral("boot")).toString() == BootId();
+    const bool sameBoot = journal.value(QStringLiteral("boot")).toString() == processes::BootId();
     for (const QJsonValue &value : journal.value(QStringLiteral("tasks")).toArray()) {
         const QJsonObject task = value.toObject();
         // Files are removed only once nothing can write them again.
         if (sameBoot)
-            recovery.killedProcesses += KillGroups(task.value(QStringLiteral("groups")).toArray());
-        recovery.removedFiles +=
-            TaskFiles::RecoverFromJson(task.value(QStringLiteral("files")).toObject(), lastAliveNs);
+            recovery.killedProcesses +=
+                processes::KillGroups(task.value(QStringLiteral("groups")).toArray());
+        const TaskFiles::Recovered files =
+            TaskFiles::RecoverFromJson(task.value(QStringLiteral("files")).toObject(), endedNs);
+        recovery.removedFiles += files.removed;
+        recovery.keptFiles += files.kept;
     }
+}
+
+// When the program of a journal whose lock is free ended, as the file system's clock has it:
+// its watcher's mark, or, without one, its last heartbeat and the time its tools may have had
+// after it. Nothing when the program still runs (its lock file removed): its watcher lives,
+// or its journal was touched a moment ago.
+std::optional<qint64> EndOf(const QString &base, const QJsonObject &journal)
+{
+    const QString markerPath = base + endedSuffix;
+    const QJsonObject watcher = journal.value(QStringLiteral("watcher")).toObject();
+    const bool sameBoot = journal.value(QStringLiteral("boot")).toString() == processes::BootId();
+    const QDeadlineTimer deadline(markWaitMs);
+    // A program that has just died: its watcher marks it within moments.
+    while (!FileIdentity::Of(markerPath).Exists() && sameBoot &&
+           processes::StillRunning(watcher.value(QStringLiteral("pid")).toInteger(),
+                                   watcher.value(QStringLiteral("start")).toInteger(-1))) {
+        if (deadline.hasExpired())
+            return std::nullopt;
+        QThread::msleep(10);
+    }
+    if (const FileIdentity marker = FileIdentity::Of(markerPath); marker.Exists())
+        return marker.modifiedNs;
+    const qint64 touched = FileIdentity::Of(base + journalSuffix).modifiedNs;
+    if (touched > FileSystemNow(QFileInfo(base).path()) - liveNs)
+        return std::nullopt;
+    return touched + qint64(BatchJournal::heartbeatMs + 1000) * 1000000;
 }
 
 #ifdef Q_OS_UNIX
@@ -170,20 +118,20 @@ BatchJournal::BatchJournal(const QString &folder) : folder(folder)
     QObject::connect(&heartbeat, &QTimer::timeout, &heartbeat, [this] { Touch(); });
 }
 
-void BatchJournal::Touch()
-{
-#ifdef Q_OS_UNIX
-    if (!journalPath.isEmpty())
-        ::utimensat(AT_FDCWD, QFile::encodeName(journalPath).constData(), nullptr, 0);
-#endif
-}
-
 BatchJournal::~BatchJournal()
 {
     bool anyFiles = false;
     for (const Task &task : std::as_const(tasks))
         anyFiles = anyFiles || !task.files.value(QStringLiteral("files")).toArray().isEmpty();
     Close(!anyFiles);
+}
+
+void BatchJournal::Touch()
+{
+#ifdef Q_OS_UNIX
+    if (!journalPath.isEmpty())
+        ::utimensat(AT_FDCWD, QFile::encodeName(journalPath).constData(), nullptr, 0);
+#endif
 }
 
 bool BatchJournal::Open(QString *problem)
@@ -210,6 +158,8 @@ bool BatchJournal::Open(QString *problem)
     }
     lockPath = base + lockSuffix;
     journalPath = base + journalSuffix;
+    markerPath = base + endedSuffix;
+    watcher.Start(markerPath); // without it, recovery goes by the heartbeat
     // A journal that cannot be written now would fail silently later: try it.
     QSaveFile probe(journalPath);
     if (!probe.open(QIODevice::WriteOnly) || probe.write("{}") != 2 || !probe.commit()) {
@@ -219,6 +169,7 @@ bool BatchJournal::Open(QString *problem)
         Close(true);
         return false;
     }
+    heartbeat.start(heartbeatMs);
     return true;
 #else
     if (problem)
@@ -231,27 +182,20 @@ void BatchJournal::SetTask(int row, const QJsonObject &files)
 {
     tasks[row].files = files;
     Write();
-    if (!heartbeat.isActive())
-        heartbeat.start(heartbeatMs);
 }
 
 void BatchJournal::AddToolGroup(int row, qint64 pid)
 {
     if (pid <= 0 || !tasks.contains(row))
         return;
-    tasks[row].groups.append({pid, ReadProcess(pid).start});
+    tasks[row].groups.append({pid, processes::Read(pid).start});
     Write();
 }
 
 void BatchJournal::EndTask(int row)
 {
     tasks.remove(row);
-    if (tasks.isEmpty()) {
-        heartbeat.stop();
-        Close(true);
-    } else {
-        Write();
-    }
+    Write();
 }
 
 void BatchJournal::Write()
@@ -268,8 +212,11 @@ void BatchJournal::Write()
                                      {QStringLiteral("files"), it.value().files},
                                      {QStringLiteral("groups"), groupArray}});
     }
-    const QJsonObject journal{{QStringLiteral("boot"), BootId()},
-                              {QStringLiteral("tasks"), taskArray}};
+    const QJsonObject journal{
+        {QStringLiteral("boot"), processes::BootId()},
+        {QStringLiteral("watcher"), QJsonObject{{QStringLiteral("pid"), watcher.Pid()},
+                                                {QStringLiteral("start"), watcher.StartTime()}}},
+        {QStringLiteral("tasks"), taskArray}};
     // Written beside and renamed over: a kill in the middle leaves the previous journal whole.
     QSaveFile file(journalPath);
     if (file.open(QIODevice::WriteOnly)) {
@@ -283,14 +230,19 @@ void BatchJournal::Close(bool removeFile)
 #ifdef Q_OS_UNIX
     if (lockFd < 0)
         return;
+    heartbeat.stop();
     if (removeFile) {
+        watcher.Stop(false); // nothing is left to recover
         QFile::remove(journalPath);
         QFile::remove(lockPath); // still held: nobody can take it over meanwhile
     }
     ::close(lockFd);
     lockFd = -1;
+    // A journal left behind is the next batch's to recover: marked ended from now on.
+    watcher.Stop(true);
     journalPath.clear();
     lockPath.clear();
+    markerPath.clear();
 #else
     Q_UNUSED(removeFile);
 #endif
@@ -300,31 +252,39 @@ BatchJournal::Recovery BatchJournal::RecoverAbandoned(const QString &journalFold
 {
     Recovery recovery;
 #ifdef Q_OS_UNIX
-    const QDir dir(journalFolder);
+    QDir dir(journalFolder);
     if (journalFolder.isEmpty() || !dir.exists())
         return recovery;
     const QStringList names = dir.entryList({journalPrefix + QStringLiteral("*") + journalSuffix},
                                             QDir::Files | QDir::Hidden, QDir::Name);
     for (const QString &name : names) {
         const QString journalPath = dir.filePath(name);
-        const QString lockPath = journalPath.chopped(journalSuffix.size()) + lockSuffix;
-        const int fd = TryLock(lockPath);
+        const QString base = journalPath.chopped(journalSuffix.size());
+        const int fd = TryLock(base + lockSuffix);
         if (fd < 0)
             continue; // its program still runs
         QFile file(journalPath);
-        if (file.open(QIODevice::ReadOnly)) {
-            const QJsonDocument journal = QJsonDocument::fromJson(file.readAll());
-            file.close();
-            // The program was last seen alive when it last touched its journal; its tools died
-            // with it, give or take a heartbeat and a second.
-            const qint64 lastAliveNs =
-                FileIdentity::Of(journalPath).modifiedNs + qint64(heartbeatMs + 1000) * 1000000;
-            RecoverJournal(journal.object(), lastAliveNs, recovery);
-            QFile::remove(journalPath);
+        const QJsonObject journal = file.open(QIODevice::ReadOnly)
+                                        ? QJsonDocument::fromJson(file.readAll()).object()
+                                        : QJsonObject();
+        file.close();
+        const std::optional<qint64> ended = EndOf(base, journal);
+        if (!ended) {
+            ::close(fd); // alive, only without its lock: not ours to touch
+            continue;
         }
-        QFile::remove(lockPath);
+        RecoverJournal(journal, *ended, recovery);
+        QFile::remove(journalPath);
+        QFile::remove(base + endedSuffix);
+        QFile::remove(base + lockSuffix);
         ::close(fd);
     }
+    bytenames::RemoveStaleAliases(journalFolder);
+    // Marks whose journal went with a normal end (a goodbye that came too late).
+    for (const QString &name : dir.entryList({journalPrefix + QStringLiteral("*") + endedSuffix},
+                                             QDir::Files | QDir::Hidden))
+        if (!dir.exists(name.chopped(endedSuffix.size()) + journalSuffix))
+            dir.remove(name);
 #else
     Q_UNUSED(journalFolder);
 #endif

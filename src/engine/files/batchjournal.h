@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "files/journalwatcher.h"
+
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
@@ -11,14 +13,17 @@
 
 // What the running tasks of a batch could leave behind if the program were killed: each
 // task's files with their identities (see TaskFiles) and the process groups of its tools. One
-// small file per running program, rewritten whole at each change. A lock held for the
-// program's life tells a live batch from one whose program is gone; recovery takes over only
-// the journals of gone programs, so no program cleans up under another's live batch.
+// small file per running batch, rewritten whole at each change. A lock held for the batch's
+// life, the journal's heartbeat and a watcher that outlives the program (JournalWatcher) tell
+// a live batch from one whose program is gone; recovery takes over only the journals of gone
+// programs, so no program cleans up under another's live batch, and the watcher's mark says
+// when the program's tools last could write.
 class BatchJournal
 {
 public:
     struct Recovery {
         QStringList removedFiles;
+        QStringList keptFiles; // written since by someone else: not the gone batch's to remove
         int killedProcesses = 0;
     };
 
@@ -29,7 +34,8 @@ public:
     BatchJournal(const BatchJournal &) = delete;
     BatchJournal &operator=(const BatchJournal &) = delete;
 
-    // Makes sure the journal can be written; false (with the reason) when it cannot.
+    // Makes sure the journal can be written; false (with the reason) when it cannot. The
+    // journal lives, and its heartbeat runs, until the object goes.
     bool Open(QString *problem = nullptr);
     // How often a live program's journal shows it is alive.
     static constexpr int heartbeatMs = 2000;
@@ -58,6 +64,8 @@ private:
     QString folder;
     QString journalPath;
     QString lockPath;
+    QString markerPath;
+    JournalWatcher watcher;
     int lockFd = -1;
     QHash<int, Task> tasks;
     // While tasks run, the journal's time says the program was alive: a file its tools were

@@ -17,16 +17,14 @@ qint64 Nanoseconds(const struct statx_timestamp &t)
 }
 #endif
 
-} // namespace
-
-FileIdentity FileIdentity::Of(const QString &path)
+FileIdentity Stat(const QString &path, int flags)
 {
     FileIdentity id;
 #ifdef Q_OS_LINUX
     struct statx st {
     };
     const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
-    if (::statx(AT_FDCWD, QFile::encodeName(path).constData(), AT_SYMLINK_NOFOLLOW, mask, &st) != 0)
+    if (::statx(AT_FDCWD, QFile::encodeName(path).constData(), flags, mask, &st) != 0)
         return id;
     id.device = (quint64(st.stx_dev_major) << 32) | st.stx_dev_minor;
     id.inode = st.stx_ino;
@@ -36,8 +34,25 @@ FileIdentity FileIdentity::Of(const QString &path)
     id.size = qint64(st.stx_size);
 #else
     Q_UNUSED(path);
+    Q_UNUSED(flags);
 #endif
     return id;
+}
+
+} // namespace
+
+FileIdentity FileIdentity::Of(const QString &path)
+{
+#ifdef Q_OS_LINUX
+    return Stat(path, AT_SYMLINK_NOFOLLOW);
+#else
+    return Stat(path, 0);
+#endif
+}
+
+FileIdentity FileIdentity::OfTarget(const QString &path)
+{
+    return Stat(path, 0);
 }
 
 bool FileIdentity::SameFile(const FileIdentity &other) const

@@ -18,6 +18,8 @@ struct FileIdentity {
 
     // The entry at the path itself (a symbolic link is not followed).
     static FileIdentity Of(const QString &path);
+    // The file a path names, symbolic links followed.
+    static FileIdentity OfTarget(const QString &path);
 
     bool Exists() const { return size >= 0; }
     // The same file, whatever was written into it since.

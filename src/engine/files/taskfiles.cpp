@@ -4,8 +4,11 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QRegularExpression>
+
+#include <algorithm>
 
 #include <cerrno>
 
@@ -71,6 +74,8 @@ const char *FileKey(TaskFile file)
         return "sound";
     case TaskFile::SourceCopy:
         return "source";
+    case TaskFile::Scratch:
+        return "scratch";
     }
     return "";
 }
@@ -84,6 +89,11 @@ TaskFiles::TaskFiles(const QString &folder, const QString &baseName, const Outpu
 QString TaskFiles::Path(TaskFile file) const
 {
     return type ? folder + type->FileName(file, baseName) : QString();
+}
+
+QString TaskFiles::PathOf(const Owned &o) const
+{
+    return o.name.isEmpty() ? Path(o.file) : folder + o.name;
 }
 
 QStringList TaskFiles::Paths() const
@@ -107,12 +117,14 @@ int TaskFiles::Claim()
             for (const Owned &o : std::as_const(owned))
                 DeleteOwned(o);
             owned.clear();
+            names.clear();
             return error;
         }
-        owned.append({file, FileIdentity::Of(path)});
+        owned.append({file, FileIdentity::Of(path), QString()});
+        names.append(type->FileName(file, baseName));
     }
     claimedNs = passStartNs = claimed;
-    scratchBefore = ScratchIn(folder, baseName);
+    scratchBefore = Scratch();
     return 0;
 }
 
@@ -121,42 +133,96 @@ int TaskFiles::ClaimExtra(TaskFile file)
     const QString path = Path(file);
     if (const int error = CreateExclusively(path); error != 0)
         return error;
-    owned.append({file, FileIdentity::Of(path)});
+    owned.append({file, FileIdentity::Of(path), QString()});
+    names.append(type->FileName(file, baseName));
     return 0;
 }
 
-void TaskFiles::BeginPass(int pass)
+QString TaskFiles::ClaimScratch(const QString &suffix, int *error)
 {
+    const QString name = baseName + suffix;
+    const int failure =
+        suffix.isEmpty() || suffix.contains(u'/') ? EINVAL : CreateExclusively(folder + name);
+    if (error)
+        *error = failure;
+    if (failure != 0)
+        return QString();
+    owned.append({TaskFile::Scratch, FileIdentity::Of(folder + name), name});
+    names.append(name);
+    return folder + name;
+}
+
+bool TaskFiles::BeginPass(int pass)
+{
+    Review(); // no pass runs: every file must be as the task left it
     runningPass = pass;
     passStartNs = NowNs();
+    if (type)
+        for (TaskFile file : type->WrittenBy(pass))
+            if (!Owns(file) && !lost.contains(Path(file)))
+                lost.append(Path(file)); // removed: someone else may have the name now
+    return lost.isEmpty();
 }
 
 void TaskFiles::EndPass()
 {
-    for (Owned &o : owned) {
-        const FileIdentity now = FileIdentity::Of(Path(o.file));
-        if (IsOwn(o, now))
-            o.identity = now;
-    }
+    Review();
     runningPass = -1;
+}
+
+void TaskFiles::Review()
+{
+    QList<Owned> still;
+    for (Owned o : std::as_const(owned)) {
+        const FileIdentity now = FileIdentity::Of(PathOf(o));
+        if (!now.Exists())
+            continue; // nothing there to keep or to delete
+        if (IsOwn(o, now)) {
+            o.identity = now;
+            still.append(o);
+        } else {
+            lost.append(PathOf(o));
+        }
+    }
+    owned = still;
+}
+
+bool TaskFiles::Owns(TaskFile file) const
+{
+    return std::any_of(owned.cbegin(), owned.cend(),
+                       [file](const Owned &o) { return o.file == file; });
+}
+
+bool TaskFiles::WrittenByPass(const Owned &o, const FileIdentity &now) const
+{
+    // A scratch file of the task's own may be written by any of its tools.
+    const bool writable =
+        o.file == TaskFile::Scratch || (type && type->WrittenBy(runningPass).contains(o.file));
+    if (runningPass < 0 || !writable || !now.Exists())
+        return false;
+    // A write sets the modification and the change time alike; "cp -p" and "touch" set the
+    // modification time apart, and nothing sets the change time back.
+    if (o.identity.SameFile(now))
+        return now.modifiedNs == now.changedNs && now.changedNs >= o.identity.changedNs;
+    // A tool that writes a file of its own and renames it over the placeholder.
+    return BornNs(now) >= passStartNs;
 }
 
 bool TaskFiles::IsOwn(const Owned &o, const FileIdentity &now) const
 {
-    if (o.identity.SameFile(now))
-        return true;
-    // Only the task's own tools write under its names while it holds them; a file its
-    // running pass put in place (a rename over the placeholder) is new since the pass began.
-    return runningPass >= 0 && type && type->WrittenBy(runningPass).contains(o.file) &&
-           now.Exists() && BornNs(now) >= passStartNs;
+    return now.Untouched(o.identity) || WrittenByPass(o, now);
 }
 
 bool TaskFiles::DeleteOwned(const Owned &o)
 {
-    const QString path = Path(o.file);
+    const QString path = PathOf(o);
     const FileIdentity now = FileIdentity::Of(path);
-    if (!now.Exists() || !IsOwn(o, now))
-        return true; // nothing of ours is there any more
+    if (!now.Exists())
+        return true;
+    if (!IsOwn(o, now)) {
+        lost.append(path); // someone else's now: it stays
+        return true;
+    }
     return Unlink(path);
 }
 
@@ -173,16 +239,18 @@ void TaskFiles::Delete(TaskFile file)
 
 QStringList TaskFiles::DeleteAll()
 {
+    if (runningPass >= 0)
+        EndPass(); // what the pass's tools wrote before they ended is the task's
     QStringList left;
     QList<Owned> kept;
     for (const Owned &o : std::as_const(owned)) {
         if (DeleteOwned(o))
             continue;
-        left.append(Path(o.file));
+        left.append(PathOf(o));
         kept.append(o);
     }
     owned = kept;
-    for (const QString &name : ScratchIn(folder, baseName)) {
+    for (const QString &name : Scratch()) {
         const QString path = folder + name;
         if (scratchBefore.contains(name) || BornNs(FileIdentity::Of(path)) < claimedNs)
             continue;
@@ -190,6 +258,13 @@ QStringList TaskFiles::DeleteAll()
             left.append(path);
     }
     return left;
+}
+
+QStringList TaskFiles::TakeLost()
+{
+    QStringList taken;
+    taken.swap(lost);
+    return taken;
 }
 
 void TaskFiles::Release(TaskFile file)
@@ -205,61 +280,86 @@ QJsonObject TaskFiles::ToJson() const
     const QList<TaskFile> writing =
         runningPass >= 0 && type ? type->WrittenBy(runningPass) : QList<TaskFile>();
     for (const Owned &o : owned)
-        files.append(QJsonObject{{QStringLiteral("kind"), QLatin1String(FileKey(o.file))},
-                                 {QStringLiteral("path"), Path(o.file)},
-                                 {QStringLiteral("id"), o.identity.ToJson()},
-                                 {QStringLiteral("writing"), writing.contains(o.file)}});
+        files.append(QJsonObject{
+            {QStringLiteral("kind"), QLatin1String(FileKey(o.file))},
+            {QStringLiteral("path"), PathOf(o)},
+            {QStringLiteral("id"), o.identity.ToJson()},
+            {QStringLiteral("writing"),
+             writing.contains(o.file) || (runningPass >= 0 && o.file == TaskFile::Scratch)}});
     return QJsonObject{
         {QStringLiteral("files"), files},
         {QStringLiteral("folder"), folder},
         {QStringLiteral("base"), baseName},
+        {QStringLiteral("names"), QJsonArray::fromStringList(names)},
         {QStringLiteral("since"), QString::number(claimedNs)},
+        {QStringLiteral("passStart"), QString::number(passStartNs)},
         {QStringLiteral("scratchBefore"), QJsonArray::fromStringList(scratchBefore)}};
 }
 
-QStringList TaskFiles::RecoverFromJson(const QJsonObject &object, qint64 lastAliveNs)
+TaskFiles::Recovered TaskFiles::RecoverFromJson(const QJsonObject &object, qint64 endedNs)
 {
-    QStringList removed;
+    Recovered recovered;
+    const qint64 passStart = object.value(QStringLiteral("passStart")).toString().toLongLong();
     for (const QJsonValue &value : object.value(QStringLiteral("files")).toArray()) {
         const QJsonObject entry = value.toObject();
         const QString path = entry.value(QStringLiteral("path")).toString();
         const FileIdentity was =
             FileIdentity::FromJson(entry.value(QStringLiteral("id")).toObject());
         const FileIdentity now = FileIdentity::Of(path);
-        const bool writing = entry.value(QStringLiteral("writing")).toBool();
-        const bool ours =
-            writing ? now.SameFile(was) && now.modifiedNs <= lastAliveNs : now.Untouched(was);
-        if (ours && Unlink(path))
-            removed.append(path);
+        if (!now.Exists())
+            continue;
+        bool ours = now.Untouched(was);
+        // The last writes of the pass's tool, before it died with its program.
+        if (!ours && entry.value(QStringLiteral("writing")).toBool() && now.changedNs <= endedNs)
+            ours = now.SameFile(was)
+                       ? now.modifiedNs == now.changedNs && now.changedNs >= was.changedNs
+                       : passStart > 0 && BornNs(now) >= passStart;
+        if (!ours)
+            recovered.kept.append(path);
+        else if (Unlink(path))
+            recovered.removed.append(path);
     }
     const QString folder = object.value(QStringLiteral("folder")).toString();
-    const QString base = object.value(QStringLiteral("base")).toString();
     const qint64 since = object.value(QStringLiteral("since")).toString().toLongLong();
-    QStringList before;
+    QStringList before, names;
     for (const QJsonValue &v : object.value(QStringLiteral("scratchBefore")).toArray())
         before.append(v.toString());
-    if (folder.isEmpty() || base.isEmpty())
-        return removed;
-    for (const QString &name : ScratchIn(folder, base)) {
+    for (const QJsonValue &v : object.value(QStringLiteral("names")).toArray())
+        names.append(v.toString());
+    if (names.isEmpty()) // a journal of an older version: the names of the files it lists
+        for (const QJsonValue &value : object.value(QStringLiteral("files")).toArray())
+            names.append(
+                QFileInfo(value.toObject().value(QStringLiteral("path")).toString()).fileName());
+    for (const QString &name : ScratchIn(folder, names)) {
         const QString path = folder + name;
         const FileIdentity id = FileIdentity::Of(path);
-        if (!before.contains(name) && BornNs(id) >= since && id.modifiedNs <= lastAliveNs &&
-            Unlink(path))
-            removed.append(path);
+        if (before.contains(name) || BornNs(id) < since)
+            continue;
+        if (id.changedNs > endedNs)
+            recovered.kept.append(path);
+        else if (Unlink(path))
+            recovered.removed.append(path);
     }
-    return removed;
+    return recovered;
 }
 
-QStringList TaskFiles::ScratchIn(const QString &folder, const QString &baseName)
+QStringList TaskFiles::ScratchIn(const QString &folder, const QStringList &fileNames)
 {
-    if (folder.isEmpty() || baseName.isEmpty())
+    if (folder.isEmpty() || fileNames.isEmpty())
         return {};
-    const QString base = QRegularExpression::escape(baseName);
-    // Only these exact shapes: "clip" is a prefix of another task's "clip (2)", whose files
-    // must never be taken for this task's scratch.
-    const QRegularExpression scratch(QStringLiteral("^(?:%1(?:_temp|_temp_2)?-temp-\\d+\\.3g[p2]"
-                                                    "|\\.%1(?:_temp|_temp_2)?\\.3g[p2]\\.\\w{6})$")
-                                         .arg(base));
+    // Built from the whole names: "clip" is a prefix of another task's "clip (2)" and of a
+    // task "clip_temp_2", whose files must never be taken for this task's scratch.
+    QStringList shapes;
+    for (const QString &name : fileNames) {
+        const qsizetype dot = name.lastIndexOf(u'.');
+        const QString stem = dot > 0 ? name.left(dot) : name;
+        const QString extension = dot > 0 ? name.mid(dot) : QString();
+        shapes << QRegularExpression::escape(stem) + QStringLiteral("-temp-\\d+") +
+                      QRegularExpression::escape(extension)
+               << QStringLiteral("\\.") + QRegularExpression::escape(name) +
+                      QStringLiteral("\\.(?:[A-Za-z0-9]{6}|\\d+\\.partial)");
+    }
+    const QRegularExpression scratch(QStringLiteral("^(?:%1)$").arg(shapes.join(u'|')));
     // No name filter: a base name may hold the wildcard characters '*', '?' and '['.
     const QStringList entries = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
     QStringList names;

@@ -12,8 +12,11 @@
 // The files one task writes into the output folder and the scratch files its tools may leave
 // beside them. A task takes its names by creating every one of them exclusively (an empty
 // placeholder that its tools later write or replace), so two tasks, in this program or in
-// another, never share a name. It deletes only files it knows as its own: by identity, never
-// by name alone.
+// another, never share a name. A file is the task's only while nothing but the task has
+// written it since the task last saw it: the same file with the size and times the task left
+// it, or, for the files its running pass writes, changed as a tool's writes change a file.
+// It deletes only files it knows as its own, never by name alone; a file someone else wrote
+// over is let go of (kept, and told through TakeLost).
 class TaskFiles
 {
 public:
@@ -31,10 +34,20 @@ public:
     int Claim();
     // Takes one more name for the task the same way (the source's copies); 0 or the errno.
     int ClaimExtra(TaskFile file);
-    // A pass begins: its tools may now write or replace these files.
-    void BeginPass(int pass);
-    // The pass has ended: the files it wrote, as they are now, are the task's own.
+    // Takes a scratch name of the task's own, "<base><suffix>", the same way; any of the
+    // task's tools may write or replace it, and it goes with the task's other files. Its path,
+    // or empty with the errno in *error.
+    QString ClaimScratch(const QString &suffix, int *error = nullptr);
+    // A pass begins: its tools may now write or replace its files. False when a file of the
+    // task was written over or removed by someone else since the task last saw it (the pass
+    // must not run: it would write over that file).
+    bool BeginPass(int pass);
+    // The pass has ended (its tools are gone): the files it wrote, as they are now, are the
+    // task's own, unless they show another hand.
     void EndPass();
+    bool Owns(TaskFile file) const;
+    // The files found written over or removed by someone else since the last call.
+    QStringList TakeLost();
     // Deletes one of the task's files while it is still its own.
     void Delete(TaskFile file);
     // Deletes every file the task still owns (also those the running pass's tools wrote
@@ -49,27 +62,43 @@ public:
     // For the journal: the owned files with their identities, and the scratch state.
     QJsonObject ToJson() const;
     // Deletes what a task journaled by a program that is gone still owns: a file only while
-    // it is the same file untouched since (or, for the files its running pass wrote into, the
-    // same file not written after lastAliveNs, when the program and its tools were last
-    // alive); scratch files that appeared after it began. Returns the removed paths.
-    static QStringList RecoverFromJson(const QJsonObject &object, qint64 lastAliveNs);
+    // it is as the task last saw it, or, for the files its running pass wrote into, changed as
+    // a tool's writes change a file no later than endedNs (when the program, and with it its
+    // tools, ended); scratch files that appeared after it began and were not written after
+    // endedNs. Anything else was written by someone else since: it is kept.
+    struct Recovered {
+        QStringList removed;
+        QStringList kept;
+    };
+    static Recovered RecoverFromJson(const QJsonObject &object, qint64 endedNs);
 
-    // The scratch files (without folder) that a tool killed in the middle of a write leaves:
-    // "<name>-temp-12345.3gp" of a file rewritten in place, ".<name>.3gp.Ab12Cd" staging.
-    static QStringList ScratchIn(const QString &folder, const QString &baseName);
+    // The scratch files (without folder) that the tools writing the named files leave when
+    // killed in the middle of a write: "<name>-temp-12345.3gp" of a file rewritten in place,
+    // ".<name>.3gp.Ab12Cd" and ".<name>.3gp.12345.partial" staging. Only the exact shapes of
+    // those names: another task's files, and the scratch of its files, never match, whatever
+    // the two are named (see OutputNamePlanner for the one base name that would).
+    static QStringList ScratchIn(const QString &folder, const QStringList &fileNames);
+    // The scratch files of this task's files that are in the folder now.
+    QStringList Scratch() const { return ScratchIn(folder, names); }
 
 private:
     struct Owned {
         TaskFile file;
         FileIdentity identity;
+        QString name; // a scratch file's name; empty for the type's own files
     };
+    QString PathOf(const Owned &owned) const;
     bool IsOwn(const Owned &owned, const FileIdentity &now) const;
+    bool WrittenByPass(const Owned &owned, const FileIdentity &now) const;
+    void Review();
     bool DeleteOwned(const Owned &owned);
 
     QString folder;
     QString baseName;
     const OutputType *type = nullptr;
     QList<Owned> owned;
+    QStringList names;    // every file the task has claimed, without folder
+    QStringList lost;     // paths of files someone else wrote over, not yet told
     int runningPass = -1; // none
     qint64 passStartNs = 0;
     qint64 claimedNs = 0; // scratch files born since are the task's tools'

@@ -35,21 +35,37 @@ QString Cut(const QString &value, qsizetype length)
 bool CIniReader::SetFile(const QString &newPath)
 {
     path = newPath;
+    parsed.reset();
     const QFileInfo info(path);
     return info.exists() && !info.isDir();
 }
 
-QList<CIniReader::Section> CIniReader::Parse() const
+const CIniReader::Parsed &CIniReader::Read() const
 {
-    QList<Section> sections;
+    // Size, times and inode change with every edit and with a file put in its place.
+    const FileIdentity now = FileIdentity::OfTarget(path);
+    if (parsed && now.Untouched(parsedFrom))
+        return *parsed;
     QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
-        return sections;
-    QByteArray data = file.readAll();
+    QByteArray data;
+    if (!path.isEmpty() && file.open(QIODevice::ReadOnly))
+        data = file.readAll();
+    parsed = std::make_shared<const Parsed>(Parse(data));
+    parsedFrom = now;
+    return *parsed;
+}
+
+CIniReader::Parsed CIniReader::Parse(const QByteArray &bytes)
+{
+    Parsed result;
+    QList<Section> &sections = result.sections;
+    QByteArrayView data(bytes);
     if (data.startsWith("\xEF\xBB\xBF"))
-        data.remove(0, 3);
+        data = data.sliced(3);
     const QStringList lines = QString::fromUtf8(data).split(QLatin1Char('\n'));
+    int lineNumber = 0;
     for (const QString &raw : lines) {
+        ++lineNumber;
         const QString line = raw.trimmed();
         // Blank lines and comments are not entries; lines before the first section belong
         // to no section and cannot be read.
@@ -70,31 +86,31 @@ QList<CIniReader::Section> CIniReader::Parse() const
         entry.key = entry.hasEquals ? line.left(eq).trimmed() : QString();
         entry.value = entry.hasEquals ? line.mid(eq + 1).trimmed() : line;
         entry.line = entry.hasEquals ? entry.key + QLatin1Char('=') + entry.value : line;
+        entry.lineNumber = lineNumber;
         sections.last().entries.append(entry);
     }
-    return sections;
+    // A name that comes again names its first section: the later ones are found by position.
+    for (qsizetype i = sections.size() - 1; i >= 0; --i)
+        result.firstByName.insert(sections.at(i).name.toCaseFolded(), i);
+    return result;
 }
 
-const CIniReader::Section *CIniReader::Find(const QList<Section> &sections, const QString &name)
+const CIniReader::Section *CIniReader::Find(const QString &name) const
 {
-    for (const Section &s : sections) {
-        if (s.name.compare(name.trimmed(), Qt::CaseInsensitive) == 0)
-            return &s;
-    }
-    return nullptr;
+    const Parsed &file = Read();
+    const qsizetype at = file.firstByName.value(name.trimmed().toCaseFolded(), -1);
+    return at >= 0 ? &file.sections.at(at) : nullptr;
 }
 
 bool CIniReader::HasKeys(const QString &section) const
 {
-    const QList<Section> sections = Parse();
-    const Section *s = Find(sections, section);
+    const Section *s = Find(section);
     return s && !s->entries.isEmpty();
 }
 
 QString CIniReader::GetString(const QString &section, const QString &key) const
 {
-    const QList<Section> sections = Parse();
-    const Section *s = Find(sections, section);
+    const Section *s = Find(section);
     if (!s)
         return QString();
     const QString wanted = key.trimmed();
@@ -110,27 +126,33 @@ QString CIniReader::GetString(const QString &section, const QString &key) const
 int CIniReader::GetSectionNames(QStringList &names) const
 {
     names.clear();
-    for (const Section &s : Parse())
+    for (const Section &s : Read().sections)
         names.append(s.name);
     if (names.isEmpty())
         names.append(QString());
     return int(names.size());
 }
 
-int CIniReader::GetSection(const QString &section, QStringList &keys, QStringList &values) const
+int CIniReader::GetSection(const QString &section, QStringList &keys, QStringList &values,
+                           QList<int> *lines) const
 {
     keys.clear();
     values.clear();
-    const QList<Section> sections = Parse();
-    if (const Section *s = Find(sections, section)) {
+    if (lines)
+        lines->clear();
+    if (const Section *s = Find(section)) {
         for (const Entry &e : s->entries) {
             keys.append(e.key);
             values.append(e.value);
+            if (lines)
+                lines->append(e.lineNumber);
         }
     }
     if (keys.isEmpty()) {
         keys.append(QString());
         values.append(QString());
+        if (lines)
+            lines->append(0);
     }
     return int(keys.size());
 }

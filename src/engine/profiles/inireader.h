@@ -1,14 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "files/fileidentity.h"
+
+#include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
 
 // Reads INI files the way the classic private-profile functions do, so that profile files
 // written for them read the same here: sections and entries in file order, section and key
 // names compared without regard to case, blanks around names and values trimmed, the first
-// "=" splitting an entry. The file is read again on every call, so an edited file is seen at
-// once. Files are UTF-8 (a leading byte-order mark is skipped).
+// "=" splitting an entry. Files are UTF-8 (a leading byte-order mark is skipped).
+// A reader parses its file once and reads it again only when the file has changed since, so
+// that a listing of thousands of sections costs one read, while an edited file is seen at once.
 class CIniReader
 {
 public:
@@ -31,22 +38,32 @@ public:
     // The entries of the first matching section in file order, split at their first "=";
     // an entry without "=" has an empty key and the whole line as its value. An empty or
     // missing section gives one entry with an empty key and value. Returns the key count.
-    int GetSection(const QString &section, QStringList &keys, QStringList &values) const;
+    // lines, when given, gets each entry's line number in the file (0 for the empty entry).
+    int GetSection(const QString &section, QStringList &keys, QStringList &values,
+                   QList<int> *lines = nullptr) const;
 
 private:
     struct Entry {
         QString line; // the whole trimmed line, as a section read returns it
         QString key;
         QString value;
+        int lineNumber = 0;
         bool hasEquals = false;
     };
     struct Section {
         QString name;
         QList<Entry> entries;
     };
+    struct Parsed {
+        QList<Section> sections;
+        QHash<QString, qsizetype> firstByName; // case-folded name -> its first section
+    };
 
-    QList<Section> Parse() const;
-    static const Section *Find(const QList<Section> &sections, const QString &name);
+    const Parsed &Read() const;
+    static Parsed Parse(const QByteArray &data);
+    const Section *Find(const QString &name) const;
 
     QString path;
+    mutable std::shared_ptr<const Parsed> parsed;
+    mutable FileIdentity parsedFrom; // the file as it was when parsed
 };

@@ -55,7 +55,9 @@ QString OutputType::FileName(TaskFile file, const QString &baseName) const
 {
     switch (file) {
     case TaskFile::FirstTemporary:
-        return baseName + QStringLiteral("_temp.3gp");
+        // With its type's own extension: a 3G2 task never needs a name that a 3GP task of the
+        // same base holds, so their numbers do not run ahead of each other.
+        return baseName + QStringLiteral("_temp") + Extension();
     case TaskFile::SecondTemporary:
         return baseName + QStringLiteral("_temp_2.3g2");
     case TaskFile::Output:
@@ -64,6 +66,8 @@ QString OutputType::FileName(TaskFile file, const QString &baseName) const
         return baseName + QStringLiteral("_sound.amr");
     case TaskFile::SourceCopy:
         return baseName + QStringLiteral("_source.mkv");
+    case TaskFile::Scratch:
+        break; // each has a name of its own, kept by TaskFiles
     }
     return QString();
 }
@@ -72,6 +76,8 @@ QList<TaskFile> OutputType::WrittenBy(int pass) const
 {
     if (pass == 0)
         return {TaskFile::SoundCopy, TaskFile::SourceCopy};
+    if (pass < 0 || pass > passCount)
+        return {}; // the batch options' steps write their scratch files alone
     if (pass == 1)
         return {TaskFile::FirstTemporary};
     if (passCount <= 3)

@@ -7,11 +7,12 @@
 
 // The files a task writes into the output folder, named from its output base name.
 enum class TaskFile {
-    FirstTemporary,  // "<base>_temp.3gp": pass 1 writes it
+    FirstTemporary,  // "<base>_temp.3gp" ("<base>_temp.3g2" for 3G2): pass 1 writes it
     SecondTemporary, // "<base>_temp_2.3g2": passes 2 and 3 of the 3G2 type
     Output,          // the finished file
     SoundCopy,       // "<base>_sound.amr": a source's AMR sound copied out, when it must be
     SourceCopy,      // "<base>_source.mkv": the source with that sound muxed back, for pass 1
+    Scratch,         // "<base><suffix>": a file a batch option's steps need (TaskFiles names it)
 };
 
 // What an output type (the selection of the output-type box) decides: everything else asks
@@ -38,7 +39,10 @@ public:
     QString FileName(TaskFile file, const QString &baseName) const;
     // The files a pass writes or replaces (so what it leaves there is the task's own); pass 0
     // is what runs before pass 1 to prepare the source.
+    // A pass after the last (StepPass) is a step of a batch option's own, which writes only
+    // its scratch files.
     QList<TaskFile> WrittenBy(int pass) const;
+    int StepPass() const { return passCount + 1; }
     // The intermediate a finished pass leaves behind for nobody: deleted after it.
     QList<TaskFile> DeletedAfter(int pass) const;
     // The longest name a tool may give a scratch file beside a task's files is the base name

@@ -34,14 +34,16 @@ public:
         QString description;
         QStringList titles;
         int defaultRow = -1; // -1: a default of 0 or past the last profile selects nothing
+        QString warning;     // what is wrong with the file, though it can be used
     };
 
     explicit ProfileCatalog(const EnginePaths &paths) : paths(paths) {}
 
     Listing List(int outputType) const;
     // The profile of row `row` (row r is section r + 1); nothing when there is no such row or
-    // no profile file.
-    std::optional<Profile> Load(int outputType, int row) const;
+    // no profile file, or when its Check line cannot be read (problem then names the line:
+    // a check that is not made would let a wrong file pass as finished).
+    std::optional<Profile> Load(int outputType, int row, QString *problem = nullptr) const;
 
 private:
     EnginePaths paths;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress/errorlog.h"
 
+#include "files/bytenames.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -29,7 +31,8 @@ QString ErrorLog::FormatEntry(const QString &apiName, int errorCode, const QStri
 
 void ErrorLog::Append(const QString &text) const
 {
-    const QByteArray bytes = text.toUtf8();
+    // A name that is not UTF-8 went through an alias of ours: the log names what it stands for.
+    const QByteArray bytes = bytenames::Shown(text).toUtf8();
     if (AppendTo(mainPath, bytes)) {
         lastWritten = mainPath;
         return;

@@ -11,6 +11,7 @@
 #include "progress/progresstext.h"
 #include "progress/toolmessage.h"
 #include "run/amrrepack.h"
+#include "run/passarguments.h"
 #include "run/passrunner.h"
 #include "tasklist.h"
 
@@ -21,6 +22,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -41,32 +43,23 @@ QString OutputFolderProblem(const QString &folder)
     return QString();
 }
 
-// What tells that the source is still the file the first pass began to read.
+// What tells that the source is still the file the first pass began to read (through a
+// link, the file it names: a path's canonical form would lose a name that is not UTF-8).
 FileIdentity SourceStampOf(const QString &path)
 {
-    const QString target = QFileInfo(path).canonicalFilePath();
-    return FileIdentity::Of(target.isEmpty() ? path : target);
+    return FileIdentity::OfTarget(path);
+}
+
+QString WrittenOver(const QStringList &paths)
+{
+    return QStringLiteral("%1 was written over or removed by someone else during the "
+                          "conversion; it is left as it is")
+        .arg(paths.join(QStringLiteral(", ")));
 }
 
 bool SameSource(const FileIdentity &a, const FileIdentity &b)
 {
     return a.SameFile(b) && a.size == b.size && a.modifiedNs == b.modifiedNs;
-}
-
-CommandTemplate::Values ValuesFor(const QString &outputFolder, const ConversionTask &task,
-                                  const SourceInfo &source)
-{
-    CommandTemplate::Values values =
-        CommandTemplate::Values::For(task, outputFolder, QDateTime::currentDateTime());
-    values.TakeSource(source);
-    return values;
-}
-
-QStringList Resolved(QStringList arguments, const EnginePaths &paths)
-{
-    if (!arguments.isEmpty())
-        arguments[0] = PassRunner::ResolveProgram(arguments.at(0), paths.appFolder);
-    return arguments;
 }
 
 } // namespace
@@ -85,40 +78,15 @@ TaskRun::~TaskRun()
     context.journal.EndTask(row);
 }
 
-QList<QStringList> TaskRun::Commands(const EnginePaths &paths, const OutputType *type,
-                                     int profileRow, const QString &outputFolder,
-                                     const ConversionTask &task)
-{
-    QList<QStringList> commands;
-    if (!type)
-        return commands;
-    const std::optional<Profile> profile = ProfileCatalog(paths).Load(type->Index(), profileRow);
-    if (!profile || !profile->HasPasses(type->PassCount()))
-        return commands;
-    SourceInfo source = SourceProbe::Probe(task.sourcePath);
-    ConversionTask read = task;
-    if (source.multiFrameAmr && source.audioIndex >= 0) { // as Start runs them: repack first
-        const QString sound = outputFolder + type->FileName(TaskFile::SoundCopy, task.outputName);
-        const QString copy = outputFolder + type->FileName(TaskFile::SourceCopy, task.outputName);
-        for (int step = 1; step <= AmrRepack::stepCount; ++step)
-            commands.append(Resolved(
-                AmrRepack::StepArguments(step, task.sourcePath, source.audioIndex, sound, copy),
-                paths));
-        read.sourcePath = copy;
-        source.audioIndex = 0;
-    }
-    const CommandTemplate::Values values = ValuesFor(outputFolder, read, source);
-    for (int pass = 1; pass <= type->PassCount(); ++pass)
-        commands.append(
-            Resolved(CommandTemplate::ExpandArguments(profile->PassTemplate(pass), values), paths));
-    return commands;
-}
-
 QString TaskRun::StartProblem(ConversionTask &task)
 {
+    QString unusable;
     const std::optional<Profile> loaded =
-        context.type ? ProfileCatalog(context.paths).Load(context.type->Index(), context.profileRow)
+        context.type ? ProfileCatalog(context.paths)
+                           .Load(context.type->Index(), context.profileRow, &unusable)
                      : std::nullopt;
+    if (!unusable.isEmpty())
+        return unusable;
     if (!loaded || !loaded->HasPasses(context.type->PassCount()))
         return QStringLiteral("no usable profile: none is selected, or the selected one has "
                               "fewer entries than the passes need");
@@ -169,10 +137,120 @@ void TaskRun::Start()
                             .arg(files.Path(copy), QString::fromLocal8Bit(std::strerror(error))));
                 return;
             }
+        repacked = true;
+        for (int step = 1; step <= AmrRepack::stepCount; ++step)
+            steps.append({-1, TaskAddOn::Stage::BeforePasses, step - 1,
+                          AmrRepack::StepArguments(step, task.sourcePath, source.audioIndex,
+                                                   files.Path(TaskFile::SoundCopy),
+                                                   files.Path(TaskFile::SourceCopy))});
+        source.audioIndex = 0; // the copy holds the picture and that sound alone
+    }
+    if (const QString problem = PrepareAddOns(task); !problem.isEmpty()) {
+        Fail(0, problem);
+        return;
+    }
+    context.journal.SetTask(row, files.ToJson());
+    QueueAddOnSteps(TaskAddOn::Stage::BeforePasses);
+    RunNextStep();
+}
+
+QString TaskRun::PrepareAddOns(const ConversionTask &task)
+{
+    addOns = AddOnsFor(context.options);
+    if (addOns.empty())
+        return QString();
+    startTask = context.tasks.GetAt(row);
+    setup.reset(new TaskSetup{
+        startTask, source, repacked ? files.Path(TaskFile::SourceCopy) : task.sourcePath, profile,
+        *context.type, context.options, context.outputFolder,
+        [this](const QString &suffix, int *error) { return files.ClaimScratch(suffix, error); }});
+    for (const auto &addOn : addOns) {
+        const QString problem = addOn->Prepare(*setup);
+        TakeAddOnNotes();
+        if (!problem.isEmpty())
+            return problem;
+    }
+    return QString();
+}
+
+void TaskRun::TakeAddOnNotes()
+{
+    for (const auto &addOn : addOns)
+        if (const QString note = addOn->TakeNote(); !note.isEmpty())
+            context.log.Append(QStringLiteral("NOTE:    TASK        =   %1 (%2).\n       %3\n")
+                                   .arg(row + 1)
+                                   .arg(context.tasks.GetAt(row).sourcePath, note));
+}
+
+void TaskRun::QueueAddOnSteps(TaskAddOn::Stage stage)
+{
+    for (int a = 0; a < int(addOns.size()); ++a) {
+        const QList<QStringList> added = addOns[a]->Steps(stage);
+        for (int i = 0; i < added.size(); ++i)
+            steps.append({a, stage, i, added.at(i)});
+    }
+}
+
+// The steps of the stage in order; then pass 1 (before the passes) or the add-ons' checks.
+void TaskRun::RunNextStep()
+{
+    if (!steps.isEmpty()) {
         RunPass(0);
         return;
     }
-    RunPass(1);
+    if (stage == TaskAddOn::Stage::BeforePasses)
+        RunPass(1);
+    else
+        CheckAddOns();
+}
+
+void TaskRun::OnStepEnded(const Step &step)
+{
+    if (step.addOn >= 0) {
+        const QString problem =
+            addOns[step.addOn]->StepEnded(step.stage, step.index, std::exchange(stepOutput, {}));
+        TakeAddOnNotes();
+        if (!problem.isEmpty()) {
+            Fail(0, problem);
+            return;
+        }
+    }
+    steps.removeFirst();
+    RunNextStep();
+}
+
+void TaskRun::CheckAddOns()
+{
+    const QString output = files.Path(TaskFile::Output);
+    for (const auto &addOn : addOns) {
+        bool again = false;
+        const QString problem = addOn->CheckOutput(output, &again);
+        TakeAddOnNotes();
+        if (problem.isEmpty())
+            continue;
+        if (!again || retries >= TaskAddOn::maxRetries) {
+            Fail(context.type->PassCount(),
+                 QStringLiteral("the finished file is not what was asked for: %1").arg(problem));
+            return;
+        }
+        // Converted once more from pass 1: its intermediates are the task's again.
+        ++retries;
+        for (TaskFile file : context.type->Files())
+            if (file != TaskFile::Output)
+                if (const int error = files.ClaimExtra(file); error != 0) {
+                    Fail(context.type->PassCount(),
+                         QStringLiteral("%1, and %2 cannot be made to convert it again: %3")
+                             .arg(problem, files.Path(file),
+                                  QString::fromLocal8Bit(std::strerror(error))));
+                    return;
+                }
+        context.journal.SetTask(row, files.ToJson());
+        stage = TaskAddOn::Stage::BeforePasses;
+        RunPass(1);
+        return;
+    }
+    files.Release(TaskFile::Output);
+    Finish(true);
 }
 
 void TaskRun::Stop()
@@ -189,36 +267,52 @@ void TaskRun::RunPass(int next)
     pass = next;
     ConversionTask task = context.tasks.GetAt(row);
     QStringList arguments;
-    if (pass == 0) { // the source's sound repacked first, step by step
-        ++repackStep;
-        arguments = AmrRepack::StepArguments(repackStep, task.sourcePath, source.audioIndex,
-                                             files.Path(TaskFile::SoundCopy),
-                                             files.Path(TaskFile::SourceCopy));
+    if (pass == 0) { // a step of the task's own
+        arguments = steps.constFirst().arguments;
         command = arguments.join(u' ');
-        arguments = Resolved(arguments, context.paths);
     } else {
-        if (repackStep > 0)
+        if (repacked)
             task.sourcePath = files.Path(TaskFile::SourceCopy); // reads whole, same times
-        const CommandTemplate::Values values = ValuesFor(context.outputFolder, task, source);
-        const QString commandTemplate = profile.PassTemplate(pass);
-        command = CommandTemplate::ExpandText(commandTemplate, values);
-        arguments =
-            Resolved(CommandTemplate::ExpandArguments(commandTemplate, values), context.paths);
+        const CommandTemplate::Values values =
+            PassArguments::ValuesFor(context.outputFolder, task, source);
+        arguments = CommandTemplate::ExpandArguments(profile.PassTemplate(pass), values);
+        for (const auto &addOn : addOns)
+            addOn->EditPass(pass, arguments);
+        command = arguments.join(u' ');
     }
-    if (const int state = context.type->StateBeforePass(qMax(pass, 1)); state >= 0)
+    arguments = PassArguments::Resolved(arguments, context.paths);
+    // A step after the passes leaves the state as it is; one before them is part of pass 1.
+    const bool afterPasses = pass == 0 && steps.constFirst().stage == TaskAddOn::Stage::AfterPasses;
+    if (const int state = context.type->StateBeforePass(qMax(pass, 1)); state >= 0 && !afterPasses)
         SetState(state);
     if (cancelled) { // a Stop while the row repainted
         EndCancelled();
         return;
     }
-    files.BeginPass(pass);
+    // The repack steps write the source's copies; an add-on's steps only its scratch files.
+    const bool addOnStep = pass == 0 && steps.constFirst().addOn >= 0;
+    if (!files.BeginPass(addOnStep ? context.type->StepPass() : pass)) {
+        // The pass would write over someone else's file: it never runs.
+        Fail(pass, WrittenOver(files.TakeLost()));
+        return;
+    }
     context.journal.SetTask(row, files.ToJson());
-    auto *tool =
-        new PassRunner(pass == 1 ? PassRunner::Mode::Piped : PassRunner::Mode::Quiet, this);
+    // An add-on's step is read whole when it ends; the repack steps say nothing of use.
+    auto *tool = new PassRunner(
+        pass == 1 || addOnStep ? PassRunner::Mode::Piped : PassRunner::Mode::Quiet, this);
     runner = tool;
+    stepOutput.clear();
     connect(tool, &PassRunner::started, this,
             [this](qint64 pid) { context.journal.AddToolGroup(row, pid); });
-    connect(tool, &PassRunner::output, this, &TaskRun::ParseProgress);
+    if (addOnStep)
+        connect(tool, &PassRunner::output, this, [this](const QByteArray &chunk) {
+            constexpr qsizetype kept = 256 * 1024;
+            stepOutput += chunk;
+            if (stepOutput.size() > 2 * kept)
+                stepOutput.remove(0, stepOutput.size() - kept);
+        });
+    else
+        connect(tool, &PassRunner::output, this, &TaskRun::ParseProgress);
     connect(tool, &PassRunner::ended, this, &TaskRun::OnPassEnded);
     tool->SetStallLimit(context.stallSeconds, [this] { return FilesProgress(); });
     tool->SetWorkingDirectory(context.paths.appFolder);
@@ -232,7 +326,7 @@ qint64 TaskRun::FilesProgress() const
     qint64 total = 0;
     for (const QString &path : files.Paths())
         total += qMax<qint64>(0, FileIdentity::Of(path).size);
-    for (const QString &name : TaskFiles::ScratchIn(files.Folder(), files.BaseName()))
+    for (const QString &name : files.Scratch())
         total += qMax<qint64>(0, FileIdentity::Of(files.Folder() + name).size);
     return total;
 }
@@ -294,25 +388,27 @@ void TaskRun::OnPassEnded(const RunResult &result)
              command, result.lastLines);
         return;
     }
+    if (pass == 0) {
+        OnStepEnded(steps.constFirst());
+        return;
+    }
     for (TaskFile file : context.type->DeletedAfter(pass))
         files.Delete(file);
     context.journal.SetTask(row, files.ToJson());
-    if (pass == 0 && repackStep < AmrRepack::stepCount) {
-        RunPass(0);
-    } else if (pass == 0) {
-        source.audioIndex = 0; // the copy holds the picture and that sound alone
-        RunPass(1);
-    } else if (pass < context.type->PassCount()) {
+    if (pass < context.type->PassCount())
         RunPass(pass + 1);
-    } else {
+    else
         Complete();
-    }
 }
 
 void TaskRun::Complete()
 {
     const ConversionTask task = context.tasks.GetAt(row);
     const QString output = files.Path(TaskFile::Output);
+    if (!files.Owns(TaskFile::Output) && QFileInfo::exists(output)) { // someone else's now
+        Fail(context.type->PassCount(), WrittenOver({output}));
+        return;
+    }
     const QFileInfo info(output);
     if (!info.isFile() || info.size() <= 0) {
         Fail(context.type->PassCount(),
@@ -337,8 +433,9 @@ void TaskRun::Complete()
              QString(), QStringList(), QStringLiteral("the result is not right: %1").arg(problem));
         return;
     }
-    files.Release(TaskFile::Output);
-    Finish(true);
+    stage = TaskAddOn::Stage::AfterPasses; // the add-ons' checks
+    QueueAddOnSteps(stage);
+    RunNextStep();
 }
 
 void TaskRun::SetState(int state)
@@ -387,14 +484,20 @@ void TaskRun::EndCancelled()
 void TaskRun::CleanUp()
 {
     // Whatever the task's tools left is unfinished: it must not look like a converted file.
+    // A file someone else wrote over at one of its names is theirs: it stays, and is named.
     const QStringList left = files.DeleteAll();
-    if (left.isEmpty())
+    const QStringList kept = files.TakeLost();
+    if (left.isEmpty() && kept.isEmpty())
         return;
     QString entry = QStringLiteral("ERROR:   TASK        =   %1 (%2).\n")
                         .arg(row + 1)
                         .arg(context.tasks.GetAt(row).sourcePath);
     for (const QString &path : left)
         entry += QStringLiteral("       not removed     =   %1 (the next batch tries again)\n")
+                     .arg(path);
+    for (const QString &path : kept)
+        entry += QStringLiteral("       kept            =   %1 (written over by someone else "
+                                "since the task made it: not the task's to remove)\n")
                      .arg(path);
     context.log.Append(entry);
 }

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "batchoptions.h"
+#include "conversiontask.h"
 #include "files/fileidentity.h"
 #include "files/taskfiles.h"
 #include "mediacheck/sourceprobe.h"
 #include "profiles/commandtemplate.h"
 #include "profiles/profilecatalog.h"
 #include "run/runresult.h"
+#include "run/taskaddon.h"
 
 #include <QObject>
 #include <QPointer>
@@ -32,6 +35,7 @@ struct BatchContext {
     int profileRow = -1;
     QString outputFolder; // ends with a separator
     int stallSeconds = 0;
+    BatchOptions options;
 };
 
 // The passes of one task, in order: its name claimed, each pass's command expanded and its
@@ -59,12 +63,33 @@ public:
     // has no usable profile.
     static QList<QStringList> Commands(const EnginePaths &paths, const OutputType *type,
                                        int profileRow, const QString &outputFolder,
-                                       const ConversionTask &task);
+                                       const ConversionTask &task,
+                                       const BatchOptions &options = BatchOptions());
+    // What the batch's options will do for the task (its add-ons' summaries), or why it
+    // cannot be converted with them; empty without options or a usable profile.
+    static QStringList Summaries(const EnginePaths &paths, const OutputType *type, int profileRow,
+                                 const QString &outputFolder, const ConversionTask &task,
+                                 const BatchOptions &options);
 
 signals:
     void ended(int row, bool finished);
 
 private:
+    // A tool run of the task's own before pass 1 or after the last: the source's sound
+    // repacked (addOn -1), or a step of a batch option's add-on.
+    struct Step {
+        int addOn = -1;
+        TaskAddOn::Stage stage = TaskAddOn::Stage::BeforePasses;
+        int index = 0;
+        QStringList arguments;
+    };
+
+    QString PrepareAddOns(const ConversionTask &task);
+    void TakeAddOnNotes();
+    void QueueAddOnSteps(TaskAddOn::Stage stage);
+    void RunNextStep();
+    void OnStepEnded(const Step &step);
+    void CheckAddOns();
     void RunPass(int pass);
     void OnPassEnded(const RunResult &result);
     void ParseProgress(const QByteArray &chunk);
@@ -84,9 +109,16 @@ private:
     SourceInfo source;
     TaskFiles files;
     QPointer<PassRunner> runner;
-    int pass = 0;       // 0: the source's sound being repacked before pass 1
-    int repackStep = 0; // of that, the step that runs
-    QString command;    // the running pass's, for the log
+    int pass = 0; // 0: a step of the task's own runs (see steps)
+    TaskAddOn::Stage stage = TaskAddOn::Stage::BeforePasses;
+    QList<Step> steps;     // the steps of the stage that runs, the running one first
+    bool repacked = false; // the passes read the source's copy with its sound repacked
+    std::vector<std::unique_ptr<TaskAddOn>> addOns;
+    ConversionTask startTask; // as the task started: what the add-ons were prepared for
+    std::unique_ptr<TaskSetup> setup;
+    QByteArray stepOutput; // what the running step printed, its last 256 KB
+    int retries = 0;
+    QString command; // the running pass's, for the log
     bool running = false;
     bool cancelled = false;
     quint32 startTick = 0;

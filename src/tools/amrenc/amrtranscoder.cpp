@@ -7,7 +7,10 @@
 #include "h263level.h"
 #include "toolerror.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <memory>
 #include <unistd.h>
 
@@ -130,6 +133,44 @@ void AttachFile(AVFormatContext *output, int &fd)
     output->flags |= AVFMT_FLAG_CUSTOM_IO;
 }
 
+// A status line now and then while the file is written, which is invisible until it is
+// whole: whoever runs the tool sees that it works (a runner that ends tools quiet for too long
+// keeps this one), and a person at a terminal sees how far it is.
+class Progress
+{
+public:
+    explicit Progress(const AVFormatContext *input)
+        : total(input->duration > 0 ? double(input->duration) / AV_TIME_BASE : 0.0)
+    {}
+    void At(const AVPacket *packet, AVRational timeBase)
+    {
+        if (packet->pts != AV_NOPTS_VALUE)
+            seconds = std::max(seconds, (packet->pts + packet->duration) * av_q2d(timeBase));
+        const auto now = Clock::now();
+        if (now - shown >= interval)
+            Show('\r', now);
+    }
+    void Done() { Show('\n', Clock::now()); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds interval{500};
+    void Show(char end, Clock::time_point now)
+    {
+        shown = now;
+        if (total > 0)
+            std::fprintf(stderr, "kestrani-amrenc: %.2f s of %.2f s written%c", seconds, total,
+                         end);
+        else
+            std::fprintf(stderr, "kestrani-amrenc: %.2f s written%c", seconds, end);
+        std::fflush(stderr);
+    }
+
+    double total;
+    double seconds = 0.0;
+    Clock::time_point shown = Clock::now();
+};
+
 void WritePacket(AVFormatContext *output, AVPacket *packet, AVRational from)
 {
     av_packet_rescale_ts(packet, from, output->streams[packet->stream_index]->time_base);
@@ -184,7 +225,10 @@ void AmrTranscoder::Run()
     std::unique_ptr<AVPacket, void (*)(AVPacket *)> packetOwner(
         packet, [](AVPacket *p) { av_packet_free(&p); });
     int result = 0;
+    Progress progress(input.get());
     while ((result = av_read_frame(input.get(), packet)) >= 0) {
+        if (packet->stream_index == videoIn || packet->stream_index == audioIn)
+            progress.At(packet, input->streams[packet->stream_index]->time_base);
         if (packet->stream_index == videoIn) {
             const AVRational from = input->streams[videoIn]->time_base;
             packet->stream_index = videoOut->index;
@@ -204,4 +248,5 @@ void AmrTranscoder::Run()
     if (h263Level)
         h263level::Write(fd, *h263Level);
     file.Commit();
+    progress.Done();
 }

