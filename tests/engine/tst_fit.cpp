@@ -4,11 +4,11 @@
 // a two-pass picture and a part's lead-in, run with the real tools on short clips.
 #include "engine.h"
 
+#include "batchoptions.h"
 #include "fit/fitarguments.h"
 #include "fit/fitprofile.h"
 #include "fit/partplan.h"
 #include "fit/rateplan.h"
-#include "fit/sizelimit.h"
 #include "profiles/commandtemplate.h"
 #include "profiles/profilecatalog.h"
 
@@ -53,7 +53,8 @@ private slots:
     void initTestCase() { QVERIFY((paths = MakeProgramFolder(dir.path())).IsValid()); }
 
     // A limit as the window and --max-size take it: K is 1024 bytes, M 1024 K; what is no
-    // limit is refused with the reason; a limit that holds no second of any shipped profile too.
+    // limit is refused with the reason, and so is one that holds no second of any shipped
+    // profile: the least a limit may be is one second of the smallest, in whole KB.
     void sizeLimit_data()
     {
         QTest::addColumn<QString>("text");
@@ -61,50 +62,40 @@ private slots:
         const auto row = [](const char *name, const char *text, const char *result) {
             QTest::newRow(name) << QString(text) << QString(result);
         };
+        const char *notSize = "is not a size: write it as 300K, 1M or a number of bytes";
         row("K is 1024 bytes", "300K", "300 KB");
         row("M is 1024 K", "1M", "1 MB");
         row("bytes", "1048576", "1 MB");
         row("units written out, blanks around", " 600 KB ", "600 KB");
         row("a fraction of a unit", "1.5M", "1.5 MB");
-        row("lower case, MiB", "10mib", "10 MB");
-        row("bytes that are no whole KB", "100000", "100000 bytes");
-        row("zero", "0", "a size limit of \"0\" holds nothing: it must be more than 0 bytes");
-        row("negative", "-5K",
-            "a size limit of \"-5K\" holds nothing: it must be more than 0 bytes");
-        row("under a byte", "0.0001K",
-            "a size limit of \"0.0001K\" holds nothing: it must be more than 0 bytes");
-        row("empty", "",
-            "no size limit given: write it as 300K, 1M or 1048576 (K = 1024 bytes, M = 1024 K)");
-        row("words", "big",
-            "\"big\" is not a size: write it as 300K, 1M or 1048576 (K = 1024 bytes, M = 1024 K)");
-        row("an exponent, a G, a second number", "1e6",
-            "\"1e6\" is not a size: write it as 300K, 1M or 1048576 (K = 1024 bytes, M = 1024 K)");
-        row("shell characters after the number", "300K; rm -rf ~",
-            "\"300K; rm -rf ~\" is not a size: write it as 300K, 1M or 1048576 (K = 1024 bytes, "
-            "M = 1024 K)");
+        row("zero", "0", "the largest file must be more than 0 bytes");
+        row("under a byte", "0.0001K", "the largest file must be more than 0 bytes");
+        row("negative", "-5K", notSize);
+        row("empty", "", notSize);
+        row("an exponent", "1e6", notSize);
+        row("shell characters after the number", "300K; rm -rf ~", notSize);
         row("more digits than any integer", "99999999999999999999999",
-            "a size limit of \"99999999999999999999999\" is more than 4096 MB, larger than any "
-            "phone takes");
-        row("too small for a second of any profile", "2K",
-            "a size limit of 2 KB is too small: one second of the smallest profile takes %1");
+            "the size 99999999999999999999999 is too large");
+        row("under a second of any profile", "4K",
+            "4 KB is too small: no profile fits even a second of video in it (at least 5 KB)");
+        row("a second of the smallest", "5K", "5 KB");
     }
     void sizeLimit()
     {
         QFETCH(QString, text);
         QFETCH(QString, result);
+        QString problem;
+        const std::optional<qint64> bytes = BatchOptions::ParseSize(text, &problem);
+        const QString shown = bytes ? BatchOptions::SizeText(*bytes) : problem;
+        QVERIFY2(shown == result || shown.endsWith(result), qPrintable(shown));
         // The least any shipped profile needs for one second of a clip with sound.
         qint64 smallest = std::numeric_limits<qint64>::max();
         for (int type = 0; type < OutputType::count; ++type)
             for (int row = 0; row < ProfileCatalog(paths).List(type).titles.size(); ++row)
                 smallest =
                     qMin(smallest, RatePlan::SmallestLimit(ShippedFit(type, row), OneSecond()));
-        QString error;
-        const qint64 bytes = SizeLimit::Parse(text, &error);
-        if (bytes > 0)
-            error = SizeLimit::TooSmall(bytes, smallest);
-        QCOMPARE(bytes > 0 && error.isEmpty() ? SizeLimit::Text(bytes) : error,
-                 result.arg(SizeLimit::Text(smallest)));
-        QVERIFY(smallest > 2 * SizeLimit::KB && smallest < 8 * SizeLimit::KB);
+        QVERIFY(smallest <= BatchOptions::minimumFileBytes &&
+                smallest > BatchOptions::minimumFileBytes - 1024);
     }
 
     // What each shipped profile lets a limit lower, read from its passes and its Fit entry:
@@ -261,7 +252,7 @@ private slots:
         QFETCH(double, seconds);
         QFETCH(bool, sound);
         QFETCH(QString, limit);
-        const qint64 bytes = SizeLimit::Parse(limit);
+        const qint64 bytes = BatchOptions::ParseSize(limit).value_or(0);
         const FitProfile fit = ShippedFit(type, row);
         const FitTask task = Task(seconds, sound);
         const RatePlan plan = RatePlan::For(fit, bytes, task);
@@ -302,7 +293,7 @@ private slots:
     {
         QFETCH(double, seconds);
         QTEST(RatePlan::DurationText(seconds), "text");
-        QCOMPARE(RatePlan::TooLongMessage(112.5, 300 * SizeLimit::KB),
+        QCOMPARE(RatePlan::TooLongMessage(112.5, 300 * 1024),
                  "at most 1 min 52 s fits in 300 KB with this profile: trim it, split it, or "
                  "pick a smaller profile");
     }
@@ -326,7 +317,7 @@ private slots:
         QFETCH(int, type);
         QFETCH(double, soundShare);
         QFETCH(double, overshoot);
-        const qint64 limit = 600 * SizeLimit::KB;
+        const qint64 limit = 600 * 1024;
         const FitProfile fit = ShippedFit(type, type == 0 ? 2 : 1);
         const RatePlan first = RatePlan::For(fit, limit, Task(60, true));
         const double planned = fit.Sounds().first().bytesPerSecond * 60;
@@ -442,10 +433,10 @@ private slots:
             "-");
         row("the encoding run reads them", 0, 0, 1, "encoding",
             "-t 4.000 -pass 2 -passlogfile /o/clip_fit -f mov file:/o/clip_temp.3gp");
-        row("a part's lead-in dropped at the output", 0, 2, 1, "lead 2.002 3.003",
-            "-ss 2.002 -t 3.003 -f mov file:/o/clip_temp.3gp");
-        row("the first part has no lead-in", 0, 2, 1, "lead 0 3.003",
-            "-t 3.003 -f mov file:/o/clip_temp.3gp");
+        row("a part reads from its lead-in", 0, 2, 1, "lead 2.002",
+            "-ss 7.998 -t 6.002 -i file:/v/clip.avi");
+        row("and drops it at the output", 0, 2, 1, "lead 2.002",
+            "-ss 2.002 -t 4.000 -f mov file:/o/clip_temp.3gp");
     }
     void arguments()
     {
@@ -453,7 +444,7 @@ private slots:
         QFETCH(int, row);
         QFETCH(int, pass);
         QFETCH(QString, change);
-        const QStringList before = PassArguments(type, row, pass, "/v/clip.avi", 0, 4, "/o");
+        const QStringList before = PassArguments(type, row, pass, "/v/clip.avi", 10, 4, "/o");
         const QStringList how = change.split(u' ');
         QStringList after = before;
         bool changed = true;
@@ -466,7 +457,7 @@ private slots:
         else if (how[0] == "encoding")
             after = FitArguments::EncodingRun(before, "/o/clip_fit");
         else
-            changed = FitArguments::CutLeadIn(after, how[1].toDouble(), how[2].toDouble());
+            changed = FitArguments::CutLeadIn(after, how[1].toDouble());
         QCOMPARE(changed, after != before);
         QFETCH(QString, arguments);
         if (arguments == "unchanged") {
@@ -557,8 +548,8 @@ private slots:
         const FrameRate clock =
             ShippedFit(type, row).PictureRate().For(FrameRate::Parse(sourceRate));
         const auto hashes = [&](double from, double length, double lead) {
-            QStringList a = PassArguments(type, row, 1, source, from - lead, length + lead, "/o");
-            if (!FitArguments::CutLeadIn(a, lead, length))
+            QStringList a = PassArguments(type, row, 1, source, from, length, "/o");
+            if (!FitArguments::CutLeadIn(a, lead))
                 return QStringList{"no lead-in"};
             // The pictures as the filters leave them, with the output's own -ss and -t.
             const qsizetype outputTime = a.lastIndexOf("-t") - (lead > 0 ? 2 : 0);

@@ -158,16 +158,24 @@ double FitArguments::MeasuredSeconds(const QByteArray &lastLines, const FrameRat
     return seconds;
 }
 
-bool FitArguments::CutLeadIn(QStringList &passOne, double leadSeconds, double partSeconds)
+bool FitArguments::CutLeadIn(QStringList &passOne, double leadSeconds)
 {
     const qsizetype input = passOne.lastIndexOf(QStringLiteral("-i"));
-    const qsizetype length = ValueAfter(passOne, {QStringLiteral("-t")}, input + 1);
-    if (input < 0 || length < 0 || OutputFormat(passOne) < 0)
+    const qsizetype start =
+        input < 0 ? -1 : ValueAfter(passOne.mid(0, input), {QStringLiteral("-ss")});
+    const qsizetype length =
+        input < 0 ? -1 : ValueAfter(passOne.mid(0, input), {QStringLiteral("-t")});
+    const qsizetype outputLength = ValueAfter(passOne, {QStringLiteral("-t")}, input + 1);
+    bool startOk = false, lengthOk = false;
+    const double begin = start < 0 ? 0 : passOne.at(start).toDouble(&startOk);
+    const double seconds = length < 0 ? 0 : passOne.at(length).toDouble(&lengthOk);
+    if (!startOk || !lengthOk || outputLength < 0 || OutputFormat(passOne) < 0)
         return false;
-    passOne[length] = CommandTemplate::ExactSeconds(partSeconds);
-    if (leadSeconds > 0) {
-        passOne.insert(length - 1, QStringLiteral("-ss"));
-        passOne.insert(length, CommandTemplate::ExactSeconds(leadSeconds));
-    }
+    if (!(leadSeconds > 0))
+        return true;
+    passOne[start] = CommandTemplate::ExactSeconds(begin - leadSeconds);
+    passOne[length] = CommandTemplate::ExactSeconds(seconds + leadSeconds);
+    passOne.insert(outputLength - 1, QStringLiteral("-ss"));
+    passOne.insert(outputLength, CommandTemplate::ExactSeconds(leadSeconds));
     return true;
 }

@@ -45,9 +45,10 @@ public:
     // lines do not say.
     static double MeasuredSeconds(const QByteArray &lastLines, const FrameRate &rate);
 
-    // A part after the first reads `leadSeconds` more before its start so that the picture
-    // clock sees the frames the one piece would have shown at the cut; its pass 1 was expanded
-    // with the part's begin less the lead and its length plus the lead. The output then drops
-    // the lead ("-ss" after the input) and lasts the part's own length ("-t").
-    static bool CutLeadIn(QStringList &passOne, double leadSeconds, double partSeconds);
+    // A part after the first reads `leadSeconds` more before its begin, so that the picture
+    // clock sees the frames the one piece would have shown at the cut: the input's -ss and -t
+    // (the part's begin and length) are moved back and lengthened by the lead, and the output
+    // drops it again with an -ss of its own before its -t. False, unchanged, when pass 1 has no
+    // such times.
+    static bool CutLeadIn(QStringList &passOne, double leadSeconds);
 };

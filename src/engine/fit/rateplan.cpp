@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fit/rateplan.h"
 
-#include "fit/sizelimit.h"
+#include "batchoptions.h"
 
 #include <algorithm>
 #include <cmath>
@@ -112,10 +112,10 @@ QString RatePlan::TooLongMessage(double longestSeconds, qint64 limitBytes)
     if (longestSeconds < 1.0)
         return QStringLiteral("not even a second fits in %1 with this profile: pick a smaller "
                               "profile or allow larger files")
-            .arg(SizeLimit::Text(limitBytes));
+            .arg(BatchOptions::SizeText(limitBytes));
     return QStringLiteral("at most %1 fits in %2 with this profile: trim it, split it, or pick "
                           "a smaller profile")
-        .arg(DurationText(longestSeconds), SizeLimit::Text(limitBytes));
+        .arg(DurationText(longestSeconds), BatchOptions::SizeText(limitBytes));
 }
 
 RatePlan RatePlan::WithSoundBytes(qint64 measured) const

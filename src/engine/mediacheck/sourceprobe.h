@@ -17,6 +17,10 @@ struct SourceInfo {
     // times count); -1 when the streams do not say. A picture may end before the container.
     double pictureEndSeconds = -1.0;
     double soundEndSeconds = -1.0;
+    // The picture's rate as the tools take it for "source_fps" (FFmpeg's best guess from the
+    // stream's rates); 0/1 when it cannot be told.
+    int frameRateNum = 0;
+    int frameRateDen = 1;
     // Why the file cannot be converted, in words for the user, to follow the file's name
     // ("has no video stream"); empty when it can.
     QString problem;

@@ -2,6 +2,7 @@
 #include "run/taskaddon.h"
 
 #include "batchoptions.h"
+#include "fit/fitaddon.h"
 
 QList<QStringList> TaskAddOn::Steps(Stage) const
 {
@@ -36,7 +37,9 @@ std::vector<std::unique_ptr<TaskAddOn>> AddOnsFor(const BatchOptions &options)
 {
     std::vector<std::unique_ptr<TaskAddOn>> addOns;
     // Each option's add-on is made here, in the order they act: the size limit sets the
-    // rates, the loudness the sound, the subtitles the picture.
+    // rates, the loudness the sound, the subtitles the picture. The size's add-on also cuts a
+    // task into parts, and without a limit says the size a task is likely to take.
+    addOns.push_back(std::make_unique<FitAddOn>());
     Q_UNUSED(options);
     return addOns;
 }

@@ -224,6 +224,9 @@ SourceInfo ProbeNow(const QString &path)
         if (!info.hasVideo && IsDecodablePicture(fmt->streams[i])) {
             info.hasVideo = true;
             info.pictureEndSeconds = StreamEnd(fmt, fmt->streams[i]);
+            const AVRational rate = av_guess_frame_rate(fmt, fmt->streams[i], nullptr);
+            if (rate.num > 0 && rate.den > 0)
+                info.frameRateNum = rate.num, info.frameRateDen = rate.den;
         }
     }
     if (!info.hasVideo) {
