@@ -10,6 +10,7 @@
 #include "profiles/profilecatalog.h"
 #include "run/passarguments.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -140,15 +141,36 @@ QString FitAddOn::StepEnded(Stage, int index, const QByteArray &output)
             return problem;
         return QString();
     }
-    // The statistics run measured the sound at the rate planned when the steps were made; a
-    // plan that changed it since (a raw stream measured) keeps the sound's planned bytes.
+    MeasuredSound(output);
+    // FFmpeg's own encoders cannot go coarser than their coarsest quantiser: a picture that
+    // needs more even then than the plan leaves it gets that much (a little more: that run's
+    // model is not exact to the bit), from a lower sound if there is one, or cannot be had.
+    QFile log(statistics + QStringLiteral("-0.log"));
+    const double coarsest =
+        log.open(QIODevice::ReadOnly) ? FitArguments::CoarsestBits(log.readAll()) : -1;
+    if (coarsest > 0.98 * pictureBits * task.seconds) {
+        task.leastPictureBits = std::min(coarsest / 0.97 / task.seconds, profile.PictureBits());
+        if (!Plan().isEmpty())
+            return QStringLiteral("the picture cannot be made that small: at its coarsest it "
+                                  "takes %1, more than a file of %2 leaves it; pick a smaller "
+                                  "profile or allow larger files")
+                .arg(BatchOptions::SizeText(qint64(coarsest / 8)), BatchOptions::SizeText(limit));
+        MeasuredSound(output);
+    }
+    return QString();
+}
+
+// The statistics run measured the sound at the rate planned when the steps were made; a plan
+// at another rate since (a raw stream measured, a picture that needs more) keeps the sound's
+// planned bytes.
+void FitAddOn::MeasuredSound(const QByteArray &output)
+{
     if (const qint64 sound = FitArguments::SoundBytes(output);
         sound >= 0 && profile.SoundCodec() == FitProfile::Sound::Aac && task.hasSound &&
         plan.Sound().value == measuredSound) {
         plan = plan.WithSoundBytes(sound);
         pictureBits = plan.PictureBits();
     }
-    return QString();
 }
 
 void FitAddOn::EditPass(int pass, QStringList &arguments) const

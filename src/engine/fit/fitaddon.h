@@ -33,6 +33,7 @@ public:
 private:
     QString Plan();
     QString ClaimStatistics(const TaskSetup &setup);
+    void MeasuredSound(const QByteArray &output);
     QStringList FirstPass() const;
 
     // What the task gave, kept: its setup may be gone when the passes are asked for.

@@ -4,6 +4,7 @@
 #include "fit/fitprofile.h"
 #include "profiles/commandtemplate.h"
 
+#include <QHash>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -125,6 +126,32 @@ QStringList FitArguments::StatisticsFiles(const QString &prefix)
     const QString log = prefix + QStringLiteral("-0.log");
     return {log + QStringLiteral(".temp"), log + QStringLiteral(".mbtree.temp"), log,
             log + QStringLiteral(".mbtree")};
+}
+
+double FitArguments::CoarsestBits(const QByteArray &statistics)
+{
+    // "in:1 out:1 type:2 q:965 itex:575 ptex:7589 mv:796 misc:594 ...;": q in lambda units
+    // (118 a quantiser step), texture bits of intra and predicted blocks, vectors, the rest.
+    constexpr double coarsest = 31.0 * 118.0;
+    static const QRegularExpression field(QStringLiteral("(q|itex|ptex|mv|misc):(\\d+)"));
+    double bits = 0;
+    int pictures = 0;
+    for (const QByteArray &line : statistics.split('\n')) {
+        QHash<QString, double> value;
+        for (QRegularExpressionMatchIterator it = field.globalMatch(QString::fromLatin1(line));
+             it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            value.insert(m.captured(1), m.captured(2).toDouble());
+        }
+        if (value.size() < 5)
+            continue;
+        const double texture =
+            value.value(QStringLiteral("itex")) + value.value(QStringLiteral("ptex"));
+        bits += (texture + 1) * value.value(QStringLiteral("q")) / coarsest +
+                value.value(QStringLiteral("mv")) + value.value(QStringLiteral("misc"));
+        ++pictures;
+    }
+    return pictures > 0 ? bits : -1;
 }
 
 QStringList FitArguments::MeasureRun(const QString &source)

@@ -3,6 +3,7 @@
 
 #include "fit/picturerate.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -35,6 +36,13 @@ public:
     static QStringList EncodingRun(const QStringList &passOne, const QString &prefix);
     // The statistics files a prefix gives, in the order a run leaves them.
     static QStringList StatisticsFiles(const QString &prefix);
+
+    // The fewest bits FFmpeg's own encoders (h263, mpeg4) can give the statistics run's
+    // pictures, at their coarsest quantiser (31), by the model their second run plans with:
+    // each picture's texture bits scale inversely with the quantiser, its other bits stay.
+    // Below it their second run refuses ("bitrate too low for this video"); -1 for statistics
+    // of another encoder.
+    static double CoarsestBits(const QByteArray &statistics);
 
     // A source that does not say how long it is (a raw stream) is read through once, its
     // picture copied to nothing: a few seconds for an hour. `ffmpeg` as the program.

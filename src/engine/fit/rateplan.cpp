@@ -30,13 +30,14 @@ RatePlan RatePlan::For(const FitProfile &profile, qint64 limitBytes, const FitTa
         return plan;
     const double room = double(limitBytes) * aim - double(OwnBytes(profile, task));
     const QList<SoundRate> &sounds = profile.Sounds();
+    const double lowest = std::max(profile.LowestPictureBits(), task.leastPictureBits);
     for (qsizetype i = 0; i < sounds.size(); ++i) {
         const double soundBytes = SoundBytes(sounds.at(i), task);
         const double picture = (room - soundBytes) * 8.0 / task.seconds;
         // Without sound there is nothing to lower but the picture.
-        if (picture < profile.LowestPictureBits() && task.hasSound && i + 1 < sounds.size())
+        if (picture < lowest && task.hasSound && i + 1 < sounds.size())
             continue;
-        if (picture < profile.LowestPictureBits())
+        if (picture < lowest)
             break;
         plan.fits = true;
         plan.sound = sounds.at(i);

@@ -12,6 +12,9 @@ struct FitTask {
     bool hasSound = true;
     FrameRate pictureRate; // invalid: the profile's fastest
     qsizetype titleBytes = 0;
+    // The least picture rate this task's pictures can be had at, where an encoder said so
+    // (above the profile's lowest); 0: the profile's lowest.
+    double leastPictureBits = 0;
 };
 
 // The rates of one task under a size limit. What the limit holds, less the container's own
