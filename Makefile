@@ -61,7 +61,7 @@ deb: configure
 	cd $(BUILD) && cpack -G DEB
 
 format:
-	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	find src tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)

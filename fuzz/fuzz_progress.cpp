@@ -41,18 +41,6 @@ bool SameApartFromProgress(const ConversionTask &a, const ConversionTask &b)
            a.finished == b.finished && a.state == b.state;
 }
 
-// A chunk taken into the task as the first pass does: the rate from the frames and the
-// milliseconds since the task started (none in its first millisecond), size and time as read.
-void Take(ConversionTask &task, const ProgressFields &fields, quint32 elapsedMs)
-{
-    if (fields.frames && elapsedMs != 0)
-        task.framesPerSecond = *fields.frames * 1000.0 / double(elapsedMs);
-    if (fields.sizeKB)
-        task.sizeKB = *fields.sizeKB;
-    if (fields.encodedSeconds)
-        task.encodedSeconds = *fields.encodedSeconds;
-}
-
 void CheckCell(const ConversionTask &task)
 {
     static const QRegularExpression shape(QStringLiteral(
@@ -88,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const ProgressFields fields = ProgressFields::Read(chunk, previous);
         CheckFields(fields);
         previous = chunk.back();
-        Take(task, fields, elapsed);
+        fields.TakeInto(task, elapsed);
         FUZZ_CHECK(std::isfinite(task.framesPerSecond));
         FUZZ_CHECK(std::isfinite(task.encodedSeconds));
         FUZZ_CHECK(SameApartFromProgress(task, before));

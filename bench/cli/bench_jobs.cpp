@@ -30,7 +30,8 @@ struct Run {
 
 double ChildrenCpu()
 {
-    struct rusage usage {};
+    struct rusage usage {
+    };
     ::getrusage(RUSAGE_CHILDREN, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -70,16 +71,21 @@ int main(int argc, char *argv[])
     for (int i = 0; i < clips; ++i) {
         const QString clip = dir.filePath(QStringLiteral("clip%1.mp4").arg(i));
         QProcess ffmpeg;
-        ffmpeg.start("ffmpeg", {"-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
-                                QStringLiteral("testsrc2=size=640x480:rate=25"), "-f", "lavfi",
-                                "-i", QStringLiteral("sine=frequency=%1").arg(300 + 20 * i), "-t",
-                                QString::number(seconds), "-c:v", "mpeg4", "-q:v", "4", "-c:a",
-                                "aac", clip});
+        ffmpeg.start("ffmpeg", {"-v",       "error",
+                                "-nostdin", "-y",
+                                "-f",       "lavfi",
+                                "-i",       QStringLiteral("testsrc2=size=640x480:rate=25"),
+                                "-f",       "lavfi",
+                                "-i",       QStringLiteral("sine=frequency=%1").arg(300 + 20 * i),
+                                "-t",       QString::number(seconds),
+                                "-c:v",     "mpeg4",
+                                "-q:v",     "4",
+                                "-c:a",     "aac",
+                                clip});
         ffmpeg.waitForFinished(-1);
         files << clip;
     }
-    std::printf("%d clips of %.1f s, type %s, %d cores\n", clips, seconds, qPrintable(type),
-                cores);
+    std::printf("%d clips of %.1f s, type %s, %d cores\n", clips, seconds, qPrintable(type), cores);
     Run runs[2];
     const char *labels[2] = {"-j 1", "-j 0"};
     for (int i = 0; i < 2; ++i) {

@@ -118,9 +118,27 @@ int main(int argc, char **argv)
         for (const QString &pattern : {QStringLiteral("testsrc2=size=1280x720:rate=30"),
                                        QStringLiteral("mandelbrot=size=640x480:rate=25")}) {
             const QString path = dir.filePath(pattern.section(u'=', 0, 0) + ".mkv");
-            RunTool("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", pattern, "-f", "lavfi",
-                               "-i", "sine=frequency=440:sample_rate=44100", "-t", "20", "-c:v",
-                               "libx264", "-crf", "10", "-preset", "ultrafast", "-c:a", "flac",
+            RunTool("ffmpeg", {"-v",
+                               "error",
+                               "-y",
+                               "-f",
+                               "lavfi",
+                               "-i",
+                               pattern,
+                               "-f",
+                               "lavfi",
+                               "-i",
+                               "sine=frequency=440:sample_rate=44100",
+                               "-t",
+                               "20",
+                               "-c:v",
+                               "libx264",
+                               "-crf",
+                               "10",
+                               "-preset",
+                               "ultrafast",
+                               "-c:a",
+                               "flac",
                                path});
             sources << path;
         }

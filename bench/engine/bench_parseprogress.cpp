@@ -31,12 +31,7 @@ int main()
             const QByteArrayView chunk = QByteArrayView(stream).sliced(at, 255);
             const ProgressFields fields = ProgressFields::Read(chunk, previous);
             previous = chunk.back();
-            if (fields.frames)
-                task.framesPerSecond = *fields.frames / 10.0;
-            if (fields.sizeKB)
-                task.sizeKB = *fields.sizeKB;
-            if (fields.encodedSeconds)
-                task.encodedSeconds = *fields.encodedSeconds;
+            fields.TakeInto(task, 10000); // as 10 s into the task
             characters += ProgressText(task).size();
         }
     }

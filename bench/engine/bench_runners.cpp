@@ -34,13 +34,11 @@ void Measure(const char *name, PassRunner::Mode mode, const QStringList &argumen
     task.state = TASK_ENCODING;
     char previous = '\n';
     qint64 chunks = 0;
+    QElapsedTimer started;
+    started.start();
     QObject::connect(&runner, &PassRunner::output, [&](const QByteArray &chunk) {
-        const ProgressFields fields = ProgressFields::Read(chunk, previous);
+        ProgressFields::Read(chunk, previous).TakeInto(task, quint32(started.elapsed()));
         previous = chunk.back();
-        if (fields.sizeKB)
-            task.sizeKB = *fields.sizeKB;
-        if (fields.encodedSeconds)
-            task.encodedSeconds = *fields.encodedSeconds;
         ProgressText(task); // what repainting the cell would ask for
         ++chunks;
     });

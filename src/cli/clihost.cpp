@@ -102,6 +102,15 @@ void CliHost::ReportTaskFailure(int row, const QString &reason)
     Write(err, text);
 }
 
+QString CliHost::WhereFailuresAre(const QList<int> &failedRows) const
+{
+    QStringList names;
+    for (int row : failedRows)
+        if (tasks.IsValidIndex(row))
+            names << tasks.GetAt(row).sourcePath;
+    return names.join(QStringLiteral(", "));
+}
+
 void CliHost::ShowMessage(const QString &text, const QString &caption, MessageIcon)
 {
     ClearLive();

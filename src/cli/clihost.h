@@ -48,6 +48,8 @@ public:
     void StopPreview() override {}
 
     void ReportTaskFailure(int row, const QString &reason) override;
+    // A terminal has no Progress column: the closing line names the files that failed.
+    QString WhereFailuresAre(const QList<int> &failedRows) const override;
 
     void ForgetProfiles();
     // Where the error log is, for the line that tells why a task failed.

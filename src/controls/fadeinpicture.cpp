@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fadeinpicture.h"
 
+#include "artwork.h"
+
+#include <QFile>
 #include <QPainter>
 
 CFadeInPicture::CFadeInPicture(QWidget *parent) : QWidget(parent)
@@ -19,15 +22,14 @@ bool CFadeInPicture::FadeIn(int id, int delay)
 
 bool CFadeInPicture::FadeIn(const QString &imagePath, int delay)
 {
-    QPixmap picture;
-    if (!picture.load(imagePath) || picture.isNull())
+    QPixmap picture = Artwork::Pixmap(imagePath);
+    if (picture.isNull())
         return false;
     // On a high-DPI screen a doubled copy beside the file ("name@2x.png") draws crisply.
     const qreal ratio = devicePixelRatioF();
-    const qsizetype dot = imagePath.lastIndexOf(QLatin1Char('.'));
     QPixmap doubled;
-    if (ratio > 1.0 && dot > 0 &&
-        doubled.load(imagePath.left(dot) + QStringLiteral("@2x") + imagePath.mid(dot)) &&
+    if (ratio > 1.0 && QFile::exists(Artwork::Doubled(imagePath)) &&
+        !(doubled = Artwork::Pixmap(Artwork::Doubled(imagePath))).isNull() &&
         doubled.size() == picture.size() * 2) {
         doubled.setDevicePixelRatio(2.0);
         picture = doubled;

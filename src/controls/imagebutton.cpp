@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imagebutton.h"
 
+#include "artwork.h"
 #include "syscolors.h"
 
 #include <QApplication>
@@ -53,8 +54,8 @@ QIcon LoadIconResource(int id, bool standardSize)
     if (id <= 0 || !QFile::exists(path))
         return {};
     if (!standardSize)
-        return QIcon(path);
-    const QImage image(path);
+        return Artwork::Icon(path);
+    const QImage image = Artwork::Image(path);
     if (image.isNull())
         return {};
     return QIcon(

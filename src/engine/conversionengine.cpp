@@ -24,8 +24,6 @@ namespace {
 const char *const emptyFolderText = "  Please set the output directory firstly   ";
 const char *const missingFolderText = "  The output directory \"%1\" does not exist   ";
 const char *const unwritableFolderText = "  The output directory \"%1\" cannot be written   ";
-const char *const finishedText = "                   Converting Finished                    ";
-const char *const failedText = "%1 of %2 videos failed: see the Progress column";
 
 } // namespace
 
@@ -163,9 +161,8 @@ void ConversionEngine::OnBatchEnded()
 {
     if (!scheduler)
         return;
-    const bool cancelled = scheduler->Cancelled();
-    unfinished = scheduler->Unfinished();
-    const int count = scheduler->TaskCount();
+    outcome = scheduler->Outcome();
+    const bool stopped = scheduler->Cancelled();
     scheduler.reset();
     context.reset();
     names.reset();
@@ -173,14 +170,16 @@ void ConversionEngine::OnBatchEnded()
     host.EnableOutputSettings(true);
     converting = false;
     host.ShowConvertingButtons(false);
-    if (!cancelled && host.ShutdownAfterBatch()) {
+    // Only a batch that went well powers the machine off: after a failure somebody has to be
+    // told, and the box says what happened; after a Stop somebody is there.
+    if (!stopped && outcome.AllFinished() && host.ShutdownAfterBatch()) {
         ShutdownComputer(host);
-    } else if (unfinished == 0) {
-        host.ShowMessage(QString::fromLatin1(finishedText), QStringLiteral("Information"),
-                         EngineHost::MessageIcon::Information);
+    } else if (outcome.failed > 0) {
+        host.ShowMessage(outcome.Text(host.WhereFailuresAre(outcome.failedRows)),
+                         QStringLiteral("Warning"), EngineHost::MessageIcon::Warning);
     } else {
-        host.ShowMessage(QString::fromLatin1(failedText).arg(unfinished).arg(count),
-                         QStringLiteral("Information"), EngineHost::MessageIcon::Information);
+        host.ShowMessage(outcome.Text(QString()), QStringLiteral("Information"),
+                         EngineHost::MessageIcon::Information);
     }
     emit batchEnded();
 }

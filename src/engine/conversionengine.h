@@ -3,6 +3,7 @@
 
 #include "batchoptions.h"
 #include "enginepaths.h"
+#include "progress/batchoutcome.h"
 #include "progress/errorlog.h"
 
 #include <QList>
@@ -43,6 +44,8 @@ public:
     // Starts a batch over every task of the list. Nothing starts when there is no task, or
     // the output folder is empty, missing or not writable (an "Error" box says so). Each task
     // ends finished, failed (a tool failed, or its result was not right) or cancelled by Stop.
+    // The closing message counts them; the machine is shut down instead (when asked) only
+    // after a batch whose every task finished.
     void OnStartClicked();
     // Stops the running batch: every running first pass is asked to quit (and killed when it
     // does not end in a few seconds), later passes are killed, and each stopped task deletes
@@ -72,8 +75,8 @@ public:
     // What these options would do for a task, a line each (the Output cell's tip): sizes,
     // parts, subtitles found, or why it could not be converted with them.
     QStringList TaskSummaries(int index, const BatchOptions &batchOptions) const;
-    // Of the batch that ended last: how many of its tasks did not finish.
-    int UnfinishedTasks() const { return unfinished; }
+    // How the tasks of the batch that ended last ended.
+    const BatchOutcome &LastOutcome() const { return outcome; }
 
 signals:
     // Files that a batch of a program that is gone had left, removed as a batch started.
@@ -97,7 +100,7 @@ private:
     BatchOptions options;
     bool converting = false;
     bool stoppedEarly = false; // a Stop came while the batch's first box was shown
-    int unfinished = 0;
+    BatchOutcome outcome;
     QString outputFolder;
     std::unique_ptr<BatchJournal> journal;
     std::unique_ptr<OutputNamePlanner> names;

@@ -20,7 +20,7 @@ struct ConversionTask {
     double beginSeconds = 0.0;    // trim start in seconds of the source
     double endSeconds = 0.0;      // trim end in seconds of the source
     QString title;                // $TITLE
-    QString note;                 // reserved
+    QString note;                 // why it failed, in plain words, while its state is Failed
     qint32 reserved1 = 0;         // reserved
     qint32 reserved2 = 0;         // reserved
     qint32 finished = 0;          // 1 once the batch driver completed the task

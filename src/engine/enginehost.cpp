@@ -2,3 +2,8 @@
 #include "enginehost.h"
 
 void EngineHost::ReportTaskFailure(int, const QString &) {}
+
+QString EngineHost::WhereFailuresAre(const QList<int> &) const
+{
+    return QStringLiteral("see the Progress column");
+}

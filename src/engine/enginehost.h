@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QList>
 #include <QString>
 
 // What the engine needs from whoever hosts it: the window, the command line or a test.
@@ -36,4 +37,7 @@ public:
     virtual void StopPreview() = 0;
     // A task failed; reason is one sentence in plain words (the log has the details).
     virtual void ReportTaskFailure(int row, const QString &reason);
+    // Where the person can see which tasks of a batch failed and why, for the closing
+    // message: "see the Progress column".
+    virtual QString WhereFailuresAre(const QList<int> &failedRows) const;
 };

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "helpwindow.h"
 
+#include "pageconstants.h"
+#include "pagesettings.h"
+#include "windowplacement.h"
+
 #include <QFileInfo>
 #include <QTextBrowser>
 #include <QUrl>
@@ -24,4 +28,11 @@ CHelpWindow::CHelpWindow(const QString &helpFile, QWidget *parent)
     const QString title = browser->documentTitle();
     setWindowTitle(title.isEmpty() ? tr("Help") : title);
     resize(560, 520);
+    WindowPlacement::Place(this, PageSettings::ReadPlace(Page::helpPlaceKey), true);
+}
+
+void CHelpWindow::hideEvent(QHideEvent *event)
+{
+    PageSettings::WritePlace(Page::helpPlaceKey, pos());
+    QDialog::hideEvent(event);
 }

@@ -6,7 +6,8 @@
 class QTextBrowser;
 
 // The help page shown by the program itself, beside the main window: it needs no web browser.
-// Links to other sites go to the desktop's browser where there is one. Escape closes it.
+// Links to other sites go to the desktop's browser where there is one. Escape closes it. It
+// opens centred on the screen (smaller where the screen is), then where the user left it.
 class CHelpWindow : public QDialog
 {
     Q_OBJECT
@@ -15,6 +16,9 @@ public:
     CHelpWindow(const QString &helpFile, QWidget *parent = nullptr);
 
     QTextBrowser *Browser() const { return browser; }
+
+protected:
+    void hideEvent(QHideEvent *event) override;
 
 private:
     QTextBrowser *browser = nullptr;

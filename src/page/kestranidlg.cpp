@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kestranidlg.h"
 
+#include "artwork.h"
 #include "celllistctrl.h"
 #include "conversionengine.h"
 #include "enginehost.h"
@@ -55,11 +56,11 @@ CKestraniDlg::CKestraniDlg(QWidget *parent)
     CreateControls();
 
     chooseVideoFiles = [this](const QString &startFolder) {
-        return QFileDialog::getOpenFileNames(this, QString(), startFolder,
+        return QFileDialog::getOpenFileNames(DialogParent(), QString(), startFolder,
                                              QString::fromLatin1(videoFileFilters));
     };
     chooseOutputFolder = [this](const QString &startFolder) {
-        return QFileDialog::getExistingDirectory(this, QString(), startFolder,
+        return QFileDialog::getExistingDirectory(DialogParent(), QString(), startFolder,
                                                  QFileDialog::ShowDirsOnly);
     };
 }
@@ -76,10 +77,17 @@ QIcon CKestraniDlg::ApplicationIcon()
     // PNG pictures read as PNG: an SVG, or a picture whose format is guessed, would load every
     // image and icon plug-in before the window can show.
     QIcon appIcon;
-    for (int size : {16, 24, 32, 48})
-        appIcon.addPixmap(QPixmap(QStringLiteral(":/icons/128-%1.png").arg(size), "PNG"));
-    appIcon.addPixmap(QPixmap(QStringLiteral(":/icons/128.png"), "PNG"));
+    for (const QString &path : ApplicationIconFiles())
+        appIcon.addPixmap(Artwork::Pixmap(path));
     return appIcon;
+}
+
+QStringList CKestraniDlg::ApplicationIconFiles()
+{
+    QStringList files;
+    for (int size : {16, 24, 32, 48})
+        files << QStringLiteral(":/icons/128-%1.png").arg(size);
+    return files << QStringLiteral(":/icons/128.png");
 }
 
 void CKestraniDlg::CreateControls()
@@ -161,7 +169,7 @@ void CKestraniDlg::OnInitDialog()
     engine->SetSimultaneousTasks(simultaneousBox->value());
     ReadBatchOptionSettings();
     ReadOutputFolder();
-    background = QPixmap(QStringLiteral(":/bitmaps/%1.png").arg(backgroundBitmap));
+    background = Artwork::Pixmap(QStringLiteral(":/bitmaps/%1.png").arg(backgroundBitmap));
     InstallKeyFilters();
     update();
 }
@@ -243,6 +251,11 @@ void CKestraniDlg::InstallKeyFilters()
     }
 }
 
+QWidget *CKestraniDlg::DialogParent()
+{
+    return frameDialog ? frameDialog : this;
+}
+
 bool CKestraniDlg::IsConverting() const
 {
     return engine->IsConverting();
@@ -321,7 +334,7 @@ void CKestraniDlg::OnHelp()
 {
     // Shown by the program itself: a desktop without a web browser would show nothing.
     if (!helpWindow)
-        helpWindow = new CHelpWindow(programFolder + QLatin1String(helpFileName), this);
+        helpWindow = new CHelpWindow(programFolder + QLatin1String(helpFileName), DialogParent());
     helpWindow->show();
     helpWindow->raise();
     helpWindow->activateWindow();
@@ -352,6 +365,7 @@ void CKestraniDlg::OnStartClicked()
         return;
     }
     engine->SetOptions(*options);
+    ReadUnreadableAgain();
     CreateProposedOutputFolder();
     engine->OnStartClicked();
 }
@@ -419,6 +433,8 @@ void CKestraniDlg::OnDestroy()
         return;
     destroyed = true;
     PageSettings::WriteFileNumber(fileNumber);
+    if (helpWindow && helpWindow->isVisible())
+        helpWindow->close(); // where it was left is kept for the next time
     if (IsConverting())
         StopBatch();
 }

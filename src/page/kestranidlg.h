@@ -33,6 +33,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QUrl;
 
 // The window that holds the title: the frame sets it, the page writes the title into it.
 extern QWidget *frameDialog;
@@ -56,6 +57,9 @@ public:
     void OnDestroy();
 
     static QIcon ApplicationIcon();
+    // The page's copy of it, read once.
+    const QIcon &Icon() const { return icon; }
+    static QStringList ApplicationIconFiles();
 
     // The control with this id, or nullptr.
     QWidget *GetDlgItem(int id) const { return controls.value(id); }
@@ -64,15 +68,21 @@ public:
     int CurrentTask() const { return currentTask; }
     bool IsConverting() const;
 
-    // Each file goes through AddTask in order, so the last one ends up loaded. Files that are
-    // not existing video files (by their extension) are left out. Refused while converting.
+    // Dropped files and those named on the command line, sorted out as picked ones are: each
+    // video goes through AddTask in order, so the last one ends up loaded. Refused while
+    // converting.
     void AddFiles(const QStringList &paths);
-    // False when the file cannot be read as a video: the task is added all the same, and
-    // fails when its turn comes.
+    // False when the file cannot be read as a video: the task is added all the same, with the
+    // length 0; Start reads it again.
     bool AddTask(const QString &path);
     void LoadTask(int index);
     void ResetTrimRange();
-    void ShowClipAt(QString path, double position);
+    // Bounds and thumbs of the slider, set without the page hearing of it.
+    void PutRangeOnSlider(double length, double left, double right);
+    // True when the picture at `position` is on screen (not the fallback, not a failure).
+    bool ShowClipAt(QString path, double position);
+    // Shows the picture of a task's Begin or End, as the conversion will begin or end.
+    void ShowTrimPoint(int index, bool end);
     void RefreshTaskList();
     void SelectListRow(int index);
     void LoadProfiles(int outputType);
@@ -87,6 +97,10 @@ public:
     // stay as they are; the list stays readable and scrollable and ignores clicks.
     void SetBatchControlsEnabled(bool enable);
 
+    // What the page's boxes and dialogs belong to: the frame. Where the page is drawn scaled
+    // inside a view, a window of the page's own would be drawn inside that view as well.
+    QWidget *DialogParent();
+
     // The help window, while it is open.
     CHelpWindow *HelpWindow() const { return helpWindow; }
 
@@ -97,7 +111,10 @@ public:
     std::function<QStringList(const QString &startFolder)> chooseVideoFiles;
     std::function<QString(const QString &startFolder)> chooseOutputFolder;
 
+    // An existing file named like a video, in any case (".AVI").
     static bool IsVideoFile(const QString &path);
+    // The local file a dropped URL names; empty when it names none.
+    static QString DroppedPath(const QUrl &url);
 
 signals:
     void readyToClose();
@@ -131,6 +148,11 @@ private:
     void PlaceControls();
     void ReadOutputFolder();
     void SetWindowTitleFromVersion();
+    // What a file offered to the list turns out to be: a video; one that cannot be read now
+    // but is named like a video (taken, and read again at Start); anything else (left out).
+    enum class FileKind { Video, Unreadable, NotVideo };
+    FileKind Examine(const QString &path, QString &why);
+    // Takes the videos among the files and tells about the others in one box.
     void AddChosenFiles(const QStringList &paths);
     void WarnUnreadable(const QStringList &paths);
     void CreateBatchOptionControls();
@@ -139,6 +161,9 @@ private:
     // The options the controls ask for; nothing, with *problem saying why, when they cannot
     // be met (a largest file that is no size).
     std::optional<BatchOptions> BatchOptionsFromControls(QString *problem) const;
+    void TellAboutFiles(const QList<QPair<QString, QString>> &unreadable,
+                        const QList<QPair<QString, QString>> &refused);
+    void ReadUnreadableAgain();
     QString AddStartFolder() const;
     QString BrowseStartFolder() const;
     void CreateProposedOutputFolder();
@@ -196,6 +221,12 @@ private:
 
     int currentTask = -1;
     bool rangeUpdateGuard = false;
+    // The range the slider shows, as last put on it or reported: what a notification moved.
+    double sliderLeft = 0.0;
+    double sliderRight = 0.0;
+    // Ends moved since the trim last came to rest: put on their frames when it does.
+    bool beginUnsettled = false;
+    bool endUnsettled = false;
     int fileNumber = 0;
     QPixmap background;
     QIcon icon;

@@ -122,6 +122,9 @@ inline constexpr QSize frameSize(670, 550);
 inline constexpr double idleRangeSeconds = 120.0;
 // A newly added file is previewed here, and so is a trim point past the clip's end.
 inline constexpr double previewFallbackSeconds = 1.0;
+// End's picture is the frame on screen just before End: the preview is asked for a moment this
+// much earlier (it takes a time within a microsecond of a frame's start as that frame).
+inline constexpr double endPictureLead = 2e-6;
 
 // Page Down and Page Up move the selection by this many rows.
 inline constexpr int pageStep = 3;
@@ -190,23 +193,31 @@ inline constexpr const char *splitKey = "split/Default";
 inline constexpr const char *loudnessKey = "loudness/Default";
 inline constexpr const char *subtitlesKey = "subtitles/Default";
 inline constexpr const char *versionKey = "Version/Default";
+// Where the user left the window and the help window, as their frames' top-left corners.
+inline constexpr const char *windowPlaceKey = "window/Default";
+inline constexpr const char *helpPlaceKey = "helpwindow/Default";
 // The version text is bounded as a 256-character buffer would bound it.
 inline constexpr int versionMaxLength = 255;
 
 inline constexpr const char *helpFileName = "Help.html";
 
-// Open-file dialog filters, one per line in Qt's syntax.
+// Open-file dialog filters, one per line in Qt's syntax. Sound-only types are none of them; a
+// video of any other name is reached through the last.
 inline constexpr const char *videoFileFilters =
-    "Support Video Files (*.avi *.mpg *.mpeg *.vob *.wmv *.wma *.asf *.mov *.qt *.mp4 *.3gp);;"
+    "Supported video files (*.avi *.mpg *.mpeg *.vob *.wmv *.asf *.mov *.qt *.mp4 *.m4v *.3gp "
+    "*.3g2 *.mkv *.webm *.mts *.m2ts *.ts *.flv *.ogv *.dv);;"
     "AVI Files (*.avi);;"
     "Mpeg files (*.mpg *.mpeg *.vob);;"
-    "Windows Media files (*.wmv *.wma *.asf);;"
+    "Windows Media files (*.wmv *.asf);;"
     "Quick Time Files (*.mov *.qt);;"
     "3GP Files (*.3gp);;"
-    "MP4 Files (*.mp4)";
+    "MP4 Files (*.mp4);;"
+    "All files (*)";
 
-// Extensions that dropped files and command-line files must have to become tasks.
-inline constexpr const char *videoExtensions[] = {"avi", "mpg", "mpeg", "vob", "wmv", "wma",
-                                                  "asf", "mov", "qt",   "mp4", "3gp"};
+// Names of video files, in any case. A file is taken by what it holds; one that cannot be read
+// is still taken when it is named like a video, so that it converts once it can be read.
+inline constexpr const char *videoExtensions[] = {
+    "avi", "mpg", "mpeg", "vob",  "wmv", "asf",  "mov", "qt",  "mp4", "m4v",
+    "3gp", "3g2", "mkv",  "webm", "mts", "m2ts", "ts",  "flv", "ogv", "dv"};
 
 } // namespace Page

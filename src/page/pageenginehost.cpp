@@ -84,7 +84,7 @@ void CPageEngineHost::ShowMessage(const QString &text, const QString &caption, M
         boxIcon = QMessageBox::Warning;
     else if (icon == MessageIcon::Error)
         boxIcon = QMessageBox::Critical;
-    QMessageBox box(boxIcon, caption, text, QMessageBox::Ok, &page);
+    QMessageBox box(boxIcon, caption, text, QMessageBox::Ok, page.DialogParent());
     box.exec();
 }
 

@@ -98,6 +98,21 @@ void PageSettings::WriteText(const char *key, const QString &text)
     WriteKey(key, text);
 }
 
+std::optional<QPoint> PageSettings::ReadPlace(const char *key)
+{
+    const QVariant stored = OpenSettings()->value(QString::fromLatin1(key));
+    if (!stored.canConvert<QPoint>() || stored.typeId() != QMetaType::QPoint)
+        return std::nullopt;
+    return stored.toPoint();
+}
+
+void PageSettings::WritePlace(const char *key, const QPoint &topLeft)
+{
+    const auto settings = OpenSettings();
+    settings->setValue(QString::fromLatin1(key), topLeft);
+    settings->sync();
+}
+
 QString PageSettings::DefaultOutputFolder()
 {
 #ifdef Q_OS_WIN

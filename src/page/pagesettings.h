@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QPoint>
 #include <QString>
+
+#include <optional>
 
 // The few values the page keeps between runs, each the default value of one key of the
 // user's "Kestrani" settings (the registry on Windows, an INI file in the user's config folder
@@ -26,6 +29,10 @@ public:
     static void WriteFlag(const char *key, bool on);
     static QString ReadText(const char *key, const QString &otherwise);
     static void WriteText(const char *key, const QString &text);
+    // Where a window was left (key: Page::windowPlaceKey or helpPlaceKey); none when nothing
+    // usable is stored.
+    static std::optional<QPoint> ReadPlace(const char *key);
+    static void WritePlace(const char *key, const QPoint &topLeft);
     // The folder used when none is stored, with its trailing separator.
     static QString DefaultOutputFolder();
 };

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The page's tasks as a person works them: keys, drops and tips on the list; the commands that
-// add, remove and select tasks; and the selected task's trim, set with the slider while the
-// preview follows.
+// The page's tasks as a person works them: keys and tips on the list; the commands that add,
+// remove and select tasks; and the selected task's trim, set with the slider while the
+// preview follows. The files that come in are sorted out in pagefiles.cpp.
 #include "kestranidlg.h"
 
 #include "celllistctrl.h"
@@ -67,26 +67,6 @@ bool CKestraniDlg::HandleListKey(int key)
     return true;
 }
 
-bool CKestraniDlg::HandleDrop(QEvent *event)
-{
-    auto *drop = static_cast<QDropEvent *>(event);
-    QStringList paths;
-    if (drop->mimeData()->hasUrls()) {
-        for (const QUrl &url : drop->mimeData()->urls()) {
-            if (url.isLocalFile() && IsVideoFile(url.toLocalFile()))
-                paths.append(url.toLocalFile());
-        }
-    }
-    if (paths.isEmpty() || IsConverting()) {
-        drop->ignore();
-        return true;
-    }
-    drop->acceptProposedAction();
-    if (event->type() == QEvent::Drop)
-        AddFiles(paths);
-    return true;
-}
-
 bool CKestraniDlg::ShowCellTip(QEvent *event)
 {
     // The narrow Source and Output columns cut most names; the whole path shows on hover.
@@ -94,8 +74,13 @@ bool CKestraniDlg::ShowCellTip(QEvent *event)
     const QModelIndex index = taskList->indexAt(help->pos());
     QString tip;
     if (index.isValid() && IsValidTask(index.row())) {
+        const ConversionTask task = tasks.GetAt(index.row());
         if (index.column() == COL_SOURCE) {
-            tip = tasks.GetAt(index.row()).sourcePath;
+            tip = task.sourcePath;
+        } else if (index.column() == COL_PROGRESS) {
+            // A Failed cell says why on hover, in the words the command line prints.
+            if (task.state == TASK_FAILED && task.finished != 1)
+                tip = task.note;
         } else if (index.column() == COL_OUTPUT) {
             CellInfo cell;
             cell.row = index.row();
@@ -114,19 +99,6 @@ bool CKestraniDlg::ShowCellTip(QEvent *event)
         QToolTip::showText(help->globalPos(), tip, taskList->viewport(),
                            taskList->visualRect(index));
     return true;
-}
-
-bool CKestraniDlg::IsVideoFile(const QString &path)
-{
-    const QFileInfo info(path);
-    if (!info.isFile())
-        return false;
-    const QString suffix = info.suffix().toLower();
-    for (const char *extension : videoExtensions) {
-        if (suffix == QLatin1String(extension))
-            return true;
-    }
-    return false;
 }
 
 // --- task list commands
@@ -163,54 +135,6 @@ QString CKestraniDlg::BrowseStartFolder() const
     return QDir::homePath();
 }
 
-void CKestraniDlg::AddFiles(const QStringList &paths)
-{
-    if (IsConverting())
-        return;
-    QStringList videos;
-    for (const QString &path : paths) {
-        if (IsVideoFile(path))
-            videos.append(QFileInfo(path).absoluteFilePath());
-    }
-    if (!videos.isEmpty())
-        AddChosenFiles(videos);
-}
-
-void CKestraniDlg::AddChosenFiles(const QStringList &paths)
-{
-    // From the first added file on, the preview area belongs to the preview control.
-    ShowPreviewControl();
-    QStringList unreadable;
-    for (const QString &path : paths) {
-        const QString native = QDir::toNativeSeparators(path);
-        if (!AddTask(native))
-            unreadable.append(native);
-    }
-    lastVideoFolder = QFileInfo(paths.last()).absolutePath();
-    WarnUnreadable(unreadable);
-}
-
-void CKestraniDlg::WarnUnreadable(const QStringList &paths)
-{
-    if (paths.isEmpty())
-        return;
-    QString text;
-    if (paths.size() == 1)
-        text = QStringLiteral("%1 cannot be read as a video: it is added, but it will not "
-                              "convert.")
-                   .arg(paths.first());
-    else
-        text = QStringLiteral("These files cannot be read as videos: they are added, but they "
-                              "will not convert.\n\n%1")
-                   .arg(paths.join(QLatin1Char('\n')));
-    // Not modal: the files came in all the same, and the window stays usable meanwhile.
-    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"), text,
-                                QMessageBox::Ok, this);
-    box->setWindowModality(Qt::NonModal);
-    connect(box, &QDialog::finished, box, &QObject::deleteLater);
-    box->show();
-}
-
 void CKestraniDlg::ShowPreviewControl()
 {
     preview->show();
@@ -245,10 +169,7 @@ bool CKestraniDlg::AddTask(const QString &path)
     ResetTrimRange();
     RefreshTaskList();
     currentTask = tasks.Count() - 1;
-    rangeUpdateGuard = true;
-    slider->SetMinMax(0.0, length);
-    slider->SetRange(0.0, length);
-    rangeUpdateGuard = false;
+    PutRangeOnSlider(length, 0.0, length);
     ShowClipAt(path, previewFallbackSeconds);
     SelectListRow(currentTask);
     return length > 0.0;
@@ -259,12 +180,8 @@ void CKestraniDlg::LoadTask(int index)
     if (!IsValidTask(index))
         return;
     const ConversionTask task = tasks.GetAt(index);
-    const double length = ClipLengthOrZero(task.sourcePath);
-    rangeUpdateGuard = true;
-    slider->SetMinMax(0.0, length);
-    slider->SetRange(task.beginSeconds, task.endSeconds);
-    rangeUpdateGuard = false;
-    ShowClipAt(task.sourcePath, task.beginSeconds);
+    PutRangeOnSlider(ClipLengthOrZero(task.sourcePath), task.beginSeconds, task.endSeconds);
+    ShowTrimPoint(index, false);
     SelectListRow(currentTask);
 }
 
@@ -333,10 +250,17 @@ void CKestraniDlg::SelectListRow(int index)
 
 void CKestraniDlg::ResetTrimRange()
 {
+    PutRangeOnSlider(idleRangeSeconds, 0.0, idleRangeSeconds);
+}
+
+void CKestraniDlg::PutRangeOnSlider(double length, double left, double right)
+{
     rangeUpdateGuard = true;
-    slider->SetMinMax(0.0, idleRangeSeconds);
-    slider->SetRange(0.0, idleRangeSeconds);
+    slider->SetMinMax(0.0, length);
+    slider->SetRange(left, right);
     rangeUpdateGuard = false;
+    slider->GetRange(sliderLeft, sliderRight);
+    beginUnsettled = endUnsettled = false;
 }
 
 void CKestraniDlg::OnRangeChanged(int wParam, int lParam)
@@ -349,27 +273,73 @@ void CKestraniDlg::OnRangeChanged(int wParam, int lParam)
     double left = 0.0;
     double right = 0.0;
     slider->GetRange(left, right);
+    // Only an end that moved is taken: the task holds the other one as its frame left it.
+    const bool beginMoved = left != sliderLeft;
+    const bool endMoved = right != sliderRight;
+    sliderLeft = left;
+    sliderRight = right;
+    beginUnsettled = beginUnsettled || beginMoved;
+    endUnsettled = endUnsettled || endMoved;
     ConversionTask task = tasks.GetAt(mark);
-    task.beginSeconds = left;
-    task.endSeconds = right;
+    if (beginMoved)
+        task.beginSeconds = left;
+    if (endMoved)
+        task.endSeconds = right;
     tasks.SetAt(mark, task);
     taskList->InvalidateCells(currentTask, mark, COL_BEGIN, false);
     taskList->InvalidateCells(currentTask, mark, COL_END, false);
-    if (lParam == 0) {
+    const int dragged = slider->DraggedPart();
+    if (lParam == 0 && dragged >= 0) {
         // While a thumb is dragged the preview follows it with key-frame pictures; the exact
         // picture comes when the button is released.
-        const int dragged = slider->DraggedPart();
-        if (dragged >= 0)
-            preview->ShowKeyFrameNear(dragged == RANGE_RIGHT_CHANGED ? right : left);
+        preview->ShowKeyFrameNear(dragged == RANGE_RIGHT_CHANGED ? right : left);
         return;
     }
-    if (wParam == RANGE_LEFT_CHANGED || wParam == RANGE_BOTH_MOVED)
-        ShowClipAt(task.sourcePath, task.beginSeconds);
-    else if (wParam == RANGE_RIGHT_CHANGED)
-        ShowClipAt(task.sourcePath, task.endSeconds);
+    // At rest (released, or a key): each end that moved is put on its frame, End first, so
+    // that Begin's picture stays on screen when both moved (the bar, the plain arrows). A
+    // release that moved nothing shows the picture of the thumb that was held.
+    const bool held = lParam != 0 && !beginUnsettled && !endUnsettled;
+    const bool showEnd = endUnsettled || (held && wParam == RANGE_RIGHT_CHANGED);
+    const bool showBegin = beginUnsettled || (held && wParam != RANGE_RIGHT_CHANGED);
+    beginUnsettled = endUnsettled = false;
+    if (showEnd)
+        ShowTrimPoint(mark, true);
+    if (showBegin)
+        ShowTrimPoint(mark, false);
 }
 
-void CKestraniDlg::ShowClipAt(QString path, double position)
+// A trim time names the frame on screen at that moment, and the part converted is every frame
+// on screen from Begin until End: its first picture is the one on screen at Begin, its last
+// the one on screen just before End. The conversion keeps the frames that start at or after
+// Begin and before End, and the profiles' rate filter drops a last frame cut short by more
+// than half; so once a frame is known (it is shown), Begin goes back to its start and End on
+// to its end, and the times in the list are exactly what converts. The slider keeps the
+// thumbs where they were put, so that an arrow key can step within a frame. An End at the
+// clip's end keeps all of it.
+void CKestraniDlg::ShowTrimPoint(int index, bool end)
+{
+    ConversionTask task = tasks.GetAt(index);
+    const double at = end ? task.endSeconds : task.beginSeconds;
+    if (!ShowClipAt(task.sourcePath, end ? std::max(0.0, at - endPictureLead) : at))
+        return;
+    const double start = preview->CurrentPosition();
+    const double stop = start + preview->CurrentDuration();
+    if (end) {
+        const double length = slider->GetMaximum();
+        if (at >= length || stop <= at || stop <= task.beginSeconds)
+            return;
+        task.endSeconds = std::min(stop, length);
+    } else {
+        // Before the first frame (a stream that starts late) Begin already names it.
+        if (start >= at || start >= task.endSeconds)
+            return;
+        task.beginSeconds = start;
+    }
+    tasks.SetAt(index, task);
+    taskList->InvalidateCells(index, index, end ? COL_END : COL_BEGIN, false);
+}
+
+bool CKestraniDlg::ShowClipAt(QString path, double position)
 {
     // A clip the preview cannot show leaves the preview wherever the failing call left it.
     try {
@@ -380,7 +350,9 @@ void CKestraniDlg::ShowClipAt(QString path, double position)
         preview->OpenClip(path, start, length, 1);
         preview->Play();
         preview->Pause();
+        return start == position;
     } catch (...) {
+        return false;
     }
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rangeslider.h"
 
+#include "artwork.h"
+
 #include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -27,11 +29,11 @@ QPixmap LoadSkin(int id, qreal ratio)
 {
     const QString base = QStringLiteral(":/bitmaps/%1").arg(id);
     if (ratio > 1.0 && QFile::exists(base + QStringLiteral("@2x.png"))) {
-        QPixmap pixmap(base + QStringLiteral("@2x.png"));
+        QPixmap pixmap = Artwork::Pixmap(base + QStringLiteral("@2x.png"));
         pixmap.setDevicePixelRatio(2.0);
         return pixmap;
     }
-    return QPixmap(base + QStringLiteral(".png"));
+    return Artwork::Pixmap(base + QStringLiteral(".png"));
 }
 
 // Integer part of a double, saturated so that absurd values never overflow an int.
@@ -297,11 +299,13 @@ void CRangeSlider::keyPressEvent(QKeyEvent *event)
     if (!shift)
         l += delta;
     r += delta;
-    // With Shift only the right end moves, and it never moves below the left end.
+    // With Shift only the right end moves, never below the left end; the left end stays
+    // exactly where it was (the frame it names stays the first of the trim).
     const bool belowLeft = shift && delta < 0 && r < l;
     if (l >= 0 && r <= travel && !belowLeft) {
-        left = l * step + minimum;
-        right = r * step + minimum;
+        if (!shift)
+            left = l * step + minimum;
+        right = std::max(left, r * step + minimum);
     }
     Notify(shift ? RANGE_LEFT_CHANGED : RANGE_BOTH_MOVED, 0);
     update();

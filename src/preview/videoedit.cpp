@@ -55,6 +55,11 @@ double CVideoEdit::GetClipLength(const QString &path)
     return Core().GetClipLength(path);
 }
 
+bool CVideoEdit::HoldsVideo(const QString &path)
+{
+    return Core().HoldsVideo(path);
+}
+
 bool CVideoEdit::OpenClip(const QString &path, double start, double end, short flag)
 {
     return Core().OpenClip(path, start, end, flag);

@@ -32,6 +32,9 @@ public:
     ~CVideoEdit() override;
 
     double GetClipLength(const QString &path);
+    // Whether the file holds a video stream (a music file's cover picture is none); throws
+    // when the file cannot be read at all, saying why.
+    bool HoldsVideo(const QString &path);
     // flag 1 shows the frame at `start` at once; 0 only opens (the frame appears on Play).
     // Playback runs from start to end (seconds); an end <= 0 means the end of the clip.
     bool OpenClip(const QString &path, double start, double end, short flag);
@@ -48,9 +51,11 @@ public:
 
     State GetState() const { return core ? State(core->State()) : State::Empty; }
     bool IsOpen() const { return core && core->IsOpen(); }
-    // The picture on screen without its black bars (null when empty), and its clip time.
+    // The picture on screen without its black bars (null when empty), its clip time and how
+    // long it stays on screen.
     QImage CurrentFrame() const { return core ? core->CurrentFrame() : QImage(); }
     double CurrentPosition() const { return core ? core->CurrentPosition() : 0.0; }
+    double CurrentDuration() const { return core ? core->CurrentDuration() : 0.0; }
     int FramesShown() const { return core ? core->FramesShown() : 0; }
     int FramesDropped() const { return core ? core->FramesDropped() : 0; }
     // Decoders opened from scratch (probing the file) since construction.

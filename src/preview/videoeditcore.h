@@ -27,6 +27,7 @@ public:
     virtual ~VideoEditCore() = default;
 
     virtual double GetClipLength(const QString &path) = 0;
+    virtual bool HoldsVideo(const QString &path) = 0;
     virtual bool OpenClip(const QString &path, double start, double end, short flag) = 0;
     virtual bool SetClipRange(const QString &path, double start, double end) = 0;
     virtual bool Play() = 0;
@@ -39,6 +40,7 @@ public:
     virtual bool IsOpen() const = 0;
     virtual QImage CurrentFrame() const = 0;
     virtual double CurrentPosition() const = 0;
+    virtual double CurrentDuration() const = 0;
     virtual int FramesShown() const = 0;
     virtual int FramesDropped() const = 0;
     virtual int DecodersOpened() const = 0;

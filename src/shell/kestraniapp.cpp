@@ -5,15 +5,22 @@
 #include "kestraniframedlg.h"
 #include "run/signalwatcher.h"
 #include "skin.h"
+#include "startupwork.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
 
-CKestraniApp::CKestraniApp(int &argc, char **argv) : QApplication(argc, argv)
+CKestraniApp::CKestraniApp(int &argc, char **argv) : QApplication(StartupWork::Begin(argc), argv)
 {
     setApplicationName(QString::fromLatin1(productName));
     setOrganizationName(QString::fromLatin1(productName));
+    StartupWork::ApplicationBuilt();
+}
+
+CKestraniApp::~CKestraniApp()
+{
+    StartupWork::Finish();
 }
 
 void CKestraniApp::PrepareProcess(const QString &folder)

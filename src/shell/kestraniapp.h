@@ -5,13 +5,15 @@
 #include <QStringList>
 
 // The application object: prepares the process (program folder, current directory, skin),
-// runs the window until it closes, and takes the skin off at the end.
+// runs the window until it closes, and takes the skin off at the end. The start-up work that
+// needs no display begins before QApplication connects to the display (StartupWork).
 class CKestraniApp : public QApplication
 {
     Q_OBJECT
 
 public:
     CKestraniApp(int &argc, char **argv);
+    ~CKestraniApp() override;
 
     // Makes the program folder (the executable's own unless `folder` is given) the current
     // directory and puts the skin found there into effect.

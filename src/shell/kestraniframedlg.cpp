@@ -3,16 +3,21 @@
 
 #include "globals.h"
 #include "pageconstants.h"
+#include "pagesettings.h"
 #include "skin.h"
+#include "windowplacement.h"
 
 #include <QCloseEvent>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsView>
 #include <QKeyEvent>
 #include <QShortcut>
 
 CKestraniFrameDlg::CKestraniFrameDlg(QWidget *parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      page(this), icon(CKestraniDlg::ApplicationIcon())
+      page(this), icon(page.Icon())
 {
     setWindowTitle(QString::fromLatin1(productName));
     // The page's own key handling keeps Enter and Escape; F1 is the frame's help key.
@@ -25,6 +30,8 @@ CKestraniFrameDlg::CKestraniFrameDlg(QWidget *parent)
 CKestraniFrameDlg::~CKestraniFrameDlg()
 {
     OnDestroy();
+    if (proxy)
+        proxy->setWidget(nullptr); // the page is the frame's own, not the scene's to delete
     if (frameDialog == this)
         frameDialog = nullptr;
 }
@@ -36,12 +43,42 @@ void CKestraniFrameDlg::OnInitDialog()
     // The size is the client area's: the window manager adds its own frame around it. The page
     // is laid out in fixed rectangles, so the frame keeps its size: equal minimum and maximum
     // tell the window manager it can be neither resized nor maximized.
-    move(0, 0);
-    setFixedSize(Page::frameSize);
     page.OnInitDialog();
-    page.setGeometry(QRect(Page::pageOrigin, Page::pageSize));
-    page.show();
+    const std::optional<QPoint> saved = PageSettings::ReadPlace(Page::windowPlaceKey);
+    const QRect area = WindowPlacement::Area(saved);
+    scale = WindowPlacement::FitScale(Page::frameSize, area);
+    if (scale < 1.0) {
+        ShowScaled();
+    } else {
+        page.setGeometry(QRect(Page::pageOrigin, Page::pageSize));
+        page.show();
+    }
+    setFixedSize((QSizeF(Page::frameSize) * scale).toSize());
+    move(WindowPlacement::TopLeft(size(), saved, area));
     skin.AddWindow(&page, 0);
+}
+
+// A screen too small for the window (a large scale factor on a small screen) would cut off
+// the list's buttons and the whole bottom strip: the page is shown through a view that draws
+// it smaller, every control and text alike, and hands it the mouse and keys at that scale.
+void CKestraniFrameDlg::ShowScaled()
+{
+    auto *scene = new QGraphicsScene(this);
+    page.setParent(nullptr); // only a window of its own can go into a scene
+    page.setGeometry(QRect(QPoint(0, 0), Page::pageSize));
+    proxy = scene->addWidget(&page);
+    proxy->setPos(Page::pageOrigin);
+    scene->setSceneRect(QRectF(QPointF(0, 0), QSizeF(Page::frameSize)));
+    auto *view = new QGraphicsView(scene, this);
+    view->setFrameShape(QFrame::NoFrame);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    view->setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
+                         QPainter::SmoothPixmapTransform);
+    view->setTransform(QTransform::fromScale(scale, scale));
+    view->setGeometry(QRect(QPoint(0, 0), (QSizeF(Page::frameSize) * scale).toSize()));
+    page.show();
 }
 
 void CKestraniFrameDlg::OnHelp()
@@ -85,6 +122,8 @@ void CKestraniFrameDlg::OnDestroy()
     if (destroyed)
         return;
     destroyed = true;
+    if (isVisible())
+        PageSettings::WritePlace(Page::windowPlaceKey, pos());
     if (page.IsConverting())
         page.StopBatch();
     page.OnDestroy();

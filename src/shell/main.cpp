@@ -2,6 +2,7 @@
 #include "kestraniapp.h"
 #include "kestraniframedlg.h"
 
+#include <QScreen>
 #include <QTimer>
 
 #include <csignal>
@@ -9,8 +10,9 @@
 
 namespace {
 
-// With KESTRANI_PRINT_TASKS set, the program prints its window title and task list as soon as
-// its event loop runs (after the files of the command line are in), then closes the window.
+// With KESTRANI_PRINT_TASKS set, the program prints its window title, where its window is on
+// which screen area and at what scale, and its task list as soon as its event loop runs (after
+// the files of the command line are in), then closes the window.
 // The window has no text output of its own; this lets an installed program be checked from a
 // script on the offscreen platform.
 void PrintTasksOnceRunning()
@@ -21,6 +23,12 @@ void PrintTasksOnceRunning()
             if (!frame)
                 continue;
             std::printf("title\t%s\n", qPrintable(frame->windowTitle()));
+            const QRect place = frame->frameGeometry();
+            const QScreen *screen = frame->screen();
+            const QRect area = screen ? screen->availableGeometry() : QRect();
+            std::printf("window\t%d %d %d %d\t%g\t%d %d %d %d\n", place.x(), place.y(),
+                        place.width(), place.height(), frame->LayoutScale(), area.x(), area.y(),
+                        area.width(), area.height());
             const TaskList &tasks = frame->Page().Tasks();
             for (qint32 i = 0; i < tasks.Count(); ++i) {
                 const ConversionTask task = tasks.GetAt(i);

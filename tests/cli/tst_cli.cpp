@@ -7,6 +7,7 @@
 
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,7 +51,10 @@ class TestCli : public QObject
     QTemporaryDir dir;
     int folders = 0;
     QString program, cli, log, clip, alone, names, namesOut, namesOutParent;
+    QString ffmpegOnly; // a folder with ffmpeg and no other tool, for PATH
     const QString broken = QFileInfo(MediaFile("broken.mp4")).canonicalFilePath();
+    const QString phone = MediaFile("filetype_fixture2.3gp"),
+                  window = KESTRANI_PROGRAM_DIR "/kestrani";
     ToolResult batch; // of the hostile sources in `names`
     QStringList namesBefore, appBefore;
 
@@ -61,9 +65,15 @@ private slots:
         for (const char *home : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) // never the user's
             qputenv(home, dir.filePath(home).toUtf8());
         alone = NewFolder(dir, folders, "alone"); // no app/ beside it
+        ffmpegOnly = NewFolder(dir, folders, "bin");
+        QVERIFY(QFile::link(QStandardPaths::findExecutable("ffmpeg"), ffmpegOnly + "/ffmpeg"));
         QVERIFY(MakeProgramFolder(program = dir.filePath("program")).IsValid());
         cli = program + "/kestrani-cli", log = program + "/app/log.txt";
         QVERIFY(QFile::copy(cliProgram, cli) && QFile::copy(cliProgram, alone + "/kestrani-cli"));
+        // One whose log cannot be written, a folder standing at its name.
+        QVERIFY(MakeProgramFolder(dir.filePath("logless")).IsValid() &&
+                QDir().mkpath(dir.filePath("logless/app/log.txt")) &&
+                QFile::copy(cliProgram, dir.filePath("logless/kestrani-cli")));
         QVERIFY(!(clip = SharedClip()).isEmpty());
 
         // One batch of every hostile source, named by the shell's own expansion, which passes
@@ -107,7 +117,8 @@ private slots:
 
     void options_data()
     {
-        QTest::addColumn<QString>("arguments"); // split at blanks; a program's path may come first
+        QTest::addColumn<QString>("arguments"); // split at blanks outside double quotes; a
+                                                // program's path may come first
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("printed");   // "stdout§stderr", where "…" stands for any text
         QTest::addColumn<QStringList>("files"); // in @OUT, where the program starts
@@ -156,13 +167,24 @@ private slots:
             "-p 1 -o @OUT @BROKEN @CLIP", 1, {"clip.3gp"},
             "[1/2] broken.mp4 -> broken.3gp: Failed\n[2/2] clip.mp4 -> clip.3gp: Encoding\n…"
             "§kestrani-cli: cannot open \"@BROKEN\": …\n[1/2] broken.mp4 -> broken.3gp: failed: "
-            "nothing to convert: …\n  the log has the details: @LOG\nkestrani-cli: Information: "
-            "1 of 2 videos failed: see the Progress column\n");
+            "the source cannot be read as a video: Invalid data found when processing input\n"
+            "  the log has the details: @LOG\nkestrani-cli: Warning: "
+            "1 of 2 videos failed: @BROKEN\n");
+        row("a tool that is not installed is named with the package that brings it",
+            "/usr/bin/env PATH=@BIN @CLI -t 1 -p 1 -o @OUT @CLIP", 1, {},
+            "[1/1] clip.mp4 -> clip.3gp: Encoding\n…[1/1] clip.mp4 -> clip.3gp: Failed\n§[1/1] "
+            "clip.mp4 -> clip.3gp: failed: AtomicParsley was not found: install the atomicparsley "
+            "package\n  the log has the details: @LOG\nkestrani-cli: Warning: 1 of 1 video "
+            "failed: @CLIP\n");
         row("a begin past the end: nothing to convert", "-b 5 -e 6 -o @OUT @CLIP", 1, {},
             "[1/1] clip.mp4 -> clip.3gp: Failed\n§[1/1] clip.mp4 -> clip.3gp: failed: nothing to "
             "convert: …\n  the log has the details: @LOG\n…");
         row("-j 2: two at once, the second under a name of its own",
             "-p 1 -j 2 -o @OUT @CLIP @CLIP", 0, {"clip (2).3gp", "clip.3gp"},
+            "[1/2] clip.mp4 -> clip.3gp: Encoding\n[2/2] clip.mp4 -> clip (2).3gp: Encoding\n…"
+            "Converting Finished\n");
+        row("-j 0: as many as keep the machine busy, two at least", "-p 1 -j 0 -o @OUT @CLIP @CLIP",
+            0, {"clip (2).3gp", "clip.3gp"},
             "[1/2] clip.mp4 -> clip.3gp: Encoding\n[2/2] clip.mp4 -> clip (2).3gp: Encoding\n…"
             "Converting Finished\n");
         row("-o relative: the folder it was started in", "-p 1 -o . @CLIP", 0, {"clip.3gp"},
@@ -171,6 +193,9 @@ private slots:
             "…Finished\n§…Converting Finished\n");
         row("output folder missing", "-o @OUT/missing @CLIP", 1, {},
             "§kestrani-cli: Error: The output directory \"@OUT/missing\" does not exist\n");
+        row("a log that cannot be kept in app/ is kept in the user's data folder",
+            "@TEST/logless/kestrani-cli -o @OUT @BROKEN", 1, {},
+            "…§…\n  the log has the details: @TEST/XDG_DATA_HOME/Kestrani/Kestrani/log.txt\n…");
         row("a program folder without app/: refused", "@ALONE/kestrani-cli -o @OUT @CLIP", 1, {},
             "§kestrani-cli: the program's \"app\" folder (profiles and tools) is missing: looked "
             "for @ALONE/app\n");
@@ -190,6 +215,22 @@ private slots:
         row("kestrani-amrenc says how far it is (a working one is never taken for stalled)",
             "@APP/kestrani-amrenc @PHONE @OUT/phone.3gp", 0, {"phone.3gp"},
             "§kestrani-amrenc: 9.67 s of 9.67 s written\n");
+        row("--print-commands: a file nothing would run for fails; the next is printed, by "
+            "type 0's default profile",
+            "-o @OUT --print-commands @BROKEN @CLIP", 1, {},
+            "[…\"file:@OUT/clip_temp.3gp\"]\n"
+            "[\"…/kestrani-amrenc\",\"--mode\",\"MR122\",\"--h263-level\",\"45\",…]\n"
+            "[\"…/AtomicParsley\",…]\n"
+            "§kestrani-cli: cannot open \"@BROKEN\": …\n"
+            "kestrani-cli: @BROKEN: nothing would run for it\n");
+        row("the window given files on its command line: its title, the files as tasks, a "
+            "relative name from where it started",
+            "/usr/bin/env QT_QPA_PLATFORM=offscreen KESTRANI_PRINT_TASKS=1 @WINDOW @CLIP @RELATIVE",
+            0, {}, "title\tKestrani V…\ntask\t@CLIP\t0\t2\ntask\t@CLIP\t0\t2\n§…");
+        row("on a terminal: the first pass's progress live on the line of its task",
+            "/usr/bin/script -qefc \"@CLI -p 1 -o @OUT @CLIP\" /dev/null", 0, {"clip.3gp"},
+            "[1/1] clip.mp4 -> clip.3gp: Encoding\r\n…\r[1/1] clip.mp4 -> clip.3gp  00:00:0…MB  "
+            "…Frames/s  %…\x1b[K…\r\x1b[K[1/1] clip.mp4 -> clip.3gp: Exporting\r\n…§");
         row("a journal that cannot be kept is said before the batch, which runs",
             "/usr/bin/env XDG_DATA_HOME=/proc/kestrani-nowhere @CLI -p 1 -o @OUT @CLIP", 0,
             {"clip.3gp"},
@@ -205,20 +246,15 @@ private slots:
         const QString folder = NewFolder(dir, folders);
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "Kestrani", "Kestrani")
             .setValue("destination/Default", folder);
-        const QStringList keys{"@CLIP",  "@OUT", "@LOG",   "@BROKEN",
-                               "@ALONE", "@CLI", "@PHONE", "@APP"};
-        const QStringList values{clip,
-                                 folder,
-                                 log,
-                                 broken,
-                                 alone,
-                                 cli,
-                                 MediaFile("filetype_fixture2.3gp"),
-                                 program + "/app"};
+        const QStringList keys{"@CLIP", "@OUT",   "@LOG", "@BROKEN", "@ALONE",   "@CLI",
+                               "@PHONE", "@APP", "@BIN", "@WINDOW", "@TEST", "@RELATIVE"};
+        const QStringList values{clip,   folder,         log,        broken,
+                                 alone,  cli,            phone,      program + "/app",
+                                 ffmpegOnly, window, dir.path(), QDir(folder).relativeFilePath(clip)};
         QString both = arguments + u'\n' + printed; // the arguments hold no line end
         for (int i = 0; i < keys.size(); ++i)
             both.replace(keys[i], values[i]);
-        QStringList list = both.section(u'\n', 0, 0).split(u' ');
+        QStringList list = QProcess::splitCommand(both.section(u'\n', 0, 0));
         const QString program = list.first().startsWith(u'/') ? list.takeFirst() : cli;
         const ToolResult run = RunTool(program, list, 60000, {}, folder);
         QCOMPARE(run.exitCode, exitCode);
@@ -230,17 +266,27 @@ private slots:
         QCOMPARE(FilesIn(folder), files);
     }
 
-    // Ctrl-C stops the batch as Stop does: the task canceled, exit 128 + SIGINT, no file left.
-    void ctrlCStops()
+    // Ctrl-C, and the end of the session or a kill's polite signal, stop the batch as Stop does:
+    // the task canceled, its tool ended, no file left, exit 128 + the signal.
+    void signalsStop_data()
     {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT (Ctrl-C)") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP (the terminal closed)") << SIGHUP;
+    }
+    void signalsStop()
+    {
+        QFETCH(int, signal);
         const QString out = NewFolder(dir, folders);
         QProcess run;
         run.start(cli, {"-t", "1", "-p", "5", "-o", out, clip});
-        QVERIFY(run.waitForReadyRead(30000) && ::kill(pid_t(run.processId()), SIGINT) == 0);
+        QVERIFY(run.waitForReadyRead(30000) && ::kill(pid_t(run.processId()), signal) == 0);
         QVERIFY(run.waitForFinished(30000));
-        QCOMPARE(run.exitCode(), 128 + SIGINT);
+        QCOMPARE(run.exitCode(), 128 + signal);
         QVERIFY(run.readAllStandardOutput().endsWith("[1/1] clip.mp4 -> clip.3gp: Canceled\n"));
         QCOMPARE(FilesIn(out), QStringList());
+        QCOMPARE(ProcessesUsing(out), QStringList());
     }
 
     // A name is one argument wherever it goes: each source converts under its own name, or

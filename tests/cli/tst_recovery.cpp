@@ -22,7 +22,8 @@ enum TakeOver {
     WroteIntoPlaceholder,
     CopiedKeepingTimes,
     WrittenAtOnce,
-    LockRemoved
+    LockRemoved,
+    LateInPass
 };
 
 // Profile 1 stalls in pass 1 (growing its file, with scratch files and a child beside it, as
@@ -75,6 +76,8 @@ private slots:
             << int(WrittenAtOnce);
         QTest::newRow("a live run whose lock file is removed is still left alone")
             << int(LockRemoved);
+        QTest::newRow("killed late in a long pass: the file its tool wrote to the end goes")
+            << int(LateInPass);
     }
     void killedRunIsCleanedUpByTheNextBatch()
     {
@@ -88,6 +91,7 @@ private slots:
         run.start(cli, {"-t", "1", "-p", "1", "-o", out, clip});
         const QString writing = out + "/clip_temp.3gp";
         QVERIFY(WaitForFile(writing, 20000));
+        const QDateTime seen = QDateTime::currentDateTime();
         QCOMPARE(FilesIn(out).size(), 6); // with the placeholder clip.3gp and the scratch files
 
         // Another run's batch meanwhile leaves the live run alone.
@@ -102,6 +106,14 @@ private slots:
         QCOMPARE(FilesIn(out), during);
         QCOMPARE(ProcessesUsing(out + u'/').size(), 2); // the tool and its child
 
+        // Long into a pass nothing changes the journal but the run's heartbeat, which goes on
+        // saying the program is alive.
+        const QStringList journals = QDir(Journals()).entryList({"*.json"});
+        QCOMPARE(journals.size(), 1);
+        const QString journal = Journals() + u'/' + journals[0];
+        QTRY_VERIFY_WITH_TIMEOUT(takeOver != LateInPass ||
+                                     QFileInfo(journal).lastModified() > seen.addMSecs(1000),
+                                 15000);
         ::kill(pid_t(run.processId()), SIGKILL);
         QVERIFY(run.waitForFinished(5000));
         // The tool dies with the program; its child runs on until the next batch. Nothing else
@@ -112,7 +124,7 @@ private slots:
         QFile file(out + u'/' + name);
         if (takeOver == CopiedOver)
             QVERIFY(file.remove());
-        if (takeOver != Nothing && takeOver != LockRemoved) {
+        if (takeOver != Nothing && takeOver != LockRemoved && takeOver != LateInPass) {
             QVERIFY(file.open(QIODevice::WriteOnly)); // in place, unless removed just before
             file.write("the user's " + name.toUtf8());
             file.flush();

@@ -4,7 +4,8 @@
 // hangs with a tool of its own or is missing. The task that meets one ends "Failed" with its reason
 // in its row and in the log, leaves no file that could pass for a converted one, the user's files
 // stay as they were, no tool is left running and the batch goes on. Then the read-back check that
-// stands between the tools' word and "Finished", on crafted files a phone could not play.
+// stands between the tools' word and "Finished", on crafted files a phone could not play, and on
+// sources whose headers, timing or tracks are odd: their good conversions must finish.
 #include "engine.h"
 #include "mediacheck/outputcheck.h"
 
@@ -18,7 +19,35 @@ using namespace support;
 namespace {
 
 enum Fault { SourceGone, SourceReplaced, ReadOnly, DiskFull, Tool, UserCopy };
-enum Crafted { Good, Cut, ShortSound, Silent, SoundOnly, Text };
+enum Crafted { Good, Cut, ShortSound, Silent, SoundOnly, Text, Zeroed, BadAmr };
+enum Odd { VfrBFrames, HeaderLies, EmptyTrack, SlideShow, NoSound, TailDamaged, FirstCut, Empty };
+
+// Zeroes `bytes` bytes of a copy of `path` from `at` (the middle when negative); the copy's path.
+QString Damaged(const QString &path, const QString &copy, qint64 at, qint64 bytes)
+{
+    QByteArray data = Contents(path);
+    const qint64 from = at < 0 ? data.size() / 2 : at;
+    data.replace(from, bytes, QByteArray(bytes, '\0'));
+    return WriteFile(copy, data) ? copy : QString();
+}
+
+// Where ffprobe finds the packets of one stream ("v", "a"): pairs of position and size.
+QList<QPair<qint64, qint64>> PacketsOf(const QString &path, const char *stream)
+{
+    QList<QPair<qint64, qint64>> packets;
+    const QByteArray out =
+        RunTool("ffprobe", {"-v", "error", "-select_streams", stream, "-show_entries",
+                            "packet=pos,size", "-of", "compact=p=0", "file:" + path})
+            .out;
+    for (const QByteArray &line : out.split('\n')) { // "size=160|pos=4676", in either order
+        QHash<QByteArray, qint64> field;
+        for (const QByteArray &pair : line.split('|'))
+            field[pair.left(pair.indexOf('='))] = pair.mid(pair.indexOf('=') + 1).toLongLong();
+        if (field.contains("pos"))
+            packets.append({field["pos"], field["size"]});
+    }
+    return packets;
+}
 
 // The shipped first 3GP + AAC entry (row 0) and copies of it whose last pass, the tagging
 // tool's, exits with 3 (row 1), crashes (2), hangs with a child of its own (3) or is missing (4).
@@ -53,6 +82,48 @@ class TestFaults : public QObject
     qint64 outputBytes = 0; // what a finished output of the clip takes
     QStringList mounts;
     int folders = 0;
+    std::unique_ptr<Batch> odd; // of the odd sources, in their order
+
+    bool RunOddSources()
+    {
+        const QString sources = NewFolder(dir, folders, "odd");
+        Clip vfr; // 30 fps for a second, then every seventh frame
+        vfr.seconds = 3, vfr.rate = "30", vfr.video = "libx264";
+        vfr.extra = QStringList{
+            "-vf", "select='lt(t,1)+gte(t,1)*not(mod(n,7))'", "-fps_mode", "vfr", "-bf", "3"};
+        Clip lies; // the sound goes on after the picture; the header gives both its length
+        lies.seconds = 2.5, lies.video = "wmv2", lies.audio = "wmav2";
+        lies.extra = QStringList{"-vf", "trim=end=1.5"};
+        Clip track;
+        track.audio = "pcm_s16le", track.extra = QStringList{"-af", "atrim=end=0"};
+        Clip slides;
+        slides.rate = "1", slides.seconds = 3;
+        Clip mute;
+        mute.sound = false;
+        Clip tail;
+        tail.seconds = 3, tail.video = "libx264";
+        Clip dv;
+        dv.size = "720x576", dv.video = "dvvideo", dv.sound = false, dv.seconds = 0.2;
+        QStringList files{SharedClip(vfr, "vfr.mp4"),     SharedClip(lies, "lies.wmv"),
+                          SharedClip(track, "track.mkv"), SharedClip(slides, "slides.mp4"),
+                          SharedClip(mute, "mute.mp4"),   SharedClip(tail, "tail.mp4"),
+                          SharedClip(dv, "first-cut.dv"), sources + "/empty.mp4"};
+        const auto pictures = PacketsOf(files[TailDamaged], "v"); // 25 a second
+        for (auto it = pictures.end() - 25; it != pictures.end(); ++it)
+            files[TailDamaged] =
+                Damaged(files[TailDamaged], sources + "/tail.mp4", it->first, it->second);
+        files[FirstCut] = sources + "/first-cut.dv";
+        if (!WriteFile(files[FirstCut], Contents(SharedClip(dv, "first-cut.dv")).left(4096)) ||
+            !WriteFile(files[Empty], {}) || files.contains(QString()))
+            return false;
+        QFile::remove(paths.logFile); // the log of this batch alone
+        odd = std::make_unique<Batch>(paths, 0, NewFolder(dir, folders));
+        odd->host.profileRow = 2; // the default: its rate buffer is the first to be too small
+        odd->engine.SetSimultaneousTasks(2);
+        for (const QString &file : files)
+            odd->Add(file, Duration(Probe(file)));
+        return odd->Run(180000);
+    }
 
 private slots:
     void initTestCase()
@@ -235,6 +306,12 @@ private slots:
             << int(Good) << "3gp4 h263 176x144 10" << 2.0 << "picture runs at 15 frames per second";
         QTest::newRow("picture shorter than the part")
             << int(Good) << ok << 3.0 << "picture lasts 2.00 s instead of 3.00 s";
+        QTest::newRow("picture longer than the part")
+            << int(Good) << ok << 1.8 << "picture lasts 2.00 s instead of 1.80 s";
+        QTest::newRow("3000 zeroed bytes amid the media data: it does not decode cleanly")
+            << int(Zeroed) << ok << 2.0 << "does not decode cleanly";
+        QTest::newRow("AMR frames zeroed: marked bad, though a decoder plays them")
+            << int(BadAmr) << "3gp4 h263 176x144 10" << 9.67 << "sound does not decode cleanly";
         QTest::newRow("truncated: the index lists samples that are gone")
             << int(Cut) << ok << 2.0 << "file is cut short";
         QTest::newRow("sound cut short") << int(ShortSound) << ok << 2.0 << "sound lasts 1.0";
@@ -264,6 +341,14 @@ private slots:
             QVERIFY(QFile::resize(dir.filePath("cut.3gp"), QFileInfo(path).size() / 2));
         if (file == Cut)
             path = dir.filePath("cut.3gp");
+        if (file == Zeroed)
+            path = Damaged(path, dir.filePath("zeroed.3gp"), -1, 3000);
+        if (file == BadAmr) { // a phone's clip, one AMR sample (five frames) zeroed
+            const QString phone = MediaFile("filetype_fixture2.3gp");
+            const auto sound = PacketsOf(phone, "a");
+            path = Damaged(phone, dir.filePath("bad-amr.3gp"), sound.value(sound.size() / 2).first,
+                           sound.value(sound.size() / 2).second);
+        }
         OutputExpectation expectation;
         expectation.brands = QStringList{expected.section(u' ', 0, 0)};
         QVERIFY(expectation.ReadCheckEntry({"Check"}, {expected.section(u' ', 1)}));
@@ -272,6 +357,50 @@ private slots:
         expectation.expectSound = true;
         const QString answer = OutputCheck::Verify(path, expectation);
         QVERIFY2(fault.isEmpty() ? answer.isEmpty() : answer.contains(fault), qPrintable(answer));
+    }
+
+    // Sources with odd headers, timing or tracks, all in one batch through type 0's default
+    // profile: a good conversion finishes (with sound where the source has some), a source
+    // that cannot give one fails before any tool runs, saying why.
+    void oddSources_data()
+    {
+        QTest::addColumn<int>("source");
+        QTest::addColumn<QString>("outcome"); // "sound", "no sound", or the reason it failed
+        QTest::newRow("variable rate with B-frames: the picture ends where its last frame does")
+            << int(VfrBFrames) << "sound";
+        QTest::newRow("header promises a longer picture than its packets hold")
+            << int(HeaderLies) << "sound";
+        QTest::newRow("Matroska sound track without packets: converted without sound")
+            << int(EmptyTrack) << "no sound";
+        QTest::newRow("slide show at 1 fps: pictures repeated up to what the buffer takes")
+            << int(SlideShow) << "sound";
+        QTest::newRow("no sound at all") << int(NoSound) << "no sound";
+        QTest::newRow("last second does not decode: the part ends where the pictures do")
+            << int(TailDamaged) << "sound";
+        QTest::newRow("DV cut inside its first picture")
+            << int(FirstCut) << "the source holds no whole picture";
+        QTest::newRow("empty file: said so, not \"clip length is 0\"")
+            << int(Empty) << "the source is empty";
+    }
+    void oddSources()
+    {
+        QFETCH(int, source);
+        QFETCH(QString, outcome);
+        if (!odd)
+            QVERIFY(RunOddSources());
+        const QString log = QString::fromUtf8(Contents(paths.logFile));
+        const QString output = odd->OutputOf(source);
+        if (outcome.contains("sound")) {
+            QVERIFY2(odd->Finished(source), qPrintable(TaskEntry(paths, source)));
+            QCOMPARE(StreamCount(Probe(output), "audio"), int(outcome == "sound"));
+        } else {
+            QVERIFY2(odd->host.failures.value(source).startsWith(outcome),
+                     qPrintable(odd->host.failures.value(source)));
+            QVERIFY(!QFileInfo::exists(output));
+        }
+        // A source whose sound track holds nothing is noted as such, and no other.
+        const QString note = QStringLiteral("NOTE:    TASK        =   %1 (").arg(source + 1);
+        QCOMPARE(log.contains(note), source == EmptyTrack);
     }
 };
 

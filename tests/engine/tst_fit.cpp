@@ -178,7 +178,8 @@ private slots:
     }
 
     // The picture rate a first pass gives a source: H.263's whole ticks of the 30000/1001
-    // clock, at least two (or three) of them; otherwise the source's rate up to a cap.
+    // clock, at least two (or three) of them and at most fifteen; otherwise the source's rate
+    // up to a cap, and from a floor where a slide show's pictures are repeated.
     void pictureRate_data()
     {
         QTest::addColumn<QString>("filter");
@@ -187,6 +188,9 @@ private slots:
         const QString ticks2 = "fps=fps='30000/1001/max(2,ceil(30000/1001/source_fps-0.001))'";
         const QString ticks3 = "fps=fps='30000/1001/max(3,ceil(30000/1001/source_fps-0.001))'";
         const QString capped = "fps=fps='min(source_fps,15)':start_time=0";
+        const QString ticksMost =
+            "fps=fps='30000/1001/min(15,max(2,ceil(30000/1001/source_fps-0.001)))'";
+        const QString floored = "fps=fps='max(2,min(source_fps,15))':start_time=0";
         const auto row = [](const char *name, const QString &filter, const char *source,
                             const char *output) {
             QTest::newRow(name) << filter << QString(source) << QString(output);
@@ -198,7 +202,14 @@ private slots:
         row("H.263: 5 fps gives six ticks", ticks2, "5", "5000/1001");
         row("H.263: never faster than three ticks", ticks3, "30", "10000/1001");
         row("H.263: rate not known", ticks2, "", "15000/1001");
+        row("H.263: a slide show repeated up to two a second", ticksMost, "1", "2000/1001");
+        row("H.263 with a most: 10 fps still three ticks", ticksMost, "10", "10000/1001");
         row("capped: a faster source", capped, "30", "15");
+        row("floored: a slide show repeated up to two a second", floored, "1", "2");
+        row("floored: a slower source above it keeps its rate", floored, "10", "10");
+        row("floored: a faster source", floored, "30", "15");
+        row("a most without its max", "fps=fps='30000/1001/min(15,ceil(30000/1001/source_fps))'",
+            "30", "");
         row("capped: a slower source keeps its rate", capped, "10", "10");
         row("capped: a variable rate's average", capped, "3628800/502589", "3628800/502589");
         row("capped: written as a decimal", capped, "12.5", "25/2");
@@ -355,20 +366,20 @@ private slots:
                                 << QString(parts);
         };
         row("three even parts on the H.263 clock", 0, 6.006, "15000/1001", 40, true,
-            "30 30 30 | 0.000 2.002 4.004 6.006");
+            "30 30 30 | 0.000000 2.002000 4.004000 6.006000");
         row("even in whole milliseconds, the last shorter", 0, 10, "15", 40, true,
-            "39 39 39 33 | 0.000 2.600 5.200 7.800 10.000");
+            "39 39 39 33 | 0.000000 2.600000 5.200000 7.800000 10.000000");
         row("fixed lengths, the rest in the last", 0, 10, "15", 60, false,
-            "60 60 30 | 0.000 4.000 8.000 10.000");
-        row("a trim that fits is one part", 2, 7, "15", 100, true, "75 | 2.000 7.000");
+            "60 60 30 | 0.000000 4.000000 8.000000 10.000000");
+        row("a trim that fits is one part", 2, 7, "15", 100, true, "75 | 2.000000 7.000000");
         row("cuts counted from the begin as the tools read it", 1.0006, 7, "25", 50, true,
-            "50 50 50 | 1.001 3.001 5.001 7.000");
+            "50 50 50 | 1.000600 3.000600 5.000600 7.000000");
         row("29.97 fps: cuts after whole 30 frames", 0, 20, "30000/1001", 200, true,
-            "150 150 150 150 | 0.000 5.005 10.010 15.015 20.000");
+            "150 150 150 150 | 0.000000 5.005000 10.010000 15.015000 20.000000");
         row("a last picture starting just before the end", 0, 4.01, "5", 10, true,
-            "7 7 7 | 0.000 1.400 2.800 4.010");
+            "7 7 7 | 0.000000 1.400000 2.800000 4.010000");
         row("a rate without whole-millisecond steps", 0, 10, "3628800/502589", 30, true,
-            "25 25 23 | 0.000 3.463 6.925 10.000");
+            "25 25 23 | 0.000000 3.462501 6.925002 10.000000");
         row("no picture rate: no parts", 0, 10, "", 30, true, " | ");
         row("no frame a part: no parts", 0, 10, "15", 0, true, " | ");
     }
@@ -427,17 +438,18 @@ private slots:
         row("AAC's rate", 2, 1, 2, "sound 24k", "-b:a 24k -f 3g2");
         row("the title pass has no rate", 0, 2, 3, "sound MR475", "unchanged");
         row("the statistics run: no costly decisions, no sound, no file", 0, 2, 1, "analysis",
-            "-bufsize 82k -g 150 -c:a pcm_s16le -ar 8000 -ac 1 -t 4.000 -an -pass 1 "
+            "-bufsize 82k -g 150 -c:a pcm_s16le -ar 8000 -ac 1 -t 4.000000 -an -pass 1 "
             "-passlogfile /o/clip_fit -f null -");
         row("the statistics run measures AAC at its rate", 1, 1, 1, "analysis 24k",
-            "-c:a aac -b:a 24k -ar 32000 -ac 2 -t 4.000 -pass 1 -passlogfile /o/clip_fit -f null "
+            "-c:a aac -b:a 24k -ar 32000 -ac 2 -t 4.000000 -pass 1 -passlogfile /o/clip_fit -f "
+            "null "
             "-");
         row("the encoding run reads them", 0, 0, 1, "encoding",
-            "-t 4.000 -pass 2 -passlogfile /o/clip_fit -f mov file:/o/clip_temp.3gp");
+            "-t 4.000000 -pass 2 -passlogfile /o/clip_fit -f mov file:/o/clip_temp.3gp");
         row("a part reads from its lead-in", 0, 2, 1, "lead 2.002",
-            "-ss 7.998 -t 6.002 -i file:/v/clip.avi");
+            "-ss 7.998000 -t 6.002000 -i file:/v/clip.avi");
         row("and drops it at the output", 0, 2, 1, "lead 2.002",
-            "-ss 2.002 -t 4.000 -f mov file:/o/clip_temp.3gp");
+            "-ss 2.002000 -t 4.000000 -f mov file:/o/clip_temp.3gp");
     }
     void arguments()
     {

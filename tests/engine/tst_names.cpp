@@ -155,6 +155,8 @@ private slots:
             }
         }
         QTEST(names, "names");
+        for (int row = 0; row < batch.tasks.Count(); ++row) // converted anew in every batch
+            QCOMPARE(batch.host.states.value(row).count(TASK_ENCODING), runs);
         if (!late.isEmpty() && !late.contains("-temp-")) // a name taken: the new one is shown
             QVERIFY(batch.host.repaints[COL_OUTPUT] > repaints);
         for (auto it = before.cbegin(); it != before.cend(); ++it)

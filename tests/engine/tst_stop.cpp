@@ -177,34 +177,52 @@ private slots:
         }
     }
 
-    // The batch's end powers off only where the login manager agrees without a password;
-    // elsewhere a warning says it cannot.
+    // The batch's end powers off only after every task finished, and only where the login
+    // manager agrees without a password; elsewhere a warning says why it cannot, and after a
+    // failure the closing box counts it.
     void shutdownAfterTheBatch_data()
     {
-        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("answer"); // "yes:why": agrees, then PowerOff fails with why
+        QTest::addColumn<bool>("failing");   // a second task that fails
         QTest::addColumn<QByteArray>("calls");
+        QTest::addColumn<QString>("shown"); // caption and text, up to the end shown
         QTest::newRow("login manager agrees: powered off, nobody asked for a password")
-            << "yes" << QByteArray("CanPowerOff\nPowerOff false\n");
-        QTest::newRow("login manager wants a password: a warning")
-            << "challenge" << QByteArray("CanPowerOff\n");
-        QTest::newRow("no login manager: a warning") << "" << QByteArray();
+            << "yes" << false << QByteArray("CanPowerOff\nPowerOff false\n") << "";
+        QTest::newRow("login manager wants a password: a warning says so")
+            << "challenge" << false << QByteArray("CanPowerOff\n")
+            << "Warning: The computer cannot be shut down: the login manager would ask for a "
+               "password first";
+        QTest::newRow("no login manager: a warning with the bus's reason")
+            << "" << false << QByteArray()
+            << "Warning: The computer cannot be shut down: the login manager cannot be asked (The "
+               "name org.freedesktop.login1";
+        QTest::newRow("power-off refused after all: a warning with the manager's reason")
+            << "yes:Operation inhibited" << false << QByteArray("CanPowerOff\nPowerOff false\n")
+            << "Warning: The computer cannot be shut down: Operation inhibited";
+        QTest::newRow("a task failed: the machine stays on, the closing box counts it")
+            << "yes" << true << QByteArray()
+            << "Warning: 1 of 2 videos failed: see the Progress column";
     }
     void shutdownAfterTheBatch()
     {
         QFETCH(QString, answer);
+        QFETCH(bool, failing);
         QFETCH(QByteArray, calls);
+        QFETCH(QString, shown);
         StartLogind(answer);
         Batch batch(real, 0, NewFolder(dir, folders));
         batch.host.shutdownTicked = true;
         batch.Add(clip, 1.0);
+        if (failing)
+            batch.Add(MediaFile("broken.mp4"), 1.0);
         QVERIFY(batch.Run() && batch.Finished(0));
         QCOMPARE(Contents(dir.filePath("calls")), calls);
-        QStringList shown;
+        QStringList messages;
         for (const RecordingHost::Message &message : batch.host.messages)
-            shown << message.caption + ": " + message.text;
-        QCOMPARE(shown, calls.contains("\nPowerOff")
-                            ? QStringList{}
-                            : QStringList{"Warning: Your computer cannot shutdown"});
+            messages << message.caption + ": " + message.text;
+        QCOMPARE(messages.size(), shown.isEmpty() ? 0 : 1);
+        QVERIFY2(shown.isEmpty() || messages.value(0).startsWith(shown),
+                 qPrintable(messages.value(0)));
     }
 };
 

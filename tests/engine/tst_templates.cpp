@@ -38,16 +38,19 @@ private slots:
             QTest::newRow(name) << "/v/clip.avi"
                                 << "clip" << begin << end << QString(values);
         };
-        trim("whole clip", 0, 12, "00:00:00 00:00:12 0.000 12.000");
-        trim("-t is the length, not the end", 10.6, 70.2, "00:00:10 00:00:59 10.600 59.600");
-        trim("45 frames at 15 fps", 2 / 15.0, 47 / 15.0, "00:00:00 00:00:03 0.133 3.000");
-        trim("frames 30 to 300 at 29.97 fps", 1.001, 10.01, "00:00:01 00:00:09 1.001 9.009");
-        trim("length 0.2 held as 0.19999...", 0.1, 0.3, "00:00:00 00:00:00 0.100 0.200");
-        trim("rounded to 1 ms, not cut", 1.0006, 4.0002, "00:00:01 00:00:02 1.001 3.000");
-        trim("a hundred hours in", 360000, 360061.5, "100:00:00 00:01:01 360000.000 61.500");
+        trim("whole clip", 0, 12, "00:00:00 00:00:12 0.000000 12.000000");
+        trim("-t is the length, not the end", 10.6, 70.2, "00:00:10 00:00:59 10.600000 59.600000");
+        trim("45 frames at 15 fps", 2 / 15.0, 47 / 15.0, "00:00:00 00:00:03 0.133333 3.000000");
+        trim("frames 30 to 300 at 29.97 fps", 1.001, 10.01, "00:00:01 00:00:09 1.001000 9.009000");
+        trim("a frame's start at 29.97 fps never comes out after it", 379379 / 30000.0, 13,
+             "00:00:12 00:00:00 12.645966 0.354033");
+        trim("length 0.2 held as 0.19999...", 0.1, 0.3, "00:00:00 00:00:00 0.100000 0.200000");
+        trim("cut to the microsecond, not rounded up", 1.0000006, 4.0000002,
+             "00:00:01 00:00:02 1.000000 2.999999");
+        trim("a hundred hours in", 360000, 360061.5, "100:00:00 00:01:01 360000.000000 61.500000");
         const auto row = [](const char *name, const char *source, const char *title) {
             QTest::newRow(name) << QString(source) << QString(title) << 1.5 << 4.0
-                                << QString("00:00:01 00:00:02 1.500 2.500");
+                                << QString("00:00:01 00:00:02 1.500000 2.500000");
         };
         row("blanks", "/v/my  clip .avi", "  two  words ");
         row("double quotes", "/v/a\" -f rawvideo -y \"b.avi", "say \"hi\"");

@@ -27,28 +27,18 @@ void Drag(CRangeSlider *slider, int from, int to)
     QTest::mouseMove(slider, {to, y});
 }
 
-// The tip shown when the mouse rests on a cell of the list.
-QString Tip(Window &w, int row, int column)
-{
-    QToolTip::hideText();
-    QRect rect;
-    if (!w.list()->GetCellRect(row, column, &rect))
-        return QStringLiteral("no such cell");
-    QWidget *viewport = w.list()->viewport();
-    QHelpEvent event(QEvent::ToolTip, rect.center(), viewport->mapToGlobal(rect.center()));
-    QApplication::sendEvent(viewport, &event);
-    return QToolTip::isVisible() ? QToolTip::text() : QString();
-}
-
 // The steps; then the Source column, the current row (the only one selected, loaded in the
-// slider and the preview), and how many files one warning named as unreadable.
+// slider and the preview), the files one box named (unreadable or no video), and what the box
+// says of them.
 struct ListRow {
     QString steps, sources;
-    int current, warned;
+    int current;
+    QString told, why;
 };
 
 // A setting as stored before the window opens, what the person does in that window, and what
-// it and the next window show: the output folder (with a '/') or Simultaneous tasks.
+// it and the next window show: the output folder (with a '/'), Simultaneous tasks, or where the
+// window or the help window is ("window centred", "help 50,70": its frame's corner).
 struct SettingRow {
     QVariant stored;
     QString act, shown;
@@ -67,30 +57,53 @@ class TestPageCommands : public QObject
     int folders = 0;
     QString videos; // the Videos folder of the test's own home
     // 0-2: clips of 2, 3 and 4 s (a row loaded shows in the slider's length); B, T, E: a
-    // truncated file, a text and an empty file named like videos.
+    // truncated file, a text and an empty file named like videos; A, V, K, N: clip 0 as
+    // FOUR.AVI, FIVE.MOV, six.mkv and seven.bin; S: a sound file; X: a text file.
     QHash<QChar, QString> files;
 
+    // "centred" when the window's frame is in the middle of its screen's free area (give or
+    // take the window manager's title bar), else its frame's top-left corner.
+    static QString Where(QWidget *window)
+    {
+        const QRect area = window->screen()->availableGeometry();
+        const QPoint off = window->frameGeometry().center() - area.center();
+        if (qAbs(off.x()) <= 30 && qAbs(off.y()) <= 30)
+            return QStringLiteral("centred");
+        return QStringLiteral("%1,%2").arg(window->pos().x()).arg(window->pos().y());
+    }
+
+    // The files the first box names, in its order.
+    QString Named(const QString &box) const
+    {
+        QMap<qsizetype, QString> at;
+        for (const QString &path : files)
+            if (const qsizetype i = box.indexOf(path + u' '); i >= 0)
+                at.insert(i, QFileInfo(path).fileName());
+        return at.values().join(u'|');
+    }
+
     // "+01": add clips 0 and 1 ("+" alone: the dialog cancelled); "@1" ("@1R"): click
-    // (right-click) row 1; "remove", "clear": their buttons; "drop": two videos and a text file
-    // dropped on the list; anything else: a key by its name.
+    // (right-click) row 1; "remove", "clear": their buttons; "drop:01" drops clips 0 and 1 on
+    // the list, "args:01" names them on the window's command line; anything else: a key.
     void Run(Window &w, const QString &steps)
     {
-        QMimeData dropped; // two videos and a text file
-        dropped.setUrls({QUrl::fromLocalFile(files['1']),
-                         QUrl::fromLocalFile(dir.filePath("a.txt")),
-                         QUrl::fromLocalFile(files['2'])});
         for (const QString &step : steps.split(u' ', Qt::SkipEmptyParts)) {
             QStringList chosen;
-            for (QChar c : step.mid(1))
-                chosen << files.value(c);
-            if (step.startsWith(u'+')) {
+            QList<QUrl> urls;
+            for (QChar c : step.contains(u':') ? step.section(u':', 1) : step.mid(1))
+                chosen << files.value(c), urls << QUrl::fromLocalFile(files.value(c));
+            QMimeData dropped;
+            dropped.setUrls(urls);
+            if (step.startsWith("args:")) {
+                w.page().AddFiles(chosen); // what main() gives the window
+            } else if (step.startsWith(u'+')) {
                 w.add(chosen);
             } else if (step.startsWith(u'@')) {
                 w.clickRow(step.mid(1, 1).toInt(),
                            step.endsWith(u'R') ? Qt::RightButton : Qt::LeftButton);
             } else if (step == "remove" || step == "clear") {
                 w.click(step == "remove" ? IDC_REMOVE_TASK : IDC_REMOVE_ALL);
-            } else if (step == "drop") {
+            } else if (step.startsWith("drop:")) {
                 QDragEnterEvent enter({50, 50}, Qt::CopyAction, &dropped, Qt::LeftButton, {});
                 QDropEvent drop({50, 50}, Qt::CopyAction, &dropped, Qt::LeftButton, {});
                 QApplication::sendEvent(w.list()->viewport(), &enter);
@@ -99,6 +112,44 @@ class TestPageCommands : public QObject
                 QTest::keyClick(w.list(), QKeySequence(step)[0].key());
             }
         }
+    }
+
+    // Runs this row again in a program of its own on a screen of 1280x1024 at a scale factor of
+    // 2, where 640x512 is left for the window; there, checks the window and the help window.
+    void SmallScreen()
+    {
+        if (!qEnvironmentVariableIsSet("KESTRANI_TEST_SMALL_SCREEN")) {
+            const QString config = dir.filePath("small-screen.json");
+            QVERIFY(WriteFile(config, R"({"screens": [{"name": "small", "x": 0, "y": 0,
+                "width": 1280, "height": 1024, "logicalDpi": 192}]})"));
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + config);
+            env.insert("KESTRANI_TEST_SMALL_SCREEN", "1");
+            child.setProcessEnvironment(env);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {QStringLiteral("settingsKept:") + QTest::currentDataTag()});
+            QVERIFY(child.waitForFinished(60000));
+            QVERIFY2(child.exitCode() == 0, child.readAll().constData());
+            return;
+        }
+        Window w;
+        const QRect area = w.frame->screen()->availableGeometry();
+        QCOMPARE(area.size(), QSize(640, 512));
+        QVERIFY(w.frame->LayoutScale() < 1);
+        QVERIFY(area.contains(w.frame->frameGeometry()));
+        // The Add button, drawn smaller, still answers a click where it is drawn.
+        auto *view = w.frame->findChild<QGraphicsView *>();
+        QVERIFY(view);
+        const QPoint add = w.item(IDC_ADD_FILE)->geometry().center() + Page::pageOrigin;
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->mapFromScene(add));
+        QCOMPARE(w.offeredFolders.size(), 1);
+        // The help window is a window of its own, not drawn inside the view, and fits too.
+        w.click(IDC_HELP_CONTENTS);
+        CHelpWindow *help = w.page().HelpWindow();
+        QVERIFY(help && help->isVisible() && !help->graphicsProxyWidget());
+        QVERIFY(area.contains(help->frameGeometry()));
     }
 
 private slots:
@@ -112,6 +163,8 @@ private slots:
         const QString program = NewFolder(dir, folders, "program");
         UseProgramFolder(program);
         QVERIFY(QFile::link(KESTRANI_PROGRAM_DIR "/Help.html", program + "/Help.html"));
+        if (qEnvironmentVariableIsSet("KESTRANI_TEST_SMALL_SCREEN"))
+            return; // the one row of a small screen needs no clips
         Clip clip;
         for (const char *name : {"one.mp4", "two clip.avi", "three.mov"}) {
             clip.seconds = 2 + files.size();
@@ -121,42 +174,58 @@ private slots:
         files['B'] = dir.filePath("bad.mp4");
         files['T'] = dir.filePath("bad text.mp4");
         files['E'] = dir.filePath("bad empty.avi");
+        const char *const names[] = {"FOUR.AVI", "FIVE.MOV", "six.mkv", "seven.bin"};
+        for (int i = 0; i < 4; ++i) {
+            files["AVKN"[i]] = dir.filePath(names[i]);
+            QVERIFY(QFile::copy(files['0'], files["AVKN"[i]]));
+        }
+        files['S'] = SharedClip(Clip{.seconds = 1, .sar = {}, .extra = {"-vn"}}, "tone.m4a");
+        files['X'] = dir.filePath("a.txt");
         QVERIFY(WriteFile(files['B'], Contents(MediaFile("broken.mp4"))) &&
                 WriteFile(files['T'], "not a video\n") && WriteFile(files['E'], ""));
-        QVERIFY(WriteFile(dir.filePath("a.txt"), "text") && !files.values().contains(""));
+        QVERIFY(WriteFile(files['X'], "text") && !files.values().contains(""));
     }
 
     void listCommands_data()
     {
         QTest::addColumn<ListRow>("row");
         const QString all = "one.mp4|two clip.avi|three.mov", five = all + "|one.mp4|two clip.avi";
+        const QString others = "FOUR.AVI|FIVE.MOV|six.mkv|seven.bin";
         const auto row = [](const char *name, ListRow r) { QTest::newRow(name) << r; };
-        row("one file added: selected and loaded", {"+0", "one.mp4", 0, 0});
-        row("three in one add: the last loaded", {"+012", all, 2, 0});
-        row("same file twice: two tasks", {"+0 +0", "one.mp4|one.mp4", 1, 0});
-        row("cancelled dialog adds nothing", {"+", "", -1, 0});
-        row("truncated file added with no length, and told of", {"+0B", "one.mp4|bad.mp4", 1, 1});
-        row("text and empty file: one warning names both; the video beside still loads",
-            {"+T0E @1", "bad text.mp4|one.mp4|bad empty.avi", 1, 2});
+        row("one file added: selected and loaded", {"+0", "one.mp4", 0, "", ""});
+        row("three in one add: the last loaded", {"+012", all, 2, "", ""});
+        row("same file twice: two tasks", {"+0 +0", "one.mp4|one.mp4", 1, "", ""});
+        row("cancelled dialog adds nothing", {"+", "", -1, "", ""});
+        row("truncated file added with no length, and told of",
+            {"+0B", "one.mp4|bad.mp4", 1, "bad.mp4", "cannot open the file: Invalid data"});
+        row("text and empty file: one box names both and why; the video beside still loads",
+            {"+T0E @1", "bad text.mp4|one.mp4|bad empty.avi", 1, "bad text.mp4|bad empty.avi",
+             "bad empty.avi (the file is empty)"});
+        row("a sound file picked with All files is no video: left out and told of",
+            {"+KS", "six.mkv", 0, "tone.m4a", "tone.m4a is not a video: it has no picture"});
         row("remove the first of three: the former second loaded",
-            {"+012 @0 remove", "two clip.avi|three.mov", 0, 0});
+            {"+012 @0 remove", "two clip.avi|three.mov", 0, "", ""});
         row("remove the middle of three: the former third loaded",
-            {"+012 @1 remove", "one.mp4|three.mov", 1, 0});
+            {"+012 @1 remove", "one.mp4|three.mov", 1, "", ""});
         row("remove the last of three: the new last loaded",
-            {"+012 remove", "one.mp4|two clip.avi", 1, 0});
-        row("remove the only one empties the list", {"+0 remove", "", -1, 0});
-        row("remove on an empty list does nothing", {"remove", "", -1, 0});
-        row("clear removes every task", {"+012 @1 clear", "", -1, 0});
-        row("click selects and loads", {"+012 @0", all, 0, 0});
-        row("right click selects and loads", {"+012 @1R", all, 1, 0});
-        row("Up moves up one", {"+012 Up", all, 1, 0});
-        row("Up on the first row stays", {"+012 @0 Up", all, 0, 0});
-        row("Down moves down one", {"+012 @0 Down", all, 1, 0});
-        row("Down on the last row stays", {"+012 Down", all, 2, 0});
-        row("Home and End", {"+012 Home End Up", all, 1, 0});
-        row("Page Down by three", {"+01201 @0 PgDown", five, 3, 0});
-        row("Page Up stops at the first row", {"+01201 @1 PgUp", five, 0, 0});
-        row("dropped videos added, other files left out", {"drop", "two clip.avi|three.mov", 1, 0});
+            {"+012 remove", "one.mp4|two clip.avi", 1, "", ""});
+        row("remove the only one empties the list", {"+0 remove", "", -1, "", ""});
+        row("remove on an empty list does nothing", {"remove", "", -1, "", ""});
+        row("clear removes every task", {"+012 @1 clear", "", -1, "", ""});
+        row("click selects and loads", {"+012 @0", all, 0, "", ""});
+        row("right click selects and loads", {"+012 @1R", all, 1, "", ""});
+        row("Up moves up one", {"+012 Up", all, 1, "", ""});
+        row("Up on the first row stays", {"+012 @0 Up", all, 0, "", ""});
+        row("Down moves down one", {"+012 @0 Down", all, 1, "", ""});
+        row("Down on the last row stays", {"+012 Down", all, 2, "", ""});
+        row("Home and End", {"+012 Home End Up", all, 1, "", ""});
+        row("Page Down by three", {"+01201 @0 PgDown", five, 3, "", ""});
+        row("Page Up stops at the first row", {"+01201 @1 PgUp", five, 0, "", ""});
+        row("dropped: upper-case names, other kinds and a video of no video name taken; a text "
+            "and a sound file named in one box",
+            {"drop:AVXKSN", others, 3, "a.txt|tone.m4a", "These files are not videos"});
+        row("named on the window's command line: taken and told of as dropped ones",
+            {"args:AVXKSN", others, 3, "a.txt|tone.m4a", "These files are not videos"});
     }
     void listCommands()
     {
@@ -177,7 +246,8 @@ private slots:
         QCOMPARE(w.preview()->IsOpen(), length > 0);
         if (length >= 0)
             QCOMPARE(w.range(), qMakePair(0.0, length));
-        QTRY_COMPARE(boxes.texts.value(0).count("/bad"), row.warned);
+        QTRY_COMPARE(Named(boxes.texts.value(0)), row.told);
+        QVERIFY2(boxes.texts.value(0).contains(row.why), qPrintable(boxes.texts.value(0)));
         // The add dialog opens in the Videos folder (home without one), then where the last
         // video added came from.
         QStringList offers;
@@ -191,10 +261,10 @@ private slots:
         QCOMPARE(w.offeredFolders, offers);
         // The narrow Source and Output cells show the whole paths on hover.
         if (row.current >= 0) {
-            QCOMPARE(Tip(w, row.current, COL_SOURCE),
+            QCOMPARE(w.tip(row.current, COL_SOURCE),
                      w.page().Tasks().GetAt(row.current).sourcePath);
             // The Output cell's tip also says about how large the file will be, if it can.
-            const QStringList output = Tip(w, row.current, COL_OUTPUT).split(u'\n');
+            const QStringList output = w.tip(row.current, COL_OUTPUT).split(u'\n');
             const ConversionTask task = w.page().Tasks().GetAt(row.current);
             QVERIFY2(output.value(0).startsWith(u'/') &&
                          output.value(0).endsWith(w.cell(row.current, COL_OUTPUT)) &&
@@ -237,12 +307,29 @@ private slots:
                  thumb == "band");
         const double shown = thumb == "right" ? range.second : range.first;
         QVERIFY(qAbs(w.preview()->CurrentPosition() - shown) < 0.07);
+        // At rest the trim takes whole frames (25 fps): Begin goes back to the start of its
+        // frame, End on to the end of its own, while the thumbs stay where they were put.
+        QCOMPARE(w.range(), range);
+        const ConversionTask task = w.page().Tasks().GetAt(1);
+        QVERIFY(task.beginSeconds <= range.first && task.beginSeconds > range.first - 0.04);
+        QVERIFY(task.endSeconds >= range.second && task.endSeconds <= range.second + 0.04);
+        QCOMPARE(w.cell(1, COL_BEGIN) + w.cell(1, COL_END),
+                 FormatClock(task.beginSeconds) + FormatClock(task.endSeconds));
         // The trim stays with its task: the other is untouched, and it comes back on selection.
         w.clickRow(0);
         QCOMPARE(w.range(), qMakePair(0.0, w.page().Tasks().GetAt(0).endSeconds));
         w.clickRow(1);
-        QCOMPARE(w.range(), range);
-        QVERIFY(qAbs(w.preview()->CurrentPosition() - range.first) < 0.07);
+        QCOMPARE(w.range(), qMakePair(task.beginSeconds, task.endSeconds));
+        QCOMPARE(w.page().Tasks().GetAt(1).beginSeconds, task.beginSeconds);
+        QCOMPARE(w.preview()->CurrentPosition(), task.beginSeconds);
+        // The play button plays the whole video from its start, whatever the trim; the pause
+        // button beside it holds it.
+        w.click(IDC_PREVIEW_PLAY);
+        QCOMPARE(w.preview()->GetState(), CVideoEdit::State::Playing);
+        QVERIFY(w.preview()->CurrentPosition() < 0.07);
+        w.click(IDC_PREVIEW_STOP);
+        QCOMPARE(w.preview()->GetState(), CVideoEdit::State::Paused);
+        QCOMPARE(w.range(), qMakePair(task.beginSeconds, task.endSeconds));
     }
 
     void settingsKept_data()
@@ -254,38 +341,71 @@ private slots:
         row("the proposed Videos folder made at Start", {QVariant(), "start", "VIDEOS/"});
         row("a stored folder that is missing is not made at Start: an Error box",
             {gone, "start", gone + "/"});
-        row("folder chosen with Browse", {dir.path(), "browse", "PICKED/"});
+        row("folder chosen with Browse", {NewFolder(dir, folders, "stored"), "browse", "PICKED/"});
         row("Browse cancelled keeps the stored folder", {"/data/kept", "cancel", "/data/kept/"});
         row("Simultaneous tasks set to 3", {QVariant(), "3", "3"});
         row("Simultaneous tasks set to Auto", {"2", "0", "Auto"});
         row("stored count not a number: one at a time", {"many", "", "1"});
         row("stored count more than offered: one at a time", {"99", "", "1"});
+        row("window: centred on the screen the first time", {QVariant(), "", "window centred"});
+        row("window: opens where the user left it", {QVariant(), "move 40,60", "window 40,60"});
+        row("window: a place no screen shows any more is left for the middle",
+            {QPoint(5000, 4000), "", "window centred"});
+        row("help window: centred, then where the user left it",
+            {QVariant(), "move 50,70", "help 50,70"});
+        row("a screen too small for the window (1280x1024 at a scale of 2): the page drawn "
+            "smaller, whole, and its buttons still answer",
+            {QVariant(), "small screen", "scaled"});
     }
     void settingsKept()
     {
         QFETCH(SettingRow, row);
+        if (row.act == "small screen")
+            return SmallScreen();
         const bool folderShown = row.shown.contains(u'/');
+        const QString placed = row.shown.section(u' ', 0, 0);
         UseSettingsFolder(NewFolder(dir, folders, "settings"));
         if (row.stored.isValid())
-            OpenTestSettings()->setValue(
-                folderShown ? "destination/Default" : "simultaneous/Default", row.stored);
+            OpenTestSettings()->setValue(placed == "window" ? "window/Default"
+                                         : folderShown      ? "destination/Default"
+                                                            : "simultaneous/Default",
+                                         row.stored);
         const QString picked = NewFolder(dir, folders, "picked");
         row.shown.replace("VIDEOS", videos).replace("PICKED", picked);
         for (int start = 0; start < 2; ++start) {
             Window w;
             MessageBoxCloser boxes;
-            w.page().chooseOutputFolder = [&](const QString &) {
+            QString offered; // where the folder dialog opens: the output folder, else home
+            w.page().chooseOutputFolder = [&](const QString &folder) {
+                offered = folder;
                 return row.act == "browse" ? picked : QString();
             };
             auto *count = qobject_cast<QSpinBox *>(w.item(IDC_SIMULTANEOUS));
+            if (placed == "window" || placed == "help") {
+                QWidget *window = w.frame.get();
+                if (placed == "help") {
+                    w.click(IDC_HELP_CONTENTS);
+                    window = w.page().HelpWindow();
+                }
+                if (start == 0 && row.act.startsWith("move "))
+                    window->move(row.act.section(u' ', 1).section(u',', 0, 0).toInt(),
+                                 row.act.section(u',', 1).toInt());
+                QCOMPARE(placed + u' ' + Where(window), row.shown);
+                window->close();
+                continue;
+            }
             if (start == 0 && (row.act == "browse" || row.act == "cancel")) {
                 w.click(IDC_BROWSE);
+                const QString stored = row.stored.toString();
+                QCOMPARE(offered, QFileInfo(stored).isDir() ? stored + '/' : QDir::homePath());
             } else if (start == 0 && row.act == "start") {
                 w.add({files['T']}); // fails at once: only the folder matters here
                 QTRY_COMPARE(boxes.texts.size(), 1);
                 w.click(IDC_START);
-                QTRY_COMPARE(boxes.captions.value(1),
-                             row.stored.isNull() ? "Information" : "Error");
+                QTRY_COMPARE(boxes.captions.value(1), row.stored.isNull() ? "Warning" : "Error");
+                QCOMPARE(boxes.icons, QList({QMessageBox::Warning, row.stored.isNull()
+                                                                       ? QMessageBox::Warning
+                                                                       : QMessageBox::Critical}));
             } else if (start == 0 && !row.act.isEmpty()) {
                 count->setValue(row.act.toInt());
             }
@@ -371,10 +491,29 @@ private slots:
         }
     }
 
+    // The window's words for its buttons (their tips), the list's columns and the output types;
+    // then its help.
     void help()
     {
         Window w;
         QVERIFY(QTest::qWaitForWindowExposed(w.frame.get()));
+        QStringList words;
+        for (int id : {IDC_ADD_FILE, IDC_REMOVE_TASK, IDC_REMOVE_ALL, IDC_PREVIEW_PLAY,
+                       IDC_PREVIEW_STOP, IDC_START, IDC_STOP})
+            words << w.item(id)->toolTip();
+        for (int column = 0; column < 5; ++column)
+            words << w.list()
+                         ->QAbstractItemView::model()
+                         ->headerData(column, Qt::Horizontal)
+                         .toString();
+        for (int type = 0; type < 3; ++type)
+            words << qobject_cast<QComboBox *>(w.item(IDC_OUTPUT_TYPE))->itemText(type);
+        QCOMPARE(words.join(u'|'), "Add a video to converting task|Remove selected video|"
+                                   "Remove all videos|Preview selected videos|Stop preview|"
+                                   "Start Converting|Stop Converting|Source|Begin Time|End Time|"
+                                   "Output|Progress|Cell Phone 3GP  files (3GP + AMR)|"
+                                   "Cell Phone 3GP  files (3GP + AAC)|"
+                                   "Cell Phone 3GP2 files (3GP2 + AAC)");
         w.click(IDC_HELP_CONTENTS);
         // Shown by the program itself, beside the window: no web browser is needed.
         CHelpWindow *help = w.page().HelpWindow();

@@ -59,6 +59,39 @@ void CheckSameAsNew(const CVideoEdit &edit, const QString &file, double seconds)
     QVERIFY(edit.CurrentFrame() == fresh.CurrentFrame());
 }
 
+// Plays the clip open in `edit` with the speaker (the test's sound server's null sink)
+// recorded, and pauses it once the speaker sounds. The loudest sample of the half second
+// recorded from a quarter second after the Pause (what the recording lags behind); -1 when the
+// speaker never sounded. `held`: the position just after the Pause.
+int LoudestAfterPause(CVideoEdit &edit, double &held)
+{
+    constexpr qsizetype bytesPerSecond = 2 * 8000;
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+                 {"-v", "error", "-fragment_size", "1024", "-f", "pulse", "-i", "speaker.monitor",
+                  "-t", "5", "-ac", "1", "-ar", "8000", "-flush_packets", "1", "-f", "s16le", "-"});
+    QByteArray pcm;
+    qsizetype pausedAt = -1;
+    const auto loudest = [&pcm](qsizetype from) {
+        int peak = 0;
+        for (qsizetype i = from / 2 * 2; i + 1 < pcm.size(); i += 2)
+            peak = qMax(peak, qAbs(int(*reinterpret_cast<const qint16 *>(pcm.constData() + i))));
+        return peak;
+    };
+    QObject::connect(&ffmpeg, &QProcess::readyReadStandardOutput, [&] {
+        const qsizetype before = pcm.size();
+        pcm += ffmpeg.readAllStandardOutput();
+        if (pausedAt < 0 && loudest(before) > 2000)
+            edit.Pause(), pausedAt = pcm.size(), held = edit.CurrentPosition();
+        if (pausedAt >= 0 && pcm.size() >= pausedAt + bytesPerSecond * 3 / 4)
+            ffmpeg.kill();
+    });
+    QSignalSpy ended(&ffmpeg, &QProcess::finished);
+    if (!ffmpeg.waitForStarted() || !edit.Play() || !ended.wait(30000) || pausedAt < 0)
+        return -1;
+    return loudest(pausedAt + bytesPerSecond / 4);
+}
+
 } // namespace
 
 class TestPreview : public QObject
@@ -69,10 +102,20 @@ class TestPreview : public QObject
     QString clip;  // H.264, 3 s, key frames 2 s apart, B-frames, a 440 Hz tone
     QString other; // MPEG-4 part 2, 2 s, another size and a tone
     std::unique_ptr<CVideoEdit> edit;
+    QProcess soundServer; // a speaker of the test's own: a PulseAudio null sink
 
 private slots:
     void initTestCase()
     {
+        const QString socket = temp.filePath("pulse");
+        qputenv("PULSE_SERVER", ("unix:" + socket).toUtf8());
+        soundServer.start("pulseaudio",
+                          {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                           "--disable-shm=yes",
+                           "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket,
+                           "--load=module-null-sink sink_name=speaker"});
+        QVERIFY2(soundServer.waitForStarted(), "pulseaudio is needed (tools/install-deps)");
+        QTRY_VERIFY(QFileInfo::exists(socket));
         Clip h264, mpeg4;
         h264.seconds = 3, h264.gop = 50, h264.video = "libx264", h264.extra = {"-bf", "3"};
         mpeg4.size = "160x120";
@@ -80,6 +123,7 @@ private slots:
         other = SharedClip(mpeg4, "other.mp4");
         QVERIFY(!clip.isEmpty() && !other.isEmpty());
     }
+    void cleanupTestCase() { soundServer.kill(), soundServer.waitForFinished(); }
     void init() { edit = std::make_unique<CVideoEdit>(); }
 
     // Steps: "@t" shows the file at t seconds as the page does on a release (the exact frame);
@@ -87,7 +131,8 @@ private slots:
     // "rest" lets the drag rest (its exact frame follows); "wait" checks later that the frame
     // shown on the release stays; "play" plays on to the end; "other" shows another clip;
     // "swap" puts another video in the file's place; "length" checks the clip's length;
-    // "fails": the file cannot be shown.
+    // "fails": the file cannot be shown; "sound": plays on until the speaker sounds, and Pause
+    // silences it and holds the picture.
     void pictures_data()
     {
         QTest::addColumn<QString>("file");
@@ -107,6 +152,8 @@ private slots:
             << clip << box << "@1.2 @2.01 @1.21 @2.01 @1.24";
         QTest::newRow("first frame; a drag over a key frame, past the end and back, released")
             << clip << box << "@0 ~0.5>0 ~1.99>0 ~2>2 ~2.7>2 ~5>2 ~0.3>0 @1.37";
+        QTest::newRow("played with its sound, then paused: silent, held")
+            << clip << box << "@0.5 sound";
         QTest::newRow("a drag that rests shows its exact frame")
             << clip << box << "@0 ~1.37>0 rest";
         QTest::newRow("just after the second key frame; a release before a drag rests stays")
@@ -163,6 +210,12 @@ private slots:
                 QVERIFY_THROWS_EXCEPTION(CVideoEditException, edit->OpenClip(file, 0.5, 0, 1));
                 QVERIFY(edit->GetState() == State::Empty && edit->CurrentFrame().isNull());
                 ShowAt(*edit, clip, 1);
+            } else if (step == "sound") {
+                double held = -1;
+                const int after = LoudestAfterPause(*edit, held);
+                QVERIFY2(after >= 0 && after < 100, qPrintable(QString::number(after)));
+                QCOMPARE(edit->GetState(), State::Paused);
+                QCOMPARE(edit->CurrentPosition(), held);
             } else if (step == "play") {
                 QSignalSpy finished(edit.get(), &CVideoEdit::PlaybackFinished);
                 QVERIFY(edit->Play() && finished.wait(5000));

@@ -104,6 +104,8 @@ private slots:
         Row("Shift moves the right end, down onto the left and no further", "100 102",
             "key Shift+Right; key Shift+Left; key Shift+Left; key Shift+Left", "100 100",
             "0,0 0,0 0,0 0,0");
+        Row("Shift leaves the left end exactly where it was, off the pixels too", "101.3 169",
+            "key Shift+Right", "101.3 172", "0,0");
         Row("Left at the start and Right at the end are refused, and reported", "0 404",
             "key Left; key Right", "0 404", "2,0 2,0");
         Row("a range beyond both ends is clamped, left first", "100 168", "range -1 500", "0 404",

@@ -16,10 +16,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QMessageBox>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <memory>
 
@@ -118,6 +120,21 @@ struct Window {
     {
         chosenFiles = files;
         click(1012);
+    }
+
+    // The tip shown when the mouse rests on a cell of the list; empty when none.
+    QString tip(int row, int column)
+    {
+        QRect rect;
+        if (!list()->GetCellRect(row, column, &rect))
+            return QStringLiteral("no such cell");
+        QWidget *viewport = list()->viewport();
+        // Qt hides a tip only after a while: a mark shown first stays when no tip replaces it.
+        const QString none = QStringLiteral("(no tip)");
+        QToolTip::showText(viewport->mapToGlobal(rect.center()), none, viewport);
+        QHelpEvent event(QEvent::ToolTip, rect.center(), viewport->mapToGlobal(rect.center()));
+        QApplication::sendEvent(viewport, &event);
+        return QToolTip::isVisible() && QToolTip::text() != none ? QToolTip::text() : QString();
     }
 
     void clickRow(int row, Qt::MouseButton button = Qt::LeftButton)

@@ -72,7 +72,8 @@ int Image(const QStringList &args)
         Light(image);
     // Opaque pictures are stored without an alpha channel.
     image = image.convertToFormat(IsOpaque(image) ? QImage::Format_RGB32 : QImage::Format_ARGB32);
-    if (!image.save(args[1], "PNG")) {
+    const char *format = args[1].endsWith(QLatin1String(".ico")) ? "ICO" : "PNG";
+    if (!image.save(args[1], format)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(args[1]));
         return 1;
     }

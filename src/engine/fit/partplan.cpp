@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fit/partplan.h"
 
+#include "profiles/commandtemplate.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-// Times reach the tools with three decimals: a cut is computed from the begin as they see it.
-double Milliseconds(double seconds)
+// Times reach the tools cut down to the microsecond: a cut is computed from the begin as they
+// see it.
+double AsWritten(double seconds)
 {
-    return std::round(seconds * 1000.0) / 1000.0;
+    return CommandTemplate::ExactSeconds(seconds).toDouble();
 }
 
 } // namespace
@@ -32,7 +35,7 @@ QList<Part> PartPlan::Cut(double begin, double end, const FrameRate &rate, qint6
         return parts;
     qint64 unit = rate.WholeMillisecondFrames();
     if (unit > maxFrames / 2)
-        unit = 1; // a rate without short whole-millisecond steps: cuts within half a millisecond
+        unit = 1; // a rate without short whole-millisecond steps: cuts within a microsecond
     const qint64 longest = maxFrames / unit * unit;
     const qint64 count = (total + longest - 1) / longest;
     qint64 per = longest;
@@ -40,17 +43,17 @@ QList<Part> PartPlan::Cut(double begin, double end, const FrameRate &rate, qint6
         per = ((total + count - 1) / count + unit - 1) / unit * unit;
     // count parts of `per` frames hold total, and count - 1 do not (per >= total / count and
     // per <= longest), so the last part has at least one frame.
-    const double start = Milliseconds(begin);
+    const double start = AsWritten(begin);
     const qint64 lead = (FrameCount(leadSeconds, rate) + unit - 1) / unit * unit;
     for (qint64 i = 0; i < count; ++i) {
         Part part;
         part.number = int(i + 1);
         part.firstFrame = i * per;
         part.frames = i + 1 < count ? per : total - i * per;
-        part.beginSeconds = i == 0 ? begin : start + Milliseconds(rate.Seconds(part.firstFrame));
+        part.beginSeconds = i == 0 ? begin : start + AsWritten(rate.Seconds(part.firstFrame));
         part.endSeconds =
-            i + 1 < count ? start + Milliseconds(rate.Seconds(part.firstFrame + per)) : end;
-        part.leadSeconds = Milliseconds(rate.Seconds(std::min(lead, part.firstFrame)));
+            i + 1 < count ? start + AsWritten(rate.Seconds(part.firstFrame + per)) : end;
+        part.leadSeconds = AsWritten(rate.Seconds(std::min(lead, part.firstFrame)));
         parts.append(part);
     }
     return parts;

@@ -22,9 +22,10 @@ struct Part {
 // Cuts a task's trim into parts that together hold every picture the task would hold in one
 // piece, no picture twice. The first pass lays its pictures on a clock that starts at the
 // trim's begin (-ss, then fps with start_time=0), so each cut is placed on that clock: a whole
-// number of the output's frames after the begin, and a whole number of milliseconds, as the
-// times reach the tools with three decimals. Each part then starts its own clock exactly where
-// the one piece's clock stood.
+// number of the output's frames after the begin, and where the rate allows a whole number of
+// milliseconds, so that the times reach the tools exact (they are written to the microsecond,
+// never above the value). Each part then starts its own clock exactly where the one piece's
+// clock stood.
 //
 // The clock alone is not enough: the picture the one piece shows at a cut may be a source
 // frame from up to half a picture before it, which a part starting there never reads (a 25 fps

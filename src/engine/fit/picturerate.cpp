@@ -55,16 +55,27 @@ PictureRateRule PictureRateRule::FromPassTemplate(const QString &passTemplate)
     PictureRateRule rule;
     static const QRegularExpression filter(QStringLiteral("fps=fps='([^']*)'"));
     const QString expression = filter.match(passTemplate).captured(1).remove(QLatin1Char(' '));
-    static const QRegularExpression capped(QStringLiteral("^min\\(source_fps,([0-9./]+)\\)$"));
+    static const QRegularExpression capped(
+        QStringLiteral("^(?:max\\(([0-9./]+),)?min\\(source_fps,([0-9./]+)\\)(\\))?$"));
     static const QRegularExpression ticks(
-        QStringLiteral("^(\\d+)/(\\d+)/max\\((\\d+),ceil\\(\\1/\\2/source_fps-0\\.001\\)\\)$"));
-    if (const QRegularExpressionMatch m = capped.match(expression); m.hasMatch()) {
-        rule.rate = FrameRate::Parse(m.captured(1));
-        rule.kind = rule.rate.IsValid() ? Kind::Capped : Kind::Unknown;
-    } else if (const QRegularExpressionMatch t = ticks.match(expression); t.hasMatch()) {
+        QStringLiteral("^(\\d+)/(\\d+)/(?:min\\((\\d+),)?max\\((\\d+),ceil\\(\\1/\\2/"
+                       "source_fps-0\\.001\\)\\)(\\))?$"));
+    if (const QRegularExpressionMatch m = capped.match(expression);
+        m.hasMatch() && m.captured(1).isEmpty() == m.captured(3).isEmpty()) {
+        rule.rate = FrameRate::Parse(m.captured(2));
+        rule.floor = m.captured(1).isEmpty() ? FrameRate() : FrameRate::Parse(m.captured(1));
+        rule.kind = rule.rate.IsValid() && (m.captured(1).isEmpty() || rule.floor.IsValid())
+                        ? Kind::Capped
+                        : Kind::Unknown;
+    } else if (const QRegularExpressionMatch t = ticks.match(expression);
+               t.hasMatch() && t.captured(3).isEmpty() == t.captured(5).isEmpty()) {
         rule.rate = Reduced(t.captured(1).toLongLong(), t.captured(2).toLongLong());
-        rule.leastTicks = t.captured(3).toLongLong();
-        rule.kind = rule.rate.IsValid() && rule.leastTicks > 0 ? Kind::Ticks : Kind::Unknown;
+        rule.leastTicks = t.captured(4).toLongLong();
+        rule.mostTicks = t.captured(3).isEmpty() ? 0 : t.captured(3).toLongLong();
+        rule.kind = rule.rate.IsValid() && rule.leastTicks > 0 &&
+                            (rule.mostTicks == 0 || rule.mostTicks >= rule.leastTicks)
+                        ? Kind::Ticks
+                        : Kind::Unknown;
     }
     return rule;
 }
@@ -75,12 +86,16 @@ FrameRate PictureRateRule::For(const FrameRate &source) const
     case Kind::Unknown:
         return {};
     case Kind::Capped:
-        return source.IsValid() && source < rate ? source : rate;
+        if (!source.IsValid() || rate < source)
+            return rate;
+        return floor.IsValid() && source < floor ? floor : source;
     case Kind::Ticks: {
         qint64 perPicture = leastTicks;
         if (source.IsValid()) // as the filter counts: ceil(clock / source - 0.001)
             perPicture = std::max<qint64>(perPicture,
                                           qint64(std::ceil(rate.Value() / source.Value() - 0.001)));
+        if (mostTicks > 0)
+            perPicture = std::min(perPicture, mostTicks);
         return Reduced(rate.num, rate.den * perPicture);
     }
     }

@@ -14,7 +14,7 @@ struct FrameRate {
     // How long `frames` pictures last, in seconds.
     double Seconds(qint64 frames) const { return IsValid() ? double(frames) * den / num : 0.0; }
     // The smallest number of frames that lasts a whole number of milliseconds (30000/1001: 30),
-    // so that cuts after any multiple of it are written exactly with three decimals.
+    // so that cuts after any multiple of it are written exactly.
     qint64 WholeMillisecondFrames() const;
     bool operator<(const FrameRate &other) const;
     // "15000/1001", "25", "29.97"; invalid when it is none of these or not above 0.
@@ -24,9 +24,10 @@ struct FrameRate {
 
 // How a profile's first pass turns the source's picture rate into the output's, read from
 // its fps filter. Two rules are known: "min(source_fps,N)" keeps a slower source's rate and
-// caps a faster one at N; "30000/1001/max(K,ceil(30000/1001/source_fps-0.001))" takes the
-// fastest rate that is a whole number of ticks of that clock, at least K ticks a picture
-// (H.263's temporal reference counts them).
+// caps a faster one at N (within "max(F,...)": a source slower than F gets F, its pictures
+// repeated); "30000/1001/max(K,ceil(30000/1001/source_fps-0.001))" takes the fastest rate that
+// is a whole number of ticks of that clock, at least K ticks a picture (H.263's temporal
+// reference counts them), and within "min(M,...)" at most M.
 class PictureRateRule
 {
 public:
@@ -42,6 +43,8 @@ public:
 private:
     enum class Kind { Unknown, Capped, Ticks };
     Kind kind = Kind::Unknown;
-    FrameRate rate; // Capped: the cap; Ticks: the clock
+    FrameRate rate;  // Capped: the cap; Ticks: the clock
+    FrameRate floor; // Capped: the least, if any
     qint64 leastTicks = 1;
+    qint64 mostTicks = 0; // 0: no most
 };

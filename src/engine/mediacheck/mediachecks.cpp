@@ -4,10 +4,13 @@
 #include "mediacheck/outputcheck.h"
 #include "mediacheck/sourceprobe.h"
 
+#include "conversiontask.h"
+
 #include <QCoreApplication>
 #include <QLibrary>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -88,6 +91,23 @@ bool OutputExpectation::ReadCheckEntry(const QStringList &keys, const QStringLis
     height = size.captured(2).toInt();
     maxFrameRate = rate;
     return true;
+}
+
+OutputExpectation OutputExpectation::ForPart(const ConversionTask &task, const SourceInfo &source)
+{
+    // The container, and so the clip length, may include a longer sound than picture (or the
+    // reverse): each lasts the part, or up to its own end where that comes first.
+    const auto partUpTo = [&task](double end) {
+        return (end > 0 ? std::min(end, task.endSeconds) : task.endSeconds) - task.beginSeconds;
+    };
+    OutputExpectation e;
+    e.durationSeconds = partUpTo(source.pictureEndSeconds);
+    e.lastPictureSeconds = source.lastPictureSeconds;
+    e.expectSound = source.audioIndex >= 0;
+    e.soundSeconds = partUpTo(source.soundEndSeconds);
+    e.sourcePath = task.sourcePath;
+    e.sourceBeginSeconds = task.beginSeconds;
+    return e;
 }
 
 SourceInfo SourceProbe::Probe(const QString &path)

@@ -13,10 +13,12 @@ struct SourceInfo {
     // only the first frame of each, so a conversion would lose most of the sound.
     bool multiFrameAmr = false;
     double durationSeconds = -1.0; // -1 when the container does not say
-    // Where the picture and the chosen sound end, in seconds of the source's clock (as trim
-    // times count); -1 when the streams do not say. A picture may end before the container.
+    // Where the picture and the chosen sound really end, in seconds of the source's clock (as
+    // trim times count): the last packet's time and showing time, whatever the header promises;
+    // -1 when nothing says. A picture may end before the container, or the header's length.
     double pictureEndSeconds = -1.0;
     double soundEndSeconds = -1.0;
+    double lastPictureSeconds = 0.0; // how long the last picture shows; 0 when unknown
     // The picture's rate as the tools take it for "source_fps" (FFmpeg's best guess from the
     // stream's rates); 0/1 when it cannot be told.
     int frameRateNum = 0;
@@ -26,8 +28,9 @@ struct SourceInfo {
     QString problem;
 };
 
-// Looks at a source before any tool runs. Costs milliseconds: headers, and for MPEG transport
-// streams the first seconds of sound packets, never a full decode.
+// Looks at a source before any tool runs. Costs milliseconds: headers, the packets of the first
+// and of the last seconds (all of them where the header promises far more than the file holds),
+// and the first sound packets decoded; never the picture.
 class SourceProbe
 {
 public:

@@ -89,7 +89,13 @@ QString CommandTemplate::Duration(double seconds)
 
 QString CommandTemplate::ExactSeconds(double seconds)
 {
-    return QString::number(Finite(seconds), 'f', 3);
+    // ffmpeg reads a time to the microsecond and keeps the frames that start at or after it. A
+    // begin put on a frame's start (as the window puts it) must not come out after that start:
+    // rounded to the millisecond, 12.6459666 s (frame 379 at 29.97 fps) became 12.646 and the
+    // frame was lost. Cut down to the microsecond instead, forgiving the last bits of a double
+    // that stands for a whole number of them.
+    const double micro = std::floor(Finite(seconds) * 1e6 + 1e-3);
+    return QString::number(micro / 1e6, 'f', 6);
 }
 
 QString CommandTemplate::ExpandText(const QString &commandTemplate, const Values &values)

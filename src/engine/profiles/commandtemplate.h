@@ -22,8 +22,8 @@ public:
         QString timestamp;   // $TIMESTAMP, local "YYYY-MM-DD hh:mm:ss"
         QString outputDir;   // $OUTPUT_DIR, ends with a separator
         QString outputFile;  // $OUTPUT_FILE, the base name
-        QString exactStart;  // $EXACT_START, seconds with three decimals
-        QString exactLength; // $EXACT_LENGTH, seconds with three decimals
+        QString exactStart;  // $EXACT_START, seconds to the microsecond
+        QString exactLength; // $EXACT_LENGTH, seconds to the microsecond
         // $AUDIO_MAP, the argument of "-map" that picks the sound: a stream that may be
         // missing until the source has been probed, a negative map when it has no usable sound.
         QString audioMap = QStringLiteral("0:a:0?");
@@ -36,7 +36,8 @@ public:
 
     // Whole seconds (truncated toward zero) as "%02d:%02d:%02d"; hours may take more digits.
     static QString Duration(double seconds);
-    // Seconds with three decimals and a '.', whatever the locale: "59.600".
+    // Seconds with six decimals and a '.', whatever the locale, never more than the value:
+    // "59.600000", "12.645966" for 12.6459666...
     static QString ExactSeconds(double seconds);
 
     // The template's text with every variable replaced: the command line for logs and display.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress/progressfields.h"
 
+#include "conversiontask.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -144,4 +146,14 @@ ProgressFields ProgressFields::Read(QByteArrayView chunk, char previous)
         fields.sizeKB = ReadInt(*w);
     fields.encodedSeconds = ReadTime(chunk, previous);
     return fields;
+}
+
+void ProgressFields::TakeInto(ConversionTask &task, quint32 elapsedMs) const
+{
+    if (frames && elapsedMs != 0)
+        task.framesPerSecond = *frames * 1000.0 / double(elapsedMs);
+    if (sizeKB)
+        task.sizeKB = *sizeKB;
+    if (encodedSeconds)
+        task.encodedSeconds = *encodedSeconds;
 }

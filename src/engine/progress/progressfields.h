@@ -6,6 +6,8 @@
 
 #include <optional>
 
+struct ConversionTask;
+
 // The three figures an encoder's status text gives, each present only when the chunk held it
 // in a readable form. A key counts where it starts a field (at the chunk's start or after a
 // blank or line end); only its first such occurrence in a chunk counts, so the figures may
@@ -19,4 +21,9 @@ struct ProgressFields {
     // NUL byte ends the chunk. A key too close to the chunk's end, or followed by no number
     // ("N/A"), gives no figure.
     static ProgressFields Read(QByteArrayView chunk, char previous = '\n');
+
+    // Takes the figures read into the running task: the rate is the frames over the
+    // milliseconds since the task started (a chunk in its first millisecond keeps the last
+    // rate), size and time as read; a figure the chunk lacks keeps its last value.
+    void TakeInto(ConversionTask &task, quint32 elapsedMs) const;
 };

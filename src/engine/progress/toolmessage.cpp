@@ -23,9 +23,27 @@ const Known knownLines[] = {
     {"Permission denied", "permission to write the output folder is missing"},
     {"matches no streams", "the source has no stream of the kind the profile needs"},
     {"Invalid data found when processing input", "the source cannot be read as a video"},
+    {"Error while opening encoder",
+     "the encoder refused the profile's settings for this source's picture"},
     {"No such file or directory", "a file the conversion needs is not there any more"},
     {"Conversion failed", ""},
 };
+
+// The Debian packages of the tools the shipped profiles run.
+struct Package {
+    const char *tool;
+    const char *package;
+};
+
+const Package packages[] = {
+    {"ffmpeg", "ffmpeg"},
+    {"ffprobe", "ffmpeg"},
+    {"AtomicParsley", "atomicparsley"},
+    {"gst-launch-1.0", "gstreamer1.0-tools"},
+};
+
+// Our own tools come with the program, in its app folder.
+const char *const ownTools[] = {"kestrani-amrenc"};
 
 // Lines that advise a reader of the tool's manual, or only repeat that it failed.
 bool IsAdvice(const QString &line)
@@ -73,6 +91,27 @@ QString ToolMessage::Reason(const RunResult &result, const QString &status)
     if (!why.isEmpty() && !status.contains(why))
         text += QStringLiteral(" (%1)").arg(why);
     return text;
+}
+
+QString ToolMessage::NotFound(const QString &tool)
+{
+    const QString name = QFileInfo(tool).fileName();
+    if (name.isEmpty())
+        return QStringLiteral("the profile names no tool to run");
+    if (name != tool) // named by its path
+        return QStringLiteral("%1 was not found").arg(tool);
+    for (const char *own : ownTools)
+        if (name == QLatin1String(own))
+            return QStringLiteral("%1 was not found in the program's app folder: install "
+                                  "Kestrani again")
+                .arg(name);
+    for (const Package &known : packages)
+        if (name == QLatin1String(known.tool))
+            return QStringLiteral("%1 was not found: install the %2 package")
+                .arg(name, QLatin1String(known.package));
+    return QStringLiteral("%1 was not found: it is neither in the program's app folder nor in "
+                          "a folder of PATH")
+        .arg(name);
 }
 
 QString ToolMessage::Status(const RunResult &result)

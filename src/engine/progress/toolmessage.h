@@ -21,5 +21,8 @@ bool EncodedNoPicture(const QStringList &lastLines);
 // One sentence for the user: the tool, how it ended and the last line that tells why, put in
 // plain words where we know the tool's own ("No space left on device": "the disk is full").
 QString Reason(const RunResult &result, const QString &status);
+// One sentence for the user when a tool the profile names is nowhere to be found: the tool and
+// what to install to have it ("AtomicParsley was not found: install the atomicparsley package").
+QString NotFound(const QString &tool);
 
 } // namespace ToolMessage

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "run/batchscheduler.h"
 
+#include "conversiontask.h"
 #include "fit/fitparts.h"
 #include "profiles/outputtypes.h"
 #include "run/partgroup.h"
 #include "run/taskrun.h"
 #include "tasklist.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <limits>
@@ -64,7 +66,8 @@ void BatchScheduler::Start(int count, int simultaneous, bool stopped)
     limit = qMax(1, simultaneous);
     next = 0;
     nextKey = count;
-    finishedCount = 0;
+    outcome = BatchOutcome{};
+    outcome.tasks = count;
     cancelled = stopped;
     running = true;
     StartNext();
@@ -134,9 +137,23 @@ void BatchScheduler::OnTaskEnded(int row, bool finished)
     }
     if (const std::shared_ptr<PartGroup> group = groups.value(row); group && run)
         PartEnded(*group, run->PartOf().number, finished);
-    else if (finished)
-        ++finishedCount;
+    else
+        Count(row, finished);
     StartNext();
+}
+
+// A task ended, in one piece or once all its parts have: finished, stopped or failed.
+void BatchScheduler::Count(int row, bool finished)
+{
+    if (finished) {
+        ++outcome.finished;
+    } else if (context.tasks.GetAt(row).state == TASK_CANCELED) {
+        ++outcome.stopped;
+    } else {
+        ++outcome.failed;
+        outcome.failedRows.insert(
+            std::upper_bound(outcome.failedRows.begin(), outcome.failedRows.end(), row), row);
+    }
 }
 
 void BatchScheduler::PartEnded(PartGroup &group, int number, bool finished)
@@ -157,8 +174,7 @@ void BatchScheduler::PartEnded(PartGroup &group, int number, bool finished)
     }
     if (!all)
         return;
-    if (group.Resolve())
-        ++finishedCount;
+    Count(row, group.Resolve());
     groups.remove(row);
 }
 

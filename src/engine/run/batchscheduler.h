@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "progress/batchoutcome.h"
+
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -30,9 +32,8 @@ public:
     void Stop();
     bool IsRunning() const { return running; }
     bool Cancelled() const { return cancelled; }
-    // Tasks of the batch that did not finish: failed, cancelled, or not reached after a Stop.
-    int Unfinished() const { return taskCount - finishedCount; }
-    int TaskCount() const { return taskCount; }
+    // How its tasks ended: finished, failed, stopped, or not reached after a Stop.
+    const BatchOutcome &Outcome() const { return outcome; }
 
 signals:
     void ended();
@@ -47,6 +48,7 @@ private:
     void Expand(int row);
     void OnTaskEnded(int row, bool finished);
     void PartEnded(PartGroup &group, int number, bool finished);
+    void Count(int row, bool finished);
 
     BatchContext &context;
     QList<TaskRun *> runs;
@@ -56,7 +58,7 @@ private:
     int taskCount = 0;
     int limit = 1;
     int next = 0;
-    int finishedCount = 0;
+    BatchOutcome outcome;
     bool running = false;
     bool cancelled = false;
     bool starting = false;

@@ -7,16 +7,17 @@
 #include <windows.h>
 #else
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusReply>
 #endif
 
 namespace {
 
-void ShowCannotShutdown(EngineHost &host)
+void ShowCannotShutdown(EngineHost &host, const QString &reason)
 {
-    host.ShowMessage(QStringLiteral("Your computer cannot shutdown"), QStringLiteral("Warning"),
-                     EngineHost::MessageIcon::Error);
+    host.ShowMessage(QStringLiteral("The computer cannot be shut down: %1").arg(reason),
+                     QStringLiteral("Warning"), EngineHost::MessageIcon::Error);
 }
 
 #ifdef _WIN32
@@ -74,12 +75,25 @@ QDBusMessage ManagerCall(const char *method)
         QString::fromLatin1(loginManager), QString::fromLatin1(method));
 }
 
+// Why the login manager will not power off without asking, in words; empty when it agrees.
 // "yes" is the only answer that lets a non-interactive power-off through: "challenge" would
 // need a password prompt we cannot show, "no" and "na" are refusals.
-bool MayPowerOff(const QDBusConnection &bus)
+QString PowerOffRefusal(const QDBusConnection &bus)
 {
     const QDBusReply<QString> reply = bus.call(ManagerCall("CanPowerOff"));
-    return reply.isValid() && reply.value() == QLatin1String("yes");
+    if (!reply.isValid())
+        return QStringLiteral("the login manager cannot be asked (%1)")
+            .arg(reply.error().message());
+    const QString answer = reply.value();
+    if (answer == QLatin1String("yes"))
+        return QString();
+    if (answer == QLatin1String("challenge"))
+        return QStringLiteral("the login manager would ask for a password first");
+    if (answer == QLatin1String("no"))
+        return QStringLiteral("the login manager does not allow this user to power it off");
+    if (answer == QLatin1String("na"))
+        return QStringLiteral("the login manager cannot power off this machine");
+    return QStringLiteral("the login manager answered \"%1\"").arg(answer);
 }
 
 #endif
@@ -95,7 +109,7 @@ void ShutdownComputer(EngineHost &host)
     GetVersionExA(&version);
     if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
         if (!EnableShutdownPrivilege()) {
-            ShowCannotShutdown(host);
+            ShowCannotShutdown(host, QStringLiteral("this user may not shut it down"));
             return;
         }
         ExitWindowsEx(EWX_POWEROFF | EWX_FORCE, 0);
@@ -104,14 +118,21 @@ void ShutdownComputer(EngineHost &host)
     }
 #else
     SystemBusConnection bus;
-    if (!bus.connection.isConnected() || !MayPowerOff(bus.connection)) {
-        ShowCannotShutdown(host);
+    if (!bus.connection.isConnected()) {
+        ShowCannotShutdown(host, QStringLiteral("the system bus cannot be reached (%1)")
+                                     .arg(bus.connection.lastError().message()));
+        return;
+    }
+    if (const QString refusal = PowerOffRefusal(bus.connection); !refusal.isEmpty()) {
+        ShowCannotShutdown(host, refusal);
         return;
     }
     QDBusMessage powerOff = ManagerCall("PowerOff");
     powerOff << false; // not interactive: never ask the user for a password
-    // The answer does not matter: once the manager agreed, a failure here has nobody left to
-    // tell, as with the system call this replaces.
-    bus.connection.call(powerOff);
+    // The manager answers before the machine goes down; an error (an inhibitor, a policy
+    // changed meanwhile) leaves it on, with somebody to tell.
+    const QDBusMessage answer = bus.connection.call(powerOff);
+    if (answer.type() == QDBusMessage::ErrorMessage)
+        ShowCannotShutdown(host, answer.errorMessage());
 #endif
 }

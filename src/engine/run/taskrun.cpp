@@ -19,10 +19,12 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <QThread>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -74,6 +76,10 @@ TaskRun::~TaskRun()
     if (!running)
         return;
     delete runner; // kills the tool and its group, and waits for it
+    if (checker) { // asked to stop, it ends within a packet
+        checker->requestInterruption();
+        checker->wait();
+    }
     files.EndPass();
     files.DeleteAll();
     context.journal.EndTask(key);
@@ -92,12 +98,13 @@ QString TaskRun::StartProblem(ConversionTask &task)
         return QStringLiteral("no usable profile: none is selected, or the selected one has "
                               "fewer entries than the passes need");
     profile = *loaded;
-    if (!(task.endSeconds - task.beginSeconds > 0.0))
-        return QStringLiteral("nothing to convert: the clip length is 0 (the file could not "
-                              "be read, or begin and end are equal)");
+    // The probe first: a file that cannot be read has no length either, and the probe says why.
     source = SourceProbe::Probe(task.sourcePath);
     if (!source.problem.isEmpty())
         return QStringLiteral("the source %1").arg(source.problem);
+    if (!(task.endSeconds - task.beginSeconds > 0.0))
+        return QStringLiteral("nothing to convert: the clip length is 0 (the file could not "
+                              "be read, or begin and end are equal)");
     if (const QString problem = OutputFolderProblem(context.outputFolder); !problem.isEmpty())
         return problem;
     if (const int error = context.names.Claim(row, task, files); error != 0)
@@ -164,6 +171,8 @@ void TaskRun::Stop()
     cancelled = true;
     if (runner && runner->IsRunning())
         runner->RequestStop();
+    if (checker)
+        checker->requestInterruption();
 }
 
 void TaskRun::RunPass(int next)
@@ -184,6 +193,7 @@ void TaskRun::RunPass(int next)
             addOn->EditPass(pass, arguments);
         command = arguments.join(u' ');
     }
+    tool = arguments.value(0);
     arguments = PassArguments::Resolved(arguments, context.paths);
     // A step after the passes leaves the state as it is; one before them is part of pass 1.
     const bool afterPasses = pass == 0 && steps.constFirst().stage == TaskAddOn::Stage::AfterPasses;
@@ -243,14 +253,14 @@ void TaskRun::ParseProgress(const QByteArray &chunk)
     const ProgressFields fields = ProgressFields::Read(chunk, previousChunkEnd);
     if (!chunk.isEmpty())
         previousChunkEnd = chunk.back();
-    // A chunk in the same millisecond as the task's start has no rate: keep the last one.
-    const quint32 elapsed = now - startTick;
-    if (fields.frames && elapsed != 0)
-        framesPerSecond = *fields.frames * 1000.0 / double(elapsed);
-    if (fields.sizeKB)
-        sizeKB = *fields.sizeKB;
-    if (fields.encodedSeconds)
-        encodedSeconds = *fields.encodedSeconds;
+    ConversionTask task;
+    task.encodedSeconds = encodedSeconds;
+    task.sizeKB = sizeKB;
+    task.framesPerSecond = framesPerSecond;
+    fields.TakeInto(task, now - startTick);
+    encodedSeconds = task.encodedSeconds;
+    sizeKB = task.sizeKB;
+    framesPerSecond = task.framesPerSecond;
     ShowProgress();
 }
 
@@ -265,6 +275,11 @@ void TaskRun::OnPassEnded(const RunResult &result)
                                 result.program.isEmpty() ? ENOENT : EACCES, result.errorText);
     if (cancelled) {
         EndCancelled();
+        return;
+    }
+    if (!result.started && result.program.isEmpty()) { // found neither in app/ nor on PATH
+        Fail(pass, ToolMessage::Status(result), command, result.lastLines,
+             ToolMessage::NotFound(tool));
         return;
     }
     if (!result.Succeeded()) {
@@ -320,18 +335,27 @@ void TaskRun::Complete()
                  .arg(output));
         return;
     }
-    OutputExpectation expected;
+    OutputExpectation expected = OutputExpectation::ForPart(task, source);
     expected.brands = context.type->Brands();
     expected.ReadCheckEntry(profile.keys, profile.values);
-    // The picture lasts the trim, or up to the source's picture's end where that comes first
-    // (the container, and so the clip length, may include a longer sound); likewise the sound.
-    const auto partUpTo = [&task](double end) {
-        return (end > 0 ? std::min(end, task.endSeconds) : task.endSeconds) - task.beginSeconds;
-    };
-    expected.durationSeconds = partUpTo(source.pictureEndSeconds);
-    expected.expectSound = source.audioIndex >= 0;
-    expected.soundSeconds = partUpTo(source.soundEndSeconds);
-    if (const QString problem = OutputCheck::Verify(output, expected); !problem.isEmpty()) {
+    // The check decodes the whole file: on a thread of its own, so the window stays live.
+    auto problem = std::make_shared<QString>();
+    checker = QThread::create(
+        [output, expected, problem] { *problem = OutputCheck::Verify(output, expected); });
+    checker->setParent(this);
+    connect(checker, &QThread::finished, this, [this, problem] { OnCheckEnded(*problem); });
+    checker->start();
+}
+
+void TaskRun::OnCheckEnded(const QString &problem)
+{
+    checker->deleteLater();
+    checker = nullptr;
+    if (cancelled) {
+        EndCancelled();
+        return;
+    }
+    if (!problem.isEmpty()) {
         Fail(context.type->PassCount(),
              QStringLiteral("the finished file is not what the profile makes: %1").arg(problem),
              QString(), QStringList(), QStringLiteral("the result is not right: %1").arg(problem));
@@ -359,15 +383,17 @@ void TaskRun::Fail(int failedPass, const QString &status, const QString &failedC
             ? QStringLiteral("%1 (%2: the output folder's disk is full)").arg(status, full)
             : status;
     CleanUp();
-    const ConversionTask task = context.tasks.GetAt(row);
+    ConversionTask task = context.tasks.GetAt(row);
     context.log.Append(ErrorLog::FormatTaskFailure(row, task.sourcePath, failedPass, why,
                                                    failedCommand, lastLines));
-    SetState(TASK_FAILED);
     QString told = reason.isEmpty() ? why : reason;
     if (diskFull && !told.contains(QLatin1String("disk is full")))
         told += QStringLiteral(" (the disk is full)");
     if (group)
         told = QStringLiteral("part %1 of %2: %3").arg(part.number).arg(group->Count()).arg(told);
+    task.note = told; // kept with the task for whoever shows its Failed cell
+    context.tasks.SetAt(row, task);
+    SetState(TASK_FAILED);
     context.host.ReportTaskFailure(row, told);
     Finish(false);
 }

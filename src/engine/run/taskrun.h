@@ -23,6 +23,7 @@ class OutputType;
 class PartGroup;
 class PassRunner;
 class TaskList;
+class QThread;
 struct ConversionTask;
 
 // What the tasks of one batch share: set at Start, read by every task run.
@@ -113,6 +114,7 @@ private:
     void SetState(int state);
     void ShowProgress();
     void Complete();
+    void OnCheckEnded(const QString &problem);
     void Fail(int pass, const QString &status, const QString &command = QString(),
               const QStringList &lastLines = QStringList(), const QString &reason = QString());
     void EndCancelled();
@@ -130,6 +132,8 @@ private:
     SourceInfo source;
     TaskFiles files;
     QPointer<PassRunner> runner;
+    // The read-back check while it runs.
+    QThread *checker = nullptr;
     int pass = 0; // 0: a step of the task's own runs (see steps)
     TaskAddOn::Stage stage = TaskAddOn::Stage::BeforePasses;
     QList<Step> steps;     // the steps of the stage that runs, the running one first
@@ -140,6 +144,7 @@ private:
     QByteArray stepOutput; // what the running step printed, its last 256 KB
     int retries = 0;
     QString command; // the running pass's, for the log
+    QString tool;    // its program as the profile names it
     bool running = false;
     bool cancelled = false;
     quint32 startTick = 0;

@@ -38,11 +38,14 @@ MediaInput::MediaInput(const QString &path) : path(path)
 {
     const QFileInfo info(path);
     if (!info.exists())
-        throw MediaError(QStringLiteral("\"%1\" does not exist").arg(path));
+        throw MediaError(QStringLiteral("\"%1\" does not exist").arg(path),
+                         QStringLiteral("it does not exist"));
     if (!info.isFile())
-        throw MediaError(QStringLiteral("\"%1\" is not a file").arg(path));
+        throw MediaError(QStringLiteral("\"%1\" is not a file").arg(path),
+                         QStringLiteral("it is not a file"));
     if (info.size() == 0)
-        throw MediaError(QStringLiteral("\"%1\" is empty").arg(path));
+        throw MediaError(QStringLiteral("\"%1\" is empty").arg(path),
+                         QStringLiteral("it is empty"));
     // Damaged files make the libraries chatter on standard error; what matters reaches the
     // caller as a MediaError instead.
     static std::once_flag quiet;
@@ -61,11 +64,13 @@ void MediaInput::Open()
     const QByteArray url = "file:" + QFileInfo(path).absoluteFilePath().toUtf8();
     int rc = avformat_open_input(&fmt, url.constData(), nullptr, nullptr);
     if (rc < 0)
-        throw MediaError(QStringLiteral("cannot open \"%1\": %2").arg(path, AvErrorText(rc)));
+        throw MediaError(QStringLiteral("cannot open \"%1\": %2").arg(path, AvErrorText(rc)),
+                         AvErrorText(rc));
     rc = avformat_find_stream_info(fmt, nullptr);
     if (rc < 0) {
         avformat_close_input(&fmt);
-        throw MediaError(QStringLiteral("cannot read \"%1\": %2").arg(path, AvErrorText(rc)));
+        throw MediaError(QStringLiteral("cannot read \"%1\": %2").arg(path, AvErrorText(rc)),
+                         AvErrorText(rc));
     }
     try {
         CheckStreams();
@@ -81,5 +86,6 @@ void MediaInput::CheckStreams() const
         if (IsPictureOrSound(fmt->streams[i]->codecpar))
             return;
     }
-    throw MediaError(QStringLiteral("\"%1\" holds no video or audio").arg(path));
+    throw MediaError(QStringLiteral("\"%1\" holds no video or audio").arg(path),
+                     QStringLiteral("it holds no video or audio"));
 }

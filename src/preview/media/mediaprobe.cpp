@@ -18,10 +18,15 @@ extern "C" {
 
 namespace {
 
+struct Measurement {
+    double length = 0.0;
+    bool video = false;
+};
+
 struct CacheEntry {
     qint64 size = -1;
     qint64 mtimeMs = 0;
-    double length = 0.0;
+    Measurement measured;
 };
 
 QMutex cacheMutex;
@@ -53,16 +58,27 @@ double FormatLength(const AVFormatContext *fmt, qint64 fileSize)
     return 0.0;
 }
 
-} // namespace
+bool HasVideoStream(const AVFormatContext *fmt)
+{
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream *st = fmt->streams[i];
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            st->codecpar->codec_id != AV_CODEC_ID_NONE &&
+            st->codecpar->codec_id != AV_CODEC_ID_ANSI &&
+            !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return true;
+    }
+    return false;
+}
 
-double MediaProbe::MeasureClipLength(const QString &path)
+Measurement Measure(const QString &path)
 {
     MediaInput input(path);
     const double length = FormatLength(input.Format(), QFileInfo(path).size());
-    return std::isfinite(length) && length > 0.0 ? length : 0.0;
+    return {std::isfinite(length) && length > 0.0 ? length : 0.0, HasVideoStream(input.Format())};
 }
 
-double MediaProbe::ClipLength(const QString &path)
+Measurement Cached(const QString &path)
 {
     const QFileInfo info(path);
     const QString key = info.absoluteFilePath();
@@ -72,14 +88,31 @@ double MediaProbe::ClipLength(const QString &path)
         QMutexLocker lock(&cacheMutex);
         const auto it = cache.constFind(key);
         if (it != cache.constEnd() && it->size == size && it->mtimeMs == mtime && info.isFile())
-            return it->length;
+            return it->measured;
     }
     // Measured outside the lock: probing takes milliseconds and other threads may want other
     // files meanwhile. Two threads probing the same file store the same value.
-    const double length = MeasureClipLength(path);
+    const Measurement measured = Measure(path);
     QMutexLocker lock(&cacheMutex);
-    cache.insert(key, CacheEntry{size, mtime, length});
-    return length;
+    cache.insert(key, CacheEntry{size, mtime, measured});
+    return measured;
+}
+
+} // namespace
+
+double MediaProbe::MeasureClipLength(const QString &path)
+{
+    return Measure(path).length;
+}
+
+double MediaProbe::ClipLength(const QString &path)
+{
+    return Cached(path).length;
+}
+
+bool MediaProbe::HoldsVideo(const QString &path)
+{
+    return Cached(path).video;
 }
 
 void MediaProbe::ClearCache()

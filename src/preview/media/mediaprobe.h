@@ -3,7 +3,8 @@
 
 #include <QString>
 
-// Clip lengths for the preview and the command line. Thread-safe.
+// Clip lengths, and whether a file holds a picture at all, for the preview and the command
+// line. Thread-safe.
 class MediaProbe
 {
 public:
@@ -16,6 +17,10 @@ public:
 
     // The same measurement without the cache (benchmarks, and callers that distrust mtimes).
     static double MeasureClipLength(const QString &path);
+
+    // Whether the file holds a video stream: a picture that moves, not a music file's cover or
+    // a text read as ANSI art. Cached with the length; throws MediaError as ClipLength does.
+    static bool HoldsVideo(const QString &path);
 
     static void ClearCache();
 };

@@ -74,6 +74,15 @@ double VideoEditEngine::GetClipLength(const QString &file)
     }
 }
 
+bool VideoEditEngine::HoldsVideo(const QString &file)
+{
+    try {
+        return MediaProbe::HoldsVideo(file);
+    } catch (const MediaError &e) {
+        throw CVideoEditException(e.Message());
+    }
+}
+
 std::unique_ptr<MediaDecoder> VideoEditEngine::OpenDecoder(const QString &file)
 {
     FinishPrefetch();

@@ -42,6 +42,7 @@ public:
     ~VideoEditEngine() override;
 
     double GetClipLength(const QString &path) override;
+    bool HoldsVideo(const QString &path) override;
     bool OpenClip(const QString &path, double start, double end, short flag) override;
     bool SetClipRange(const QString &path, double start, double end) override;
     bool Play() override;
@@ -54,6 +55,7 @@ public:
     bool IsOpen() const override { return !path.isEmpty(); }
     QImage CurrentFrame() const override { return frame; }
     double CurrentPosition() const override { return framePts; }
+    double CurrentDuration() const override { return frameDuration; }
     int FramesShown() const override { return framesShown; }
     int FramesDropped() const override { return framesDropped; }
     int DecodersOpened() const override { return decoders.DecodersOpened(); }

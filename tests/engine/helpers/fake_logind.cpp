@@ -1,17 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A login manager for tests: owns org.freedesktop.login1 on the bus whose address it is given,
 // answers CanPowerOff with a fixed text and writes every call to a record file instead of
-// doing anything. Prints "ready" once the name is owned.
+// doing anything. An answer "yes:WHY" agrees, then fails PowerOff with the message WHY. Prints
+// "ready" once the name is owned.
 //
 //   fake_logind BUS_ADDRESS ANSWER RECORD_FILE
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusError>
 #include <QFile>
 #include <QObject>
 #include <cstdio>
 
-class FakeManager : public QObject
+class FakeManager : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
@@ -20,10 +22,12 @@ public:
     FakeManager(const QString &answer, const QString &record) : answer(answer), record(record) {}
 
 public slots:
-    QString CanPowerOff() { return Record("CanPowerOff\n"), answer; }
+    QString CanPowerOff() { return Record("CanPowerOff\n"), answer.section(u':', 0, 0); }
     void PowerOff(bool interactive)
     {
         Record(interactive ? "PowerOff true\n" : "PowerOff false\n");
+        if (answer.contains(u':'))
+            sendErrorReply(QDBusError::AccessDenied, answer.section(u':', 1));
     }
 
 private:

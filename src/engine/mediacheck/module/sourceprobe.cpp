@@ -3,14 +3,10 @@
 
 #include "mediaerror.h"
 #include "mediainput.h"
+#include "packetscan.h"
 
 #include <QFileInfo>
 #include <QList>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
 
 #include <algorithm>
 #include <cmath>
@@ -19,24 +15,15 @@ extern "C" {
 
 namespace {
 
-// How far into a transport stream a sound stream must have produced samples: broadcast
-// recordings list audio PIDs that never carry a packet, and their parameters stay unknown.
+// How far into a file a sound stream must have produced samples to count from its start:
+// broadcast recordings list audio PIDs that never carry a packet, and Matroska files keep
+// tracks that hold none. A stream silent there may still sound at the end.
 constexpr double soundScanSeconds = 5.0;
 // A bound on packets read, for streams whose timestamps never advance.
 constexpr int maxScanPackets = 6000;
-
-struct PacketDeleter {
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame *f) const { av_frame_free(&f); }
-};
-struct CodecDeleter {
-    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
-using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
-using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
-using Decoder = std::unique_ptr<AVCodecContext, CodecDeleter>;
+// How much of the file's end is read to see where its streams really end. Headers that
+// promise more than this beyond the last packet make the whole file be read.
+constexpr double tailSeconds = 5.0;
 
 bool HasDecoder(const AVCodecParameters *par)
 {
@@ -62,63 +49,6 @@ bool SoundParametersKnown(const AVCodecParameters *par)
     return par->sample_rate > 0 && par->ch_layout.nb_channels > 0 && HasDecoder(par);
 }
 
-Decoder OpenDecoder(const AVCodecParameters *par)
-{
-    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
-    Decoder ctx(codec ? avcodec_alloc_context3(codec) : nullptr);
-    if (!ctx || avcodec_parameters_to_context(ctx.get(), par) < 0 ||
-        avcodec_open2(ctx.get(), codec, nullptr) < 0)
-        return nullptr;
-    return ctx;
-}
-
-bool DecodesToSamples(AVCodecContext *decoder, const AVPacket *packet, AVFrame *frame)
-{
-    if (avcodec_send_packet(decoder, packet) < 0)
-        return false; // damaged packets are normal at the start of a cut-out transport stream
-    bool samples = false;
-    while (avcodec_receive_frame(decoder, frame) >= 0) {
-        samples = samples || frame->nb_samples > 0;
-        av_frame_unref(frame);
-    }
-    return samples;
-}
-
-// Of the candidate streams (stream indices, in audio order), the position of the first whose
-// packets decode to samples within the first seconds; -1 when none does. Reads from the start:
-// the packets that stream-info probing read are still queued in the demuxer.
-int FirstSoundingStream(AVFormatContext *fmt, const QList<int> &candidates)
-{
-    std::vector<Decoder> decoders;
-    for (int index : candidates)
-        decoders.push_back(OpenDecoder(fmt->streams[index]->codecpar));
-    QList<bool> sounding(candidates.size(), false);
-    Packet packet(av_packet_alloc());
-    Frame frame(av_frame_alloc());
-    if (!packet || !frame)
-        return -1;
-    double firstTime = NAN;
-    for (int n = 0; n < maxScanPackets && !sounding.value(0); ++n) {
-        if (av_read_frame(fmt, packet.get()) < 0)
-            break;
-        const AVStream *st = fmt->streams[packet->stream_index];
-        const int64_t ts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-        if (ts != AV_NOPTS_VALUE) {
-            const double t = ts * av_q2d(st->time_base);
-            if (std::isnan(firstTime))
-                firstTime = t;
-            else if (t - firstTime > soundScanSeconds)
-                break;
-        }
-        const int k = candidates.indexOf(packet->stream_index);
-        if (k >= 0 && !sounding[k] && decoders[size_t(k)]) {
-            sounding[k] = DecodesToSamples(decoders[size_t(k)].get(), packet.get(), frame.get());
-        }
-        av_packet_unref(packet.get());
-    }
-    return sounding.indexOf(true);
-}
-
 // Bytes of one AMR-NB frame in storage format, header byte included, by the header's mode.
 int AmrFrameBytes(uint8_t header)
 {
@@ -126,17 +56,79 @@ int AmrFrameBytes(uint8_t header)
     return bytes[(header >> 3) & 0x0F];
 }
 
-bool SeveralAmrFramesPerPacket(AVFormatContext *fmt, int streamIndex)
+// The sound streams worth choosing (stream indices, in audio order) and what their packets
+// showed: whether one decoded to samples, and how its first packet stores AMR-NB frames.
+class SoundSearch
+{
+public:
+    SoundSearch(AVFormatContext *fmt, const QList<int> &candidates)
+        : fmt(fmt), candidates(candidates), sounding(candidates.size(), false),
+          severalAmr(candidates.size(), -1)
+    {
+        for (int index : candidates)
+            decoders.push_back(OpenDecoder(fmt->streams[index]->codecpar));
+    }
+
+    void Look(const AVPacket *packet)
+    {
+        const int k = int(candidates.indexOf(packet->stream_index));
+        if (k < 0)
+            return;
+        if (severalAmr[k] < 0 && packet->size > 0 &&
+            fmt->streams[packet->stream_index]->codecpar->codec_id == AV_CODEC_ID_AMR_NB)
+            severalAmr[k] = packet->size > AmrFrameBytes(packet->data[0]);
+        if (!sounding[k] && decoders[size_t(k)])
+            sounding[k] = DecodesToSamples(decoders[size_t(k)].get(), packet);
+    }
+    bool FirstSounds() const { return sounding.value(0); }
+    // The position among the candidates of the first that sounded; -1 when none did.
+    int FirstSounding() const { return int(sounding.indexOf(true)); }
+    int Index(int k) const { return candidates.value(k, -1); }
+    bool SeveralAmrFrames(int k) const { return severalAmr.value(k) == 1; }
+
+private:
+    bool DecodesToSamples(AVCodecContext *decoder, const AVPacket *packet)
+    {
+        if (!frame)
+            frame.reset(av_frame_alloc());
+        // Damaged packets are normal at the start of a cut-out transport stream.
+        if (!frame || avcodec_send_packet(decoder, packet) < 0)
+            return false;
+        bool samples = false;
+        while (avcodec_receive_frame(decoder, frame.get()) >= 0) {
+            samples = samples || frame->nb_samples > 0;
+            av_frame_unref(frame.get());
+        }
+        return samples;
+    }
+
+    AVFormatContext *fmt;
+    QList<int> candidates;
+    std::vector<Decoder> decoders;
+    QList<bool> sounding;
+    QList<int> severalAmr; // -1 while no packet was seen
+    Frame frame;
+};
+
+// Reads the first seconds from where the stream-info probing left the packets queued (the
+// start), until the first candidate sounds.
+void ScanHead(AVFormatContext *fmt, SoundSearch &search)
 {
     Packet packet(av_packet_alloc());
-    for (int n = 0; packet && n < maxScanPackets && av_read_frame(fmt, packet.get()) >= 0; ++n) {
-        const bool ours = packet->stream_index == streamIndex && packet->size > 0;
-        const bool several = ours && packet->size > AmrFrameBytes(packet->data[0]);
+    double firstTime = NAN;
+    for (int n = 0; packet && n < maxScanPackets && !search.FirstSounds(); ++n) {
+        if (av_read_frame(fmt, packet.get()) < 0)
+            break;
+        const double t = PacketSeconds(fmt, packet.get());
+        if (std::isfinite(t)) {
+            if (std::isnan(firstTime))
+                firstTime = t;
+            else if (t - firstTime > soundScanSeconds)
+                n = maxScanPackets;
+        }
+        search.Look(packet.get());
         av_packet_unref(packet.get());
-        if (ours)
-            return several;
     }
-    return false;
 }
 
 double DurationOf(const AVFormatContext *fmt)
@@ -152,8 +144,9 @@ double DurationOf(const AVFormatContext *fmt)
     return std::isfinite(longest) ? longest : -1.0;
 }
 
-// The end of a stream counted from the container's start; -1 when it does not say.
-double StreamEnd(const AVFormatContext *fmt, const AVStream *st)
+// The end of a stream as its header says, counted from the container's start; -1 when it
+// does not say.
+double HeaderEnd(const AVFormatContext *fmt, const AVStream *st)
 {
     if (st->duration == AV_NOPTS_VALUE || st->duration <= 0)
         return -1.0;
@@ -164,37 +157,64 @@ double StreamEnd(const AVFormatContext *fmt, const AVStream *st)
     return std::isfinite(end) ? end : -1.0;
 }
 
-void FindSound(AVFormatContext *fmt, SourceInfo &info)
+QList<int> SoundCandidates(const AVFormatContext *fmt, QList<int> &audio)
 {
-    QList<int> audio; // stream indices; the position is N of "0:a:N"
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-        if (fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-            audio.append(int(i));
-    }
-    info.hasAudioStreams = !audio.isEmpty();
     QList<int> candidates;
-    for (int index : audio) {
-        if (SoundParametersKnown(fmt->streams[index]->codecpar))
-            candidates.append(index);
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        if (fmt->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        audio.append(int(i)); // the position is N of "0:a:N"
+        if (SoundParametersKnown(fmt->streams[i]->codecpar))
+            candidates.append(int(i));
     }
-    if (candidates.isEmpty())
-        return;
-    int chosen = candidates.first();
-    if (qstrcmp(fmt->iformat->name, "mpegts") == 0) {
-        const int k = FirstSoundingStream(fmt, candidates);
-        if (k < 0)
-            return;
-        chosen = candidates[k];
-    }
-    info.audioIndex = int(audio.indexOf(chosen));
-    info.soundEndSeconds = StreamEnd(fmt, fmt->streams[chosen]);
-    if (fmt->streams[chosen]->codecpar->codec_id == AV_CODEC_ID_AMR_NB)
-        info.multiFrameAmr = SeveralAmrFramesPerPacket(fmt, chosen);
+    return candidates;
 }
 
-} // namespace
+// Where the picture and the sound end by their packets, the sound chosen on the way: the one
+// that sounds from the start, else the first that sounds at all.
+void ReadStreams(AVFormatContext *fmt, int video, SourceInfo &info)
+{
+    QList<int> audio;
+    const QList<int> candidates = SoundCandidates(fmt, audio);
+    info.hasAudioStreams = !audio.isEmpty();
+    SoundSearch search(fmt, candidates);
+    ScanHead(fmt, search);
+    const int fromStart = search.FirstSounding();
 
-namespace {
+    const double hint = std::max(info.durationSeconds, info.pictureEndSeconds);
+    double from = hint > 0 ? std::max(0.0, hint - tailSeconds) : 0.0;
+    std::vector<StreamSpan> spans;
+    const auto look = [&search](const AVPacket *packet) { search.Look(packet); };
+    bool read = ScanFrom(fmt, from, spans, look);
+    const bool pictureMissed = read && spans[size_t(video)].whole == 0;
+    // The header promised more than the file holds, or its tail is damaged, or nothing sounded
+    // yet in a file whose sound track may be empty: read it all.
+    if (from > 0 &&
+        (!read || pictureMissed || (search.FirstSounding() < 0 && !candidates.isEmpty())))
+        read = ScanFrom(fmt, from = 0.0, spans, look);
+
+    const int k = fromStart >= 0 ? fromStart : search.FirstSounding();
+    if (k >= 0) {
+        const int index = search.Index(k);
+        info.audioIndex = int(audio.indexOf(index));
+        info.multiFrameAmr = search.SeveralAmrFrames(k);
+        const StreamSpan &sound = read ? spans[size_t(index)] : StreamSpan();
+        info.soundEndSeconds =
+            sound.lastStart >= 0 ? sound.End() : HeaderEnd(fmt, fmt->streams[index]);
+    }
+    if (!read)
+        return; // the header's word is all there is
+    const StreamSpan &picture = spans[size_t(video)];
+    const double nominal = NominalInterval(fmt->streams[video]);
+    if (picture.packets == 0)
+        info.problem = QStringLiteral("has a video stream that holds no picture");
+    else if (picture.whole == 0)
+        info.problem = QStringLiteral("holds no whole picture: the file is cut short");
+    else if (picture.lastStart >= 0) {
+        info.pictureEndSeconds = picture.End(nominal);
+        info.lastPictureSeconds = picture.LastInterval(nominal);
+    }
+}
 
 SourceInfo ProbeNow(const QString &path)
 {
@@ -211,29 +231,32 @@ SourceInfo ProbeNow(const QString &path)
     std::unique_ptr<MediaInput> input;
     try {
         input = std::make_unique<MediaInput>(path);
-    } catch (const MediaError &) {
-        info.problem = QStringLiteral("cannot be read as a video");
+    } catch (const MediaError &e) {
+        info.problem = QStringLiteral("cannot be read as a video: %1").arg(e.Reason());
         return info;
     }
     AVFormatContext *fmt = input->Format();
     info.readable = true;
     info.durationSeconds = DurationOf(fmt);
     bool anyPicture = false;
+    int video = -1;
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
         anyPicture = anyPicture || IsPictureStream(fmt->streams[i]);
-        if (!info.hasVideo && IsDecodablePicture(fmt->streams[i])) {
+        if (video < 0 && IsDecodablePicture(fmt->streams[i])) {
+            video = int(i);
             info.hasVideo = true;
-            info.pictureEndSeconds = StreamEnd(fmt, fmt->streams[i]);
+            info.pictureEndSeconds = HeaderEnd(fmt, fmt->streams[i]);
             const AVRational rate = av_guess_frame_rate(fmt, fmt->streams[i], nullptr);
             if (rate.num > 0 && rate.den > 0)
                 info.frameRateNum = rate.num, info.frameRateDen = rate.den;
         }
     }
-    if (!info.hasVideo) {
+    if (video < 0) {
         info.problem = anyPicture ? QStringLiteral("has a video stream that cannot be decoded")
                                   : QStringLiteral("has no video stream");
+        return info;
     }
-    FindSound(fmt, info);
+    ReadStreams(fmt, video, info);
     return info;
 }
 
