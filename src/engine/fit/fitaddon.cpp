@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -227,5 +228,13 @@ QString FitAddOn::CheckOutput(const QString &path, bool *again)
     pictureBits = plan.CorrectedPictureBits(bytes, ++tries);
     if (again)
         *again = pictureBits > 0;
+    if (pictureBits > 0)
+        note = QStringLiteral("%1: converted again with the picture at %2")
+                   .arg(problem, Kbits(pictureBits));
     return problem;
+}
+
+QString FitAddOn::TakeNote()
+{
+    return std::exchange(note, QString());
 }

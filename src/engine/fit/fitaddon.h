@@ -26,6 +26,8 @@ public:
     void EditPass(int pass, QStringList &arguments) const override;
     QString Summary() const override;
     QString CheckOutput(const QString &path, bool *again) override;
+    // After a file over the limit: that it is converted again, and at what rate.
+    QString TakeNote() override;
 
     // Where a run's statistics go: "<base>_fit", to which the encoders add "-0.log".
     static constexpr const char *statisticsSuffix = "_fit";
@@ -57,4 +59,5 @@ private:
     QString measuredSound; // the sound rate the statistics run encodes at
     int parts = 0;         // of the whole task, should the batch cut it
     int tries = 0;
+    QString note;
 };

@@ -39,7 +39,7 @@ std::vector<std::unique_ptr<TaskAddOn>> AddOnsFor(const BatchOptions &options)
     // Each option's add-on is made here, in the order they act: the size limit sets the
     // rates, the loudness the sound, the subtitles the picture. The size's add-on also cuts a
     // task into parts, and without a limit says the size a task is likely to take.
-    addOns.push_back(std::make_unique<FitAddOn>());
-    Q_UNUSED(options);
+    if (options.maxFileBytes >= 0) // a limit, parts, or neither: the likely size
+        addOns.push_back(std::make_unique<FitAddOn>());
     return addOns;
 }
