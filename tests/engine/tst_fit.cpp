@@ -12,6 +12,8 @@
 #include "profiles/commandtemplate.h"
 #include "profiles/profilecatalog.h"
 
+#include <QTimer>
+
 #include <limits>
 
 using namespace support;
@@ -625,7 +627,8 @@ private slots:
     // Batches with a size limit and parts, the real tools on short clips. Every file the batch
     // leaves is within the limit (and near it where the limit lowered the rates); a task too
     // long fails before anything runs and leaves nothing; parts are named after the task,
-    // each within the limit, and hold every picture of the trim once.
+    // each within the limit, and hold every picture of the trim once; a Stop after a part
+    // finished removes it with the others.
     void batches_data()
     {
         QTest::addColumn<int>("type");
@@ -650,6 +653,7 @@ private slots:
             "clip (part 1 of 3).3gp clip (part 2 of 3).3gp clip (part 3 of 3).3gp");
         row("parts of a length, without a limit", 1, 0, 5, "", 2,
             "clip (part 1 of 3).3gp clip (part 2 of 3).3gp clip (part 3 of 3).3gp");
+        row("Stop once a part finished: every part goes", 1, 0, 5, "", 1, "stop");
     }
     void batches()
     {
@@ -668,6 +672,23 @@ private slots:
         options.splitIntoParts = partSeconds != 0;
         options.partSeconds = qMax(0.0, partSeconds);
         batch.engine.SetOptions(options);
+        batch.engine.SetSimultaneousTasks(2); // parts side by side
+        QFETCH(QString, result);
+        if (result == "stop") {
+            // Two run at a time: once the third has begun, one of the first two has finished.
+            bool asked = false;
+            batch.host.onProgress = [&](int) {
+                if (!asked && FilesIn(out).join(u'|').contains("(part 3 of 5)")) {
+                    asked = true;
+                    QTimer::singleShot(0, &batch.engine, &ConversionEngine::OnStopClicked);
+                }
+            };
+            QVERIFY(batch.Run(300000));
+            QVERIFY(asked);
+            QCOMPARE(batch.State(0), int(TASK_CANCELED));
+            QCOMPARE(FilesIn(out), QStringList());
+            return;
+        }
         QVERIFY(batch.Run(300000));
         const QStringList files = FilesIn(out);
         QTEST(batch.Finished(0) ? files.join(u' ') : batch.host.failures.value(0), "result");
