@@ -8,7 +8,8 @@
 // Then one source of LONGEST seconds in parts of a minute (--part-length 1) at -j 0 against in
 // one piece: the wall ratio and the share of the cores kept busy.
 //
-//   bench_fit [LONGEST [TYPES [LIMITS]]]   (default: 600 s, types 0,1,2, 300K,600K,1M,10M)
+//   bench_fit [LONGEST [TYPES [LIMITS]]]   (default: 600 s, types 0,1,2, 300K,600K,1M,10M;
+//                                          LIMITS "none": only the long source in parts)
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -141,6 +142,8 @@ int main(int argc, char *argv[])
     int outputs = 0, within = 0;
     QList<double> allFills;
     for (const QString &type : types) {
+        if (limits.value(0) == QLatin1String("none"))
+            break; // only the long source in parts
         const QString plain = dir.filePath("plain" + type);
         QDir().mkpath(plain);
         const Run none = Batch(QStringList{"-t", type, "-o", plain, "-j", "0"} + sources);

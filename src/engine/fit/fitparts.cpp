@@ -7,6 +7,7 @@
 #include "profiles/outputtypes.h"
 #include "profiles/profilecatalog.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -81,6 +82,17 @@ FitParts::Split FitParts::For(const Profile &profile, const OutputType &type,
         maxFrames == asked ? PartPlan::Lengths::Fixed : PartPlan::Lengths::Even;
     split.parts =
         PartPlan::Cut(task.beginSeconds, PictureEnd(task, source), rate, maxFrames, lengths);
+    if (lengths == PartPlan::Lengths::Fixed && options.maxFileBytes <= 0) {
+        // Parts cut on whole pictures, and whole milliseconds where the rate allows, may leave
+        // a tail of a second or two after the lengths asked for (a film of whole minutes, too):
+        // the parts then share it, longer by a second or a twentieth of their length at most,
+        // rather than make a part of it.
+        const qint64 extra = std::min(qint64(std::ceil(rate.Value())), maxFrames / 20);
+        const QList<Part> fewer = PartPlan::Cut(task.beginSeconds, PictureEnd(task, source), rate,
+                                                maxFrames + extra, PartPlan::Lengths::Even);
+        if (fewer.size() < split.parts.size())
+            split.parts = fewer;
+    }
     if (split.parts.size() < 2)
         split.parts.clear();
     return split;
