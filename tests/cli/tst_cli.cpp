@@ -141,7 +141,7 @@ private slots:
             usage.arg("the profile number 99999999999999999999 is too large"));
         row("--max-size 2K: too small for any video", "--max-size 2K @CLIP", 2, {},
             usage.arg("2 KB is too small: no profile fits even a second of video in it (at "
-                      "least 16 KB)"));
+                      "least 5 KB)"));
         row("--max-size 300Q: not a size, refused before anything runs", "--max-size 300Q @CLIP", 2,
             {}, usage.arg("\"300Q\" is not a size: write it as 300K, 1M or a number of bytes"));
         row("--loudness=-40: outside -30 to -10", "--loudness=-40 @CLIP", 2, {},

@@ -256,6 +256,15 @@ void TaskFiles::Delete(TaskFile file)
     }
 }
 
+void TaskFiles::DeleteScratch()
+{
+    QList<Owned> kept;
+    for (const Owned &o : std::as_const(owned))
+        if (o.file != TaskFile::Scratch || !DeleteOwned(o))
+            kept.append(o);
+    owned = kept;
+}
+
 QStringList TaskFiles::DeleteAll()
 {
     if (runningPass >= 0)

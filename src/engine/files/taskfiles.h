@@ -53,6 +53,9 @@ public:
     QStringList TakeLost();
     // Deletes one of the task's files while it is still its own.
     void Delete(TaskFile file);
+    // Deletes the scratch files the task claimed (ClaimScratch) while they are its own: done
+    // with, as when it finished. Those that could not be deleted stay the task's.
+    void DeleteScratch();
     // Deletes every file the task still owns (also those the running pass's tools wrote
     // or put in place) and the scratch files that appeared during the task.
     // Returns the paths that should have gone but could not be deleted.

@@ -23,6 +23,10 @@ struct SourceInfo {
     double soundEndSeconds = -1.0;
     double lastPictureSeconds = 0.0;       // how long the last picture shows; 0 when unknown
     QList<SubtitleStream> subtitleStreams; // in the order of "0:s:N"
+    // The picture's rate as the tools take it for "source_fps" (FFmpeg's best guess from the
+    // stream's rates); 0/1 when it cannot be told.
+    int frameRateNum = 0;
+    int frameRateDen = 1;
     // Why the file cannot be converted, in words for the user, to follow the file's name
     // ("has no video stream"); empty when it can.
     QString problem;

@@ -2,10 +2,14 @@
 #include "run/batchscheduler.h"
 
 #include "conversiontask.h"
+#include "fit/fitparts.h"
+#include "profiles/outputtypes.h"
+#include "run/partgroup.h"
 #include "run/taskrun.h"
 #include "tasklist.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <limits>
 
@@ -61,11 +65,35 @@ void BatchScheduler::Start(int count, int simultaneous, bool stopped)
     taskCount = count;
     limit = qMax(1, simultaneous);
     next = 0;
+    nextKey = count;
     outcome = BatchOutcome{};
     outcome.tasks = count;
     cancelled = stopped;
     running = true;
     StartNext();
+}
+
+// A task whose options may cut it is looked at as it comes up: cut, it queues its parts.
+void BatchScheduler::Expand(int row)
+{
+    const BatchOptions &options = context.options;
+    if ((options.splitIntoParts || options.partSeconds > 0) && context.type) {
+        const std::optional<Profile> profile =
+            ProfileCatalog(context.paths).Load(context.type->Index(), context.profileRow);
+        const ConversionTask task = context.tasks.GetAt(row);
+        if (profile && task.endSeconds > task.beginSeconds) {
+            const FitParts::Split split = FitParts::For(
+                *profile, *context.type, SourceProbe::Probe(task.sourcePath), task, options);
+            if (!split.parts.isEmpty()) {
+                groups.insert(row, std::make_shared<PartGroup>(context, row, split.parts));
+                for (int i = 0; i < split.parts.size(); ++i)
+                    queued.append({row, i});
+                return;
+            }
+        }
+    }
+    // In one piece; a task that cannot be cut as asked fails there, saying why.
+    queued.append({row, -1});
 }
 
 void BatchScheduler::StartNext()
@@ -75,15 +103,26 @@ void BatchScheduler::StartNext()
     starting = true;
     // With few descriptors left (a low "ulimit -n"), fewer tasks run at once rather than
     // some failing for want of one; one always runs, and each that ends lets the next start.
-    while (!cancelled && next < taskCount && runs.size() < limit &&
+    while (!cancelled && (!queued.isEmpty() || next < taskCount) && runs.size() < limit &&
            (runs.isEmpty() || FreeDescriptors() >= descriptorsToStartTask)) {
-        auto *run = new TaskRun(context, next++, this);
+        if (queued.isEmpty())
+            Expand(next++);
+        const Unit unit = queued.takeFirst();
+        auto *run = new TaskRun(context, unit.row, this);
+        if (unit.part >= 0) {
+            const std::shared_ptr<PartGroup> group = groups.value(unit.row);
+            run->SetPart(group->PartAt(unit.part), group.get(), nextKey++);
+        }
         runs.append(run);
         connect(run, &TaskRun::ended, this, &BatchScheduler::OnTaskEnded);
         run->Start();
     }
     starting = false;
-    if (running && runs.isEmpty() && (cancelled || next >= taskCount)) {
+    if (running && runs.isEmpty() && (cancelled || (queued.isEmpty() && next >= taskCount))) {
+        // Parts that never ran after a Stop: their tasks end with them.
+        for (const Unit &unit : std::exchange(queued, {}))
+            if (const std::shared_ptr<PartGroup> group = groups.value(unit.row))
+                PartEnded(*group, group->PartAt(unit.part).number, false);
         running = false;
         emit ended();
     }
@@ -92,6 +131,20 @@ void BatchScheduler::StartNext()
 void BatchScheduler::OnTaskEnded(int row, bool finished)
 {
     auto *run = qobject_cast<TaskRun *>(sender());
+    if (run) {
+        runs.removeOne(run);
+        run->deleteLater();
+    }
+    if (const std::shared_ptr<PartGroup> group = groups.value(row); group && run)
+        PartEnded(*group, run->PartOf().number, finished);
+    else
+        Count(row, finished);
+    StartNext();
+}
+
+// A task ended, in one piece or once all its parts have: finished, stopped or failed.
+void BatchScheduler::Count(int row, bool finished)
+{
     if (finished) {
         ++outcome.finished;
     } else if (context.tasks.GetAt(row).state == TASK_CANCELED) {
@@ -101,11 +154,28 @@ void BatchScheduler::OnTaskEnded(int row, bool finished)
         outcome.failedRows.insert(
             std::upper_bound(outcome.failedRows.begin(), outcome.failedRows.end(), row), row);
     }
-    if (run) {
-        runs.removeOne(run);
-        run->deleteLater();
+}
+
+void BatchScheduler::PartEnded(PartGroup &group, int number, bool finished)
+{
+    const int row = group.Row();
+    const bool wasFailed = group.Failed();
+    bool all = group.PartEnded(number, finished);
+    if (group.Failed() && !wasFailed) {
+        // One part failed or was stopped: the task is lost, its other parts go too.
+        for (qsizetype i = queued.size() - 1; i >= 0; --i)
+            if (queued.at(i).row == row) {
+                all = group.PartEnded(group.PartAt(queued.at(i).part).number, false);
+                queued.removeAt(i);
+            }
+        for (TaskRun *other : std::as_const(runs))
+            if (other->Row() == row)
+                other->Stop();
     }
-    StartNext();
+    if (!all)
+        return;
+    Count(row, group.Resolve());
+    groups.remove(row);
 }
 
 void BatchScheduler::Stop()

@@ -2,6 +2,7 @@
 #include "run/taskaddon.h"
 
 #include "batchoptions.h"
+#include "fit/fitaddon.h"
 #include "sound/loudnessaddon.h"
 #include "subtitles/subtitleaddon.h"
 
@@ -43,7 +44,11 @@ std::vector<std::unique_ptr<TaskAddOn>> AddOnsFor(const BatchOptions &options)
 {
     std::vector<std::unique_ptr<TaskAddOn>> addOns;
     // Each option's add-on is made here, in the order they act: the size limit sets the
-    // rates, the loudness the sound, the subtitles the picture.
+    // rates, the loudness the sound, the subtitles the picture. The size's add-on also cuts a
+    // task into parts, and without a limit says the size a task is likely to take.
+    if (options.maxFileBytes >= 0) { // a limit, parts, or neither: the likely size
+        addOns.push_back(std::make_unique<FitAddOn>());
+    }
     if (options.loudnessTarget) {
         addOns.push_back(std::make_unique<LoudnessAddOn>(*options.loudnessTarget));
     }

@@ -37,6 +37,12 @@ struct TaskSetup {
     // the task's life, in Prepare or StepEnded. For a task only planned, nothing is made.
     std::function<QString(const QString &suffix, const QByteArray &contents, int *error)>
         writeScratch;
+    // A part of a task cut into parts (see PartPlan): its number from 1 and how many there
+    // are; 0 of 0 for a task in one piece. The task's trim is the part's own; its first pass
+    // reads from leadSeconds before it, on the same clock, and drops that at the output.
+    int partNumber = 0;
+    int partCount = 0;
+    double leadSeconds = 0;
 };
 
 // Work a task does for one of the batch's options beyond its profile's passes: tool runs of

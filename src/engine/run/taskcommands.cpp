@@ -5,6 +5,8 @@
 
 #include "conversiontask.h"
 #include "enginepaths.h"
+#include "files/outputnameplanner.h"
+#include "fit/fitparts.h"
 #include "profiles/outputtypes.h"
 #include "run/amrrepack.h"
 #include "run/passarguments.h"
@@ -44,7 +46,7 @@ struct PlannedTask {
 
 PlannedTask Plan(const EnginePaths &paths, const OutputType *type, int profileRow,
                  const QString &outputFolder, const ConversionTask &task,
-                 const BatchOptions &options)
+                 const BatchOptions &options, const Part *part = nullptr, int partCount = 0)
 {
     PlannedTask plan;
     if (!type)
@@ -81,12 +83,35 @@ PlannedTask Plan(const EnginePaths &paths, const OutputType *type, int profileRo
                               if (error)
                                   *error = 0;
                               return outputFolder + task.outputName + suffix;
-                          }};
+                          },
+                          part ? part->number : 0,
+                          partCount,
+                          part ? part->leadSeconds : 0.0};
     plan.addOns = AddOnsFor(options);
     for (const auto &addOn : plan.addOns)
         if (plan.problem.isEmpty())
             plan.problem = addOn->Prepare(setup);
     return plan;
+}
+
+// The parts a task would be cut into, each as a task of its own; none for one piece.
+QList<ConversionTask> PartTasks(const PlannedTask &plan, const OutputType *type,
+                                const ConversionTask &task, const BatchOptions &options,
+                                QList<Part> *parts)
+{
+    QList<ConversionTask> tasks;
+    if (!plan.profile || !plan.problem.isEmpty())
+        return tasks;
+    *parts = FitParts::For(*plan.profile, *type, plan.source, task, options).parts;
+    for (const Part &part : std::as_const(*parts)) {
+        ConversionTask each = task;
+        each.outputName =
+            PartPlan::Name(OutputNamePlanner::BaseName(task), part.number, int(parts->size()));
+        each.beginSeconds = part.beginSeconds;
+        each.endSeconds = part.endSeconds;
+        tasks.append(each);
+    }
+    return tasks;
 }
 
 } // namespace
@@ -95,8 +120,26 @@ QList<QStringList> TaskRun::Commands(const EnginePaths &paths, const OutputType 
                                      int profileRow, const QString &outputFolder,
                                      const ConversionTask &task, const BatchOptions &options)
 {
+    const PlannedTask whole = Plan(paths, type, profileRow, outputFolder, task, options);
+    QList<Part> parts;
+    const QList<ConversionTask> each = PartTasks(whole, type, task, options, &parts);
+    if (each.isEmpty())
+        return PartCommands(paths, type, profileRow, outputFolder, task, options, nullptr, 0);
+    QList<QStringList> commands; // every part's, one part after another
+    for (int i = 0; i < each.size(); ++i)
+        commands += PartCommands(paths, type, profileRow, outputFolder, each.at(i), options,
+                                 &parts.at(i), int(parts.size()));
+    return commands;
+}
+
+QList<QStringList> TaskRun::PartCommands(const EnginePaths &paths, const OutputType *type,
+                                         int profileRow, const QString &outputFolder,
+                                         const ConversionTask &task, const BatchOptions &options,
+                                         const Part *part, int partCount)
+{
     using PassArguments::Resolved;
-    const PlannedTask plan = Plan(paths, type, profileRow, outputFolder, task, options);
+    const PlannedTask plan =
+        Plan(paths, type, profileRow, outputFolder, task, options, part, partCount);
     if (!plan.profile || !plan.problem.isEmpty())
         return {}; // the task would fail before anything runs
     QList<QStringList> commands;
@@ -124,8 +167,6 @@ QStringList TaskRun::Summaries(const EnginePaths &paths, const OutputType *type,
                                const QString &outputFolder, const ConversionTask &task,
                                const BatchOptions &options)
 {
-    if (options == BatchOptions())
-        return {};
     const PlannedTask plan = Plan(paths, type, profileRow, outputFolder, task, options);
     if (!plan.profile)
         return {};

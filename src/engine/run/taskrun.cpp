@@ -11,6 +11,7 @@
 #include "progress/progresstext.h"
 #include "progress/toolmessage.h"
 #include "run/amrrepack.h"
+#include "run/partgroup.h"
 #include "run/passarguments.h"
 #include "run/passrunner.h"
 #include "tasklist.h"
@@ -67,7 +68,7 @@ bool SameSource(const FileIdentity &a, const FileIdentity &b)
 } // namespace
 
 TaskRun::TaskRun(BatchContext &context, int row, QObject *parent)
-    : QObject(parent), context(context), row(row)
+    : QObject(parent), context(context), row(row), key(row)
 {}
 
 TaskRun::~TaskRun()
@@ -81,7 +82,7 @@ TaskRun::~TaskRun()
     }
     files.EndPass();
     files.DeleteAll();
-    context.journal.EndTask(row);
+    context.journal.EndTask(key);
 }
 
 QString TaskRun::StartProblem(ConversionTask &task)
@@ -118,14 +119,16 @@ void TaskRun::Start()
         return;
     running = true;
     startTick = TickCount();
-    ConversionTask task = context.tasks.GetAt(row);
+    ConversionTask task = Task();
     if (const QString problem = StartProblem(task); !problem.isEmpty()) {
         Fail(0, problem);
         return;
     }
-    if (task.outputName != files.BaseName()) {
-        task.outputName = files.BaseName(); // another program took the planned name meanwhile
-        context.tasks.SetAt(row, task);
+    // Another program took the planned name meanwhile; a task in parts shows its first's.
+    if (group ? part.number == 1 : task.outputName != files.BaseName()) {
+        ConversionTask shown = context.tasks.GetAt(row);
+        shown.outputName = files.BaseName();
+        context.tasks.SetAt(row, shown);
         context.host.InvalidateCells(row, row, COL_OUTPUT, false);
     }
     if (source.audioIndex < 0 && source.hasAudioStreams)
@@ -134,7 +137,7 @@ void TaskRun::Start()
                                           "picture is converted without it.\n")
                                .arg(row + 1)
                                .arg(task.sourcePath));
-    context.journal.SetTask(row, files.ToJson());
+    context.journal.SetTask(key, files.ToJson());
     sourceStamp = SourceStampOf(task.sourcePath);
     if (source.multiFrameAmr && source.audioIndex >= 0) {
         for (TaskFile copy : {TaskFile::SoundCopy, TaskFile::SourceCopy})
@@ -156,118 +159,9 @@ void TaskRun::Start()
         Fail(0, problem);
         return;
     }
-    context.journal.SetTask(row, files.ToJson());
+    context.journal.SetTask(key, files.ToJson());
     QueueAddOnSteps(TaskAddOn::Stage::BeforePasses);
     RunNextStep();
-}
-
-QString TaskRun::PrepareAddOns(const ConversionTask &task)
-{
-    addOns = AddOnsFor(context.options);
-    if (addOns.empty())
-        return QString();
-    startTask = context.tasks.GetAt(row);
-    setup.reset(new TaskSetup{
-        startTask, source, repacked ? files.Path(TaskFile::SourceCopy) : task.sourcePath, profile,
-        *context.type, context.options, context.outputFolder,
-        [this](const QString &suffix, int *error) { return files.ClaimScratch(suffix, error); },
-        [this](const QString &suffix, const QByteArray &contents, int *error) {
-            const QString path = files.ClaimScratch(suffix, error, contents);
-            context.journal.SetTask(row, files.ToJson());
-            return path;
-        }});
-    for (const auto &addOn : addOns) {
-        const QString problem = addOn->Prepare(*setup);
-        TakeAddOnNotes();
-        if (!problem.isEmpty())
-            return problem;
-    }
-    return QString();
-}
-
-void TaskRun::TakeAddOnNotes()
-{
-    for (const auto &addOn : addOns)
-        if (const QString note = addOn->TakeNote(); !note.isEmpty())
-            context.log.Append(QStringLiteral("NOTE:    TASK        =   %1 (%2).\n       %3\n")
-                                   .arg(row + 1)
-                                   .arg(context.tasks.GetAt(row).sourcePath, note));
-}
-
-void TaskRun::QueueAddOnSteps(TaskAddOn::Stage stage)
-{
-    for (int a = 0; a < int(addOns.size()); ++a) {
-        const QList<QStringList> added = addOns[a]->Steps(stage);
-        for (int i = 0; i < added.size(); ++i)
-            steps.append({a, stage, i, added.at(i)});
-    }
-}
-
-// The steps of the stage in order; then pass 1 (before the passes) or the add-ons' checks.
-void TaskRun::RunNextStep()
-{
-    if (!steps.isEmpty()) {
-        RunPass(0);
-        return;
-    }
-    if (stage == TaskAddOn::Stage::BeforePasses)
-        RunPass(1);
-    else
-        CheckAddOns();
-}
-
-void TaskRun::OnStepEnded(const Step &step)
-{
-    if (step.addOn >= 0) {
-        const QString problem =
-            addOns[step.addOn]->StepEnded(step.stage, step.index, std::exchange(stepOutput, {}));
-        TakeAddOnNotes();
-        if (!problem.isEmpty()) {
-            Fail(0, problem);
-            return;
-        }
-        const Step ended = step; // the list is about to grow under the reference
-        const QList<QStringList> next = addOns[ended.addOn]->StepsAfter(ended.stage, ended.index);
-        for (int i = 0; i < next.size(); ++i)
-            steps.insert(1 + i, {ended.addOn, ended.stage, ended.index + 1 + i, next.at(i)});
-    }
-    steps.removeFirst();
-    RunNextStep();
-}
-
-void TaskRun::CheckAddOns()
-{
-    const QString output = files.Path(TaskFile::Output);
-    for (const auto &addOn : addOns) {
-        bool again = false;
-        const QString problem = addOn->CheckOutput(output, &again);
-        TakeAddOnNotes();
-        if (problem.isEmpty())
-            continue;
-        if (!again || retries >= TaskAddOn::maxRetries) {
-            Fail(context.type->PassCount(),
-                 QStringLiteral("the finished file is not what was asked for: %1").arg(problem));
-            return;
-        }
-        // Converted once more from pass 1: its intermediates are the task's again.
-        ++retries;
-        for (TaskFile file : context.type->Files())
-            if (file != TaskFile::Output)
-                if (const int error = files.ClaimExtra(file); error != 0) {
-                    Fail(context.type->PassCount(),
-                         QStringLiteral("%1, and %2 cannot be made to convert it again: %3")
-                             .arg(problem, files.Path(file),
-                                  QString::fromLocal8Bit(std::strerror(error))));
-                    return;
-                }
-        context.journal.SetTask(row, files.ToJson());
-        stage = TaskAddOn::Stage::BeforePasses;
-        RunPass(1);
-        return;
-    }
-    files.Release(TaskFile::Output);
-    CleanUp(); // the add-ons' scratch files: a finished task leaves only its output
-    Finish(true);
 }
 
 void TaskRun::Stop()
@@ -284,7 +178,7 @@ void TaskRun::Stop()
 void TaskRun::RunPass(int next)
 {
     pass = next;
-    ConversionTask task = context.tasks.GetAt(row);
+    ConversionTask task = Task();
     QStringList arguments;
     if (pass == 0) { // a step of the task's own
         arguments = steps.constFirst().arguments;
@@ -316,20 +210,22 @@ void TaskRun::RunPass(int next)
         Fail(pass, WrittenOver(files.TakeLost()));
         return;
     }
-    context.journal.SetTask(row, files.ToJson());
+    context.journal.SetTask(key, files.ToJson());
     // An add-on's step is read whole when it ends; the repack steps say nothing of use.
     auto *tool = new PassRunner(
         pass == 1 || addOnStep ? PassRunner::Mode::Piped : PassRunner::Mode::Quiet, this);
     runner = tool;
     stepOutput.clear();
     connect(tool, &PassRunner::started, this,
-            [this](qint64 pid) { context.journal.AddToolGroup(row, pid); });
+            [this](qint64 pid) { context.journal.AddToolGroup(key, pid); });
     if (addOnStep)
-        connect(tool, &PassRunner::output, this, [this](const QByteArray &chunk) {
+        connect(tool, &PassRunner::output, this, [this, afterPasses](const QByteArray &chunk) {
             constexpr qsizetype kept = 256 * 1024;
             stepOutput += chunk;
             if (stepOutput.size() > 2 * kept)
                 stepOutput.remove(0, stepOutput.size() - kept);
+            if (!afterPasses) // a step before the passes shows its progress as pass 1 would
+                ParseProgress(chunk);
         });
     else
         connect(tool, &PassRunner::output, this, &TaskRun::ParseProgress);
@@ -354,13 +250,18 @@ qint64 TaskRun::FilesProgress() const
 void TaskRun::ParseProgress(const QByteArray &chunk)
 {
     const quint32 now = TickCount();
-    ConversionTask task = context.tasks.GetAt(row);
     const ProgressFields fields = ProgressFields::Read(chunk, previousChunkEnd);
     if (!chunk.isEmpty())
         previousChunkEnd = chunk.back();
+    ConversionTask task;
+    task.encodedSeconds = encodedSeconds;
+    task.sizeKB = sizeKB;
+    task.framesPerSecond = framesPerSecond;
     fields.TakeInto(task, now - startTick);
-    context.tasks.SetAt(row, task);
-    context.host.InvalidateCells(row, row, COL_PROGRESS, false);
+    encodedSeconds = task.encodedSeconds;
+    sizeKB = task.sizeKB;
+    framesPerSecond = task.framesPerSecond;
+    ShowProgress();
 }
 
 void TaskRun::OnPassEnded(const RunResult &result)
@@ -412,7 +313,7 @@ void TaskRun::OnPassEnded(const RunResult &result)
     }
     for (TaskFile file : context.type->DeletedAfter(pass))
         files.Delete(file);
-    context.journal.SetTask(row, files.ToJson());
+    context.journal.SetTask(key, files.ToJson());
     if (pass < context.type->PassCount())
         RunPass(pass + 1);
     else
@@ -421,7 +322,7 @@ void TaskRun::OnPassEnded(const RunResult &result)
 
 void TaskRun::Complete()
 {
-    const ConversionTask task = context.tasks.GetAt(row);
+    const ConversionTask task = Task();
     const QString output = files.Path(TaskFile::Output);
     if (!files.Owns(TaskFile::Output) && QFileInfo::exists(output)) { // someone else's now
         Fail(context.type->PassCount(), WrittenOver({output}));
@@ -465,14 +366,6 @@ void TaskRun::OnCheckEnded(const QString &problem)
     RunNextStep();
 }
 
-void TaskRun::SetState(int state)
-{
-    ConversionTask task = context.tasks.GetAt(row);
-    task.state = state;
-    context.tasks.SetAt(row, task);
-    context.host.InvalidateCells(row, row, COL_PROGRESS, false);
-}
-
 void TaskRun::Fail(int failedPass, const QString &status, const QString &failedCommand,
                    const QStringList &lastLines, const QString &reason)
 {
@@ -496,6 +389,8 @@ void TaskRun::Fail(int failedPass, const QString &status, const QString &failedC
     QString told = reason.isEmpty() ? why : reason;
     if (diskFull && !told.contains(QLatin1String("disk is full")))
         told += QStringLiteral(" (the disk is full)");
+    if (group)
+        told = QStringLiteral("part %1 of %2: %3").arg(part.number).arg(group->Count()).arg(told);
     task.note = told; // kept with the task for whoever shows its Failed cell
     context.tasks.SetAt(row, task);
     SetState(TASK_FAILED);
@@ -534,6 +429,11 @@ void TaskRun::CleanUp()
 void TaskRun::Finish(bool finished)
 {
     running = false;
+    if (finished && group) { // the part's file stays the task's until every part finished
+        group->Keep(part.number, std::exchange(files, TaskFiles()), key);
+        emit ended(row, finished);
+        return;
+    }
     if (finished) {
         ConversionTask task = context.tasks.GetAt(row);
         task.finished = 1;
@@ -542,8 +442,8 @@ void TaskRun::Finish(bool finished)
     }
     // Files that could not be deleted stay journaled for the next batch to try again.
     if (files.OwnsNothing())
-        context.journal.EndTask(row);
+        context.journal.EndTask(key);
     else
-        context.journal.SetTask(row, files.ToJson());
+        context.journal.SetTask(key, files.ToJson());
     emit ended(row, finished);
 }

@@ -5,6 +5,7 @@
 #include "conversiontask.h"
 #include "files/fileidentity.h"
 #include "files/taskfiles.h"
+#include "fit/partplan.h"
 #include "mediacheck/sourceprobe.h"
 #include "profiles/commandtemplate.h"
 #include "profiles/profilecatalog.h"
@@ -19,6 +20,7 @@ class EngineHost;
 class ErrorLog;
 class OutputNamePlanner;
 class OutputType;
+class PartGroup;
 class PassRunner;
 class TaskList;
 class QThread;
@@ -53,6 +55,11 @@ public:
     ~TaskRun() override;
 
     int Row() const { return row; }
+    // Makes the run one part of its row's task (before Start): its trim, its name
+    // "Name (part 2 of 3)", its lead-in; the row shows the group's progress, and a part that
+    // finished stays the group's until all have. `key` names it in the journal.
+    void SetPart(const Part &part, PartGroup *group, int key);
+    const Part &PartOf() const { return part; }
     // Starts the first pass; ended may come before this returns.
     void Start();
     // A first pass is asked to quit, a later one killed; the task then ends cancelled once
@@ -66,14 +73,24 @@ public:
                                        int profileRow, const QString &outputFolder,
                                        const ConversionTask &task,
                                        const BatchOptions &options = BatchOptions());
-    // What the batch's options will do for the task (its add-ons' summaries), or why it
-    // cannot be converted with them; empty without options or a usable profile.
+    // What the batch's options will do for the task (its add-ons' summaries: its likely size,
+    // its parts), or why it cannot be converted with them; empty without a usable profile.
     static QStringList Summaries(const EnginePaths &paths, const OutputType *type, int profileRow,
                                  const QString &outputFolder, const ConversionTask &task,
                                  const BatchOptions &options);
 
+    // The task as this run converts it: the row's, or its part's trim and name.
+    ConversionTask Task() const;
+
 signals:
     void ended(int row, bool finished);
+
+private:
+    // One part's commands (or the whole task's, part nullptr), as Commands lists them.
+    static QList<QStringList> PartCommands(const EnginePaths &paths, const OutputType *type,
+                                           int profileRow, const QString &outputFolder,
+                                           const ConversionTask &task, const BatchOptions &options,
+                                           const Part *part, int partCount);
 
 private:
     // A tool run of the task's own before pass 1 or after the last: the source's sound
@@ -95,6 +112,7 @@ private:
     void OnPassEnded(const RunResult &result);
     void ParseProgress(const QByteArray &chunk);
     void SetState(int state);
+    void ShowProgress();
     void Complete();
     void OnCheckEnded(const QString &problem);
     void Fail(int pass, const QString &status, const QString &command = QString(),
@@ -107,6 +125,9 @@ private:
 
     BatchContext &context;
     const int row;
+    Part part;                  // number 0: the whole task
+    PartGroup *group = nullptr; // of the row's parts, when this is one
+    int key;                    // in the journal: the row, or the part's own
     Profile profile;
     SourceInfo source;
     TaskFiles files;
@@ -128,6 +149,9 @@ private:
     bool cancelled = false;
     quint32 startTick = 0;
     char previousChunkEnd = '\n';
+    double encodedSeconds = 0; // the figures of the running tool's status lines
+    qint32 sizeKB = 0;
+    double framesPerSecond = 0;
     FileIdentity sourceStamp;
     qint64 sourceModified = 0;
 };

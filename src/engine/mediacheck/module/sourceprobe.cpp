@@ -271,6 +271,9 @@ SourceInfo ProbeNow(const QString &path)
             video = int(i);
             info.hasVideo = true;
             info.pictureEndSeconds = HeaderEnd(fmt, fmt->streams[i]);
+            const AVRational rate = av_guess_frame_rate(fmt, fmt->streams[i], nullptr);
+            if (rate.num > 0 && rate.den > 0)
+                info.frameRateNum = rate.num, info.frameRateDen = rate.den;
         }
     }
     if (video < 0) {
