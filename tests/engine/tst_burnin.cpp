@@ -15,17 +15,6 @@ using namespace support;
 
 namespace {
 
-QString EventSummary(const QList<BurnInScript::Event> &events)
-{
-    QStringList shown;
-    for (const BurnInScript::Event &e : events)
-        shown.append(QStringLiteral("%1-%2 %3")
-                         .arg(e.start, 0, 'f', 3)
-                         .arg(e.end, 0, 'f', 3)
-                         .arg(e.lines.join(u'|')));
-    return shown.join(QStringLiteral("; "));
-}
-
 // A Blu-ray subtitle stream (PGS, as a .sup file holds it) showing a white `box` on a canvas of
 // `canvas` at each of `times`: ffmpeg reads and draws such pictures but cannot make them.
 QByteArray PictureSubtitles(QSize canvas, QRect box, const QList<QPair<double, double>> &times)
@@ -146,119 +135,48 @@ private slots:
     }
 
     // Lines that fit the picture: the author's where they fit, else words broken into lines,
-    // every two shown together balanced; more than two become pages.
-    void wrapping_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("lines"); // at 176x144
-        QTest::newRow("a short cue stays one line")
-            << "Thank you for waiting." << QStringList{"Thank you for waiting."};
-        QTest::newRow("the author's lines where they fit")
-            << "Hello.\nGoodbye." << QStringList{"Hello.", "Goodbye."};
-        QTest::newRow("two lines of about the same width")
-            << "Turn left after the bakery and walk past the school."
-            << QStringList{"Turn left after the bakery", "and walk past the school."};
-        QTest::newRow("a dialogue dash starts a line")
-            << "- Are you coming with us to the harbour tonight?\n- No."
-            << QStringList{"- Are you coming with us", "to the harbour tonight?", "- No."};
-        QTest::newRow("Chinese breaks between characters")
-            << "火车九点从老车站出发，我们明天见。"
-            << QStringList{"火车九点从老车站", "出发，我们明天见。"};
-        QTest::newRow("a word longer than a line is cut")
-            << "Donaudampfschifffahrtsgesellschaftskapitän"
-            << QStringList{"Donaudampfschifffahrtsge", "sellschaftskapitän"};
-    }
-    void wrapping()
-    {
-        QFETCH(QString, text);
-        QTEST(BurnInStyle::For(QSize(176, 144)).Wrap(text), "lines");
-    }
-
-    // Cues that overlap share the time they overlap; no event holds more than two lines.
-    void events_data()
-    {
-        QTest::addColumn<QString>("cues");
-        QTest::addColumn<QString>("events");
-        QTest::newRow("overlapping cues share the overlap")
-            << "1-3 One; 2-4 Two"
-            << "1.000-2.000 One; 2.000-3.000 One|Two; 3.000-4.000 Two";
-        QTest::newRow("a cue within another")
-            << "1-5 Long; 2-3 Short"
-            << "1.000-2.000 Long; 2.000-3.000 Long|Short; 3.000-5.000 Long";
-        QTest::newRow("the same cue twice shows once") << "1-2 Twice; 1-2 Twice"
-                                                       << "1.000-2.000 Twice";
-        QTest::newRow("too long for two lines: pages, each for its share")
-            << "0-4 We will meet again near the river bridge after the market closes on "
-               "Sunday, and then we walk home."
-            << "0.000-2.063 We will meet again near|the river bridge after the; "
-               "2.063-4.000 market closes on Sunday,|and then we walk home.";
-    }
-    void events()
-    {
-        QFETCH(QString, cues);
-        QTEST(EventSummary(BurnInScript::Events(TrackOf(cues), BurnInStyle::For(QSize(176, 144)))),
-              "events");
-    }
-
-    // The pad filter of a chain raised to leave room below the picture; anything else in the
-    // chain as it was.
-    void roomBelow_data()
-    {
-        QTest::addColumn<QString>("chain");
-        QTest::addColumn<QString>("raised");
-        QTest::newRow("the profiles' pad")
-            << "yadif,scale='min(176,round(144*dar/2)*2)':'min(144,round(176/dar/2)*2)',setsar=1,"
-               "pad=176:144:(ow-iw)/2:(oh-ih)/2,fps=fps='min(source_fps,15)':start_time=0"
-            << "yadif,scale='min(176,round(144*dar/2)*2)':'min(144,round(176/dar/2)*2)',setsar=1,"
-               "pad='176:144:(ow-iw)/2:max(0,min((oh-ih)/2,oh-ih-35))',"
-               "fps=fps='min(source_fps,15)':start_time=0";
-        QTest::newRow("y by name") << "pad=w=176:h=144:y=10:x=0"
-                                   << "pad='w=176:h=144:y=max(0,min(10,oh-ih-35)):x=0'";
-        QTest::newRow("quoted options and labels")
-            << "[in] pad='176:144:0:(oh-ih)/2':color=red [out];null"
-            << "[in] pad='176:144:0:max(0,min((oh-ih)/2,oh-ih-35)):color=red'[out];null";
-        QTest::newRow("no pad: as it was") << "scale=176:144,fps=15"
-                                           << "scale=176:144,fps=15";
-        QTest::newRow("a pad without y: as it was") << "pad=176:144"
-                                                    << "pad=176:144";
-    }
-    void roomBelow()
-    {
-        QFETCH(QString, chain);
-        QTEST(BurnInFilter::WithRoomBelow(chain, 35), "raised");
-    }
-
-    // The lines as ffmpeg draws them: inside the picture with their margins, at most two, at
-    // the bottom, whatever the script and the size.
-    void drawnLines_data()
+    // every two shown together balanced; more than two become pages. As ffmpeg draws them:
+    // inside the picture with their margins, at most two, at the bottom, whatever the script
+    // and the size.
+    void lines_data()
     {
         QTest::addColumn<QSize>("frame");
         QTest::addColumn<double>("pixelAspect");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("lines");
+        QTest::addColumn<QStringList>("lines");
+        const auto row = [](const char *name, const char *text, const QStringList &lines,
+                            QSize frame = QSize(176, 144), double pixelAspect = 1.0) {
+            QTest::newRow(name) << frame << pixelAspect << QString::fromUtf8(text) << lines;
+        };
         const double h263 = 12.0 / 11;
-        QTest::newRow("176x144, one line")
-            << QSize(176, 144) << 1.0 << "I think it will rain." << 1;
-        QTest::newRow("176x144 with 12:11 pixels, two lines")
-            << QSize(176, 144) << h263 << "The market closes early on Sunday afternoons." << 2;
-        QTest::newRow("128x96 with 12:11 pixels, the widest letters")
-            << QSize(128, 96) << h263 << "WWWWW MMMMM WWWW MMMM WWWW MMMM" << 3;
-        QTest::newRow("320x240, Cyrillic capitals")
-            << QSize(320, 240) << 1.0 << "ЖИЗНЬ ПРЕКРАСНА, ШЕСТЬ ЩЕДРЫХ ЮНОШЕЙ ЖДУТ ФЪЕЗДА" << 3;
-        QTest::newRow("176x144, Chinese")
-            << QSize(176, 144) << 1.0 << "火车九点从老车站出发，我们明天见。" << 2;
-        QTest::newRow("176x144, Arabic right to left")
-            << QSize(176, 144) << 1.0 << "يغادر القطار في التاسعة من المحطة القديمة." << 3;
-        QTest::newRow("176x144, a word longer than a line")
-            << QSize(176, 144) << 1.0 << "Donaudampfschifffahrtsgesellschaftskapitän" << 2;
+        row("a short cue stays one line", "Thank you for waiting.", {"Thank you for waiting."});
+        row("the author's lines where they fit", "Hello.\nGoodbye.", {"Hello.", "Goodbye."});
+        row("two lines of about the same width",
+            "Turn left after the bakery and walk past the school.",
+            {"Turn left after the bakery", "and walk past the school."});
+        row("a dialogue dash starts a line",
+            "- Are you coming with us to the harbour tonight?\n- No.",
+            {"- Are you coming with us", "to the harbour tonight?", "- No."});
+        row("Chinese breaks between characters", "火车九点从老车站出发，我们明天见。",
+            {"火车九点从老车站", "出发，我们明天见。"});
+        row("a word longer than a line is cut", "Donaudampfschifffahrtsgesellschaftskapitän",
+            {"Donaudampfschifffahrtsge", "sellschaftskapitän"});
+        row("176x144 with 12:11 pixels, two lines", "The market closes early on Sunday afternoons.",
+            {"The market closes early", "on Sunday afternoons."}, QSize(176, 144), h263);
+        row("128x96 with 12:11 pixels, the widest letters", "WWWWW MMMMM WWWW MMMM WWWW MMMM",
+            {"WWWWW MMMMM", "WWWW MMMM", "WWWW MMMM"}, QSize(128, 96), h263);
+        row("320x240, Cyrillic capitals", "ЖИЗНЬ ПРЕКРАСНА, ШЕСТЬ ЩЕДРЫХ ЮНОШЕЙ ЖДУТ ФЪЕЗДА",
+            {"ЖИЗНЬ ПРЕКРАСНА, ШЕСТЬ", "ЩЕДРЫХ ЮНОШЕЙ ЖДУТ", "ФЪЕЗДА"}, QSize(320, 240));
+        row("176x144, Arabic right to left", "يغادر القطار في التاسعة من المحطة القديمة.",
+            {"يغادر القطار في", "التاسعة من المحطة", "القديمة."});
     }
-    void drawnLines()
+    void lines()
     {
         QFETCH(QSize, frame);
         QFETCH(double, pixelAspect);
         QFETCH(QString, text);
         const BurnInStyle style = BurnInStyle::For(frame, pixelAspect);
-        QTEST(int(style.Wrap(text).size()), "lines");
+        QTEST(style.Wrap(text), "lines");
         const QString script = NewFolder(dir, folders, "drawn") + "/lines.ass";
         QVERIFY(WriteFile(script, BurnInScript::Write(TrackOf("0-5 " + text), style)));
         const QString size = QStringLiteral("%1x%2").arg(frame.width()).arg(frame.height());
@@ -269,15 +187,72 @@ private slots:
         QCOMPARE(frames.size(), 1);
         const QRect ink = Ink(frames.first(), 100);
         QVERIFY(!ink.isEmpty());
-        QVERIFY2(
-            ink.left() >= 1 && ink.right() <= frame.width() - 2,
-            qPrintable(QStringLiteral("ink from x=%1 to %2").arg(ink.left()).arg(ink.right())));
-        QVERIFY2(ink.top() >= frame.height() - style.BlockHeight() &&
+        QVERIFY2(ink.left() >= 1 && ink.right() <= frame.width() - 2 &&
+                     ink.top() >= frame.height() - style.BlockHeight() &&
                      ink.bottom() <= frame.height() - style.bottomMargin,
-                 qPrintable(QStringLiteral("ink from y=%1 to %2, block %3")
+                 qPrintable(QStringLiteral("ink from (%1, %2) to (%3, %4), block %5")
+                                .arg(ink.left())
                                 .arg(ink.top())
+                                .arg(ink.right())
                                 .arg(ink.bottom())
                                 .arg(style.BlockHeight())));
+    }
+
+    // Cues that overlap share the time they overlap; no event holds more than two lines.
+    void events_data()
+    {
+        QTest::addColumn<QString>("cues");
+        QTest::addColumn<QString>("events");
+        const auto row = [](const char *name, const char *cues, const char *events) {
+            QTest::newRow(name) << QString(cues) << QString(events);
+        };
+        row("overlapping cues share the overlap", "1-3 One; 2-4 Two",
+            "1.000-2.000 One; 2.000-3.000 One|Two; 3.000-4.000 Two");
+        row("a cue within another", "1-5 Long; 2-3 Short",
+            "1.000-2.000 Long; 2.000-3.000 Long|Short; 3.000-5.000 Long");
+        row("the same cue twice shows once", "1-2 Twice; 1-2 Twice", "1.000-2.000 Twice");
+        row("too long for two lines: pages, each for its share",
+            "0-4 We will meet again near the river bridge after the market closes on Sunday, and "
+            "then we walk home.",
+            "0.000-2.063 We will meet again near|the river bridge after the; 2.063-4.000 market "
+            "closes on Sunday,|and then we walk home.");
+    }
+    void events()
+    {
+        QFETCH(QString, cues);
+        SubtitleTrack shown;
+        for (const BurnInScript::Event &e :
+             BurnInScript::Events(TrackOf(cues), BurnInStyle::For(QSize(176, 144))))
+            shown.cues.append({e.start, e.end, e.lines.join(u'\n')});
+        QTEST(Summary(shown), "events");
+    }
+
+    // The pad filter of a chain raised to leave room below the picture; anything else in the
+    // chain as it was.
+    void roomBelow_data()
+    {
+        QTest::addColumn<QString>("chain");
+        QTest::addColumn<QString>("raised");
+        const auto row = [](const char *name, const char *chain, const char *raised = nullptr) {
+            QTest::newRow(name) << QString(chain) << QString(raised ? raised : chain);
+        };
+        row("the profiles' pad",
+            "yadif,scale='min(176,round(144*dar/2)*2)':'min(144,round(176/dar/2)*2)',setsar=1,"
+            "pad=176:144:(ow-iw)/2:(oh-ih)/2,fps=fps='min(source_fps,15)':start_time=0",
+            "yadif,scale='min(176,round(144*dar/2)*2)':'min(144,round(176/dar/2)*2)',setsar=1,"
+            "pad='176:144:(ow-iw)/2:max(0,min((oh-ih)/2,oh-ih-35))',"
+            "fps=fps='min(source_fps,15)':start_time=0");
+        row("y by name", "pad=w=176:h=144:y=10:x=0",
+            "pad='w=176:h=144:y=max(0,min(10,oh-ih-35)):x=0'");
+        row("quoted options and labels", "[in] pad='176:144:0:(oh-ih)/2':color=red [out];null",
+            "[in] pad='176:144:0:max(0,min((oh-ih)/2,oh-ih-35)):color=red'[out];null");
+        row("no pad: as it was", "scale=176:144,fps=15");
+        row("a pad without y: as it was", "pad=176:144");
+    }
+    void roomBelow()
+    {
+        QFETCH(QString, chain);
+        QTEST(BurnInFilter::WithRoomBelow(chain, 35), "raised");
     }
 
     // ffmpeg reads the script back from any file name and draws each cue from the first
