@@ -94,7 +94,9 @@ QString CommandTemplate::ExactSeconds(double seconds)
     // rounded to the millisecond, 12.6459666 s (frame 379 at 29.97 fps) became 12.646 and the
     // frame was lost. Cut down to the microsecond instead, forgiving the last bits of a double
     // that stands for a whole number of them.
-    const double micro = std::floor(Finite(seconds) * 1e6 + 1e-3);
+    // Held to the range Duration writes: past it, a million times the seconds overflows.
+    constexpr double limit = double(std::numeric_limits<qint32>::max()) * 3600.0;
+    const double micro = std::floor(std::clamp(Finite(seconds), -limit, limit) * 1e6 + 1e-3);
     return QString::number(micro / 1e6, 'f', 6);
 }
 
