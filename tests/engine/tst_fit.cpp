@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a size limit makes of a task: the limit as typed, what the profiles offer to it, the
-// rates a trimmed length gets, the parts a long one is cut into, and the tools' arguments for
-// a two-pass picture and a part's lead-in. tst_fitruns runs them with the real tools.
+// rates a trimmed length gets, the parts a long one is cut into, and the tools' arguments
+// for a plan. tst_fitruns runs them with the real tools.
 #include "shipped.h"
 
 #include "batchoptions.h"
