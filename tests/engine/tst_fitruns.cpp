@@ -2,14 +2,11 @@
 // A size limit and parts with the real tools on short clips: two-pass pictures with each
 // encoder the profiles use, cuts that lose and double no picture, a raw stream's length, and
 // whole batches with a limit, with parts, and stopped in the middle of its parts.
-#include "engine.h"
+#include "shipped.h"
 
 #include "batchoptions.h"
 #include "fit/fitarguments.h"
-#include "fit/fitprofile.h"
 #include "fit/partplan.h"
-#include "profiles/commandtemplate.h"
-#include "profiles/profilecatalog.h"
 
 #include <QTimer>
 
@@ -22,24 +19,6 @@ class TestFitRuns : public QObject
     QTemporaryDir dir;
     int folders = 0;
     EnginePaths paths;
-
-    Profile Shipped(int type, int row) const
-    {
-        return ProfileCatalog(paths).Load(type, row).value_or(Profile());
-    }
-    FitProfile ShippedFit(int type, int row) const
-    {
-        return FitProfile::Read(Shipped(type, row), OutputType::Find(type)->PassCount());
-    }
-    // The expanded arguments of a shipped profile's pass for `source`, writing into `folder`.
-    QStringList PassArguments(int type, int row, int pass, const QString &source, double begin,
-                              double seconds, const QString &folder) const
-    {
-        ConversionTask task = ConversionTask::ForSource(source, begin + seconds);
-        task.beginSeconds = begin;
-        const auto values = CommandTemplate::Values::For(task, folder + u'/', QDateTime());
-        return CommandTemplate::ExpandArguments(Shipped(type, row).PassTemplate(pass), values);
-    }
 
 private slots:
     void initTestCase() { QVERIFY((paths = MakeProgramFolder(dir.path())).IsValid()); }
@@ -61,17 +40,16 @@ private slots:
     {
         QFETCH(int, type);
         QFETCH(int, row);
-        const QString folder = dir.filePath(QStringLiteral("two \"passes\" %1").arg(row));
-        QVERIFY(QDir().mkpath(folder));
+        const QString folder = NewFolder(dir, folders, "two \"passes\" ");
         const double seconds = 4, bits = 48000;
-        const QString source = SharedClip(
-            Clip{.size = "320x240", .seconds = seconds + 1, .rate = "25", .sar = {}, .extra = {}});
-        QStringList passOne = PassArguments(type, row, 1, source, 0, seconds, folder);
+        const QString source =
+            SharedClip({.size = "320x240", .seconds = 5, .sar = {}, .extra = {}});
+        QStringList passOne = PassArguments(paths, type, row, 1, source, 0, seconds, folder);
         QVERIFY(FitArguments::SetPictureRate(passOne, bits));
         const QString prefix = folder + QStringLiteral("/clip_fit");
         const QString program = passOne.takeFirst();
         // The AAC profiles' sound measured at its rate on the way.
-        const QStringList passTwo = PassArguments(type, row, 2, source, 0, seconds, folder);
+        const QStringList passTwo = PassArguments(paths, type, row, 2, source, 0, seconds, folder);
         const QString aac = type > 0 ? passTwo.value(passTwo.indexOf("-b:a") + 1) : QString();
         const ToolResult statistics =
             RunTool(program, FitArguments::AnalysisRun(passOne, prefix, aac));
@@ -122,9 +100,9 @@ private slots:
         const QString source = SharedClip(
             Clip{.size = "176x144", .seconds = 6, .rate = sourceRate, .sar = {}, .extra = {}});
         const FrameRate clock =
-            ShippedFit(type, row).PictureRate().For(FrameRate::Parse(sourceRate));
+            ShippedFit(paths, type, row).PictureRate().For(FrameRate::Parse(sourceRate));
         const auto hashes = [&](double from, double length, double lead) {
-            QStringList a = PassArguments(type, row, 1, source, from, length, "/o");
+            QStringList a = PassArguments(paths, type, row, 1, source, from, length, "/o");
             if (!FitArguments::CutLeadIn(a, lead))
                 return QStringList{"no lead-in"};
             // The pictures as the filters leave them, with the output's own -ss and -t.
@@ -159,15 +137,12 @@ private slots:
         QTest::addColumn<QString>("codec");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("rate"); // as the probe says it; empty: not known
-        QTest::newRow("H.264 elementary stream") << "libx264"
-                                                 << "clip.h264"
-                                                 << "25";
-        QTest::newRow("MPEG-2 elementary stream") << "mpeg2video"
-                                                  << "clip.m2v"
-                                                  << "25";
-        QTest::newRow("MPEG-2, rate not known") << "mpeg2video"
-                                                << "clip.m2v"
-                                                << "";
+        const auto row = [](const char *name, const char *codec, const char *file,
+                            const char *rate) {
+            QTest::newRow(name) << QString(codec) << QString(file) << QString(rate);
+        };
+        row("H.264 elementary stream", "libx264", "clip.h264", "25");
+        row("MPEG-2, rate not known", "mpeg2video", "clip.m2v", "");
     }
     void rawLength()
     {
@@ -253,7 +228,7 @@ private slots:
         QVERIFY(batch.Run(300000));
         const QStringList files = FilesIn(out);
         QTEST(batch.Finished(0) ? files.join(u' ') : batch.host.failures.value(0), "result");
-        const FitProfile fit = ShippedFit(type, row);
+        const FitProfile fit = ShippedFit(paths, type, row);
         const FrameRate rate = fit.PictureRate().For(FrameRate::Parse("25"));
         qint64 pictures = 0;
         for (const QString &file : files) {
