@@ -58,9 +58,7 @@ private slots:
                     .IsValid());
         cli = dir.filePath("program/kestrani-cli");
         QVERIFY(QFile::copy(cliProgram, cli));
-        Clip oneSecond;
-        oneSecond.seconds = 1.0;
-        clip = SharedClip(oneSecond);
+        clip = SharedClip(Clip{.seconds = 1.0});
     }
 
     void killedRunIsCleanedUpByTheNextBatch_data()
@@ -90,7 +88,7 @@ private slots:
         QProcess run;
         run.start(cli, {"-t", "1", "-p", "1", "-o", out, clip});
         const QString writing = out + "/clip_temp.3gp";
-        QVERIFY(WaitForFile(writing, 20000));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(writing).size() > 0, 20000);
         const QDateTime seen = QDateTime::currentDateTime();
         QCOMPARE(FilesIn(out).size(), 6); // with the placeholder clip.3gp and the scratch files
 

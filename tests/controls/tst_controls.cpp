@@ -29,7 +29,6 @@ private slots:
         QTest::newRow("under the mouse: the hover picture") << Button{1, move, at, red, 0};
         QTest::newRow("a click is delivered") << Button{1, click, at, red, 1};
         QTest::newRow("two quick clicks are two clicks") << Button{1, twice, at, red, 2};
-        QTest::newRow("disabled: the picture greyed") << Button{0, move, at, grey, 0};
         QTest::newRow("disabled: a click is not delivered") << Button{0, click, at, grey, 0};
         // Last, as the button stays held down.
         QTest::newRow("held down: the hover picture") << Button{1, QTest::MousePress, at, red, 0};

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Stop in every pass of every output type, tools that will not end, and the shutdown after a
+// Stop in every pass of every output type, a tool that will not end, and the shutdown after a
 // batch. The passes are stand-in tools slow enough to stop in; a finished task and the
 // shutdown use the real tools. Shutdown talks to a bus of the test's own, set before any D-Bus
 // use, with a stand-in login manager on it: never the machine's.
@@ -153,30 +153,17 @@ private slots:
         QCOMPARE(Contents(out + "/clip.3g2"), first);
     }
 
-    // Two batches at once: in one, Stop comes to a first pass that ignores "q", and it is killed
-    // after the grace time; in the other a silent tool that grows nothing is ended by the stall
-    // limit. Either way the tools they started go too, and so do their tasks' files.
-    void toolsThatWillNotEnd()
+    // Stop comes to a first pass that ignores "q": it is killed after the grace time, and the
+    // tool it started goes too, and so do the task's files.
+    void toolThatIgnoresQ()
     {
-        const QString outStopped = NewFolder(dir, folders), outStalled = NewFolder(dir, folders);
-        Batch stopped(stubborn, 1, outStopped);
-        qputenv("KESTRANI_STALL_SECONDS", "1");
-        Batch stalled(stubborn, 1, outStalled);
-        qunsetenv("KESTRANI_STALL_SECONDS");
-        stopped.Add(clip, 1.0);
-        stalled.Add(clip, 1.0);
-        QSignalSpy stalledEnd(&stalled.engine, &ConversionEngine::batchEnded);
-        stalled.engine.OnStartClicked();
-        QVERIFY(
-            RunAndStopWhen(stopped, [&] { return ProcessesUsing(outStopped + '/').size() == 2; }));
-        QVERIFY(stalledEnd.size() == 1 || stalledEnd.wait(10000));
-        QCOMPARE(stopped.State(0), int(TASK_CANCELED));
-        QCOMPARE(stalled.State(0), int(TASK_FAILED));
-        QVERIFY(stalled.host.failures.value(0).contains("no progress"));
-        for (const QString &out : {outStopped, outStalled}) {
-            QCOMPARE(FilesIn(out), QStringList{});
-            QVERIFY(QTest::qWaitFor([&] { return ProcessesUsing(out + '/').isEmpty(); }, 3000));
-        }
+        const QString out = NewFolder(dir, folders);
+        Batch batch(stubborn, 1, out);
+        batch.Add(clip, 1.0);
+        QVERIFY(RunAndStopWhen(batch, [&] { return ProcessesUsing(out + '/').size() == 2; }));
+        QCOMPARE(batch.State(0), int(TASK_CANCELED));
+        QCOMPARE(FilesIn(out), QStringList{});
+        QVERIFY(QTest::qWaitFor([&] { return ProcessesUsing(out + '/').isEmpty(); }, 3000));
     }
 
     // The batch's end powers off only after every task finished, and only where the login
@@ -209,7 +196,6 @@ private slots:
     {
         QFETCH(QString, answer);
         QFETCH(bool, failing);
-        QFETCH(QByteArray, calls);
         QFETCH(QString, shown);
         StartLogind(answer);
         Batch batch(real, 0, NewFolder(dir, folders));
@@ -218,7 +204,7 @@ private slots:
         if (failing)
             batch.Add(MediaFile("broken.mp4"), 1.0);
         QVERIFY(batch.Run() && batch.Finished(0));
-        QCOMPARE(Contents(dir.filePath("calls")), calls);
+        QTEST(Contents(dir.filePath("calls")), "calls");
         QStringList messages;
         for (const RecordingHost::Message &message : batch.host.messages)
             messages << message.caption + ": " + message.text;

@@ -242,7 +242,7 @@ private slots:
         for (int task = 0; task < w.list()->GetItemCount(); ++task) {
             shown << w.cell(task, COL_SOURCE);
             QCOMPARE(w.cell(task, COL_END), FormatClock(w.page().Tasks().GetAt(task).endSeconds));
-            QCOMPARE(w.rowSelected(task), task == row.current);
+            QCOMPARE(w.list()->GetItemState(task, LVIS_SELECTED) != 0, task == row.current);
         }
         QCOMPARE(shown.join(u'|'), row.sources);
         QCOMPARE(w.page().CurrentTask(), row.current);
@@ -373,10 +373,11 @@ private slots:
         const QString placed = row.shown.section(u' ', 0, 0);
         UseSettingsFolder(NewFolder(dir, folders, "settings"));
         if (row.stored.isValid())
-            OpenTestSettings()->setValue(placed == "window" ? "window/Default"
-                                         : folderShown      ? "destination/Default"
-                                                            : "simultaneous/Default",
-                                         row.stored);
+            QSettings(QSettings::NativeFormat, QSettings::UserScope, "Kestrani", "Kestrani")
+                .setValue(placed == "window" ? "window/Default"
+                          : folderShown      ? "destination/Default"
+                                             : "simultaneous/Default",
+                          row.stored);
         const QString picked = NewFolder(dir, folders, "picked");
         row.shown.replace("VIDEOS", videos).replace("PICKED", picked);
         for (int start = 0; start < 2; ++start) {

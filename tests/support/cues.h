@@ -64,13 +64,10 @@ inline QList<QImage> GreyFrames(const QStringList &arguments, QSize size)
             .out;
     QList<QImage> frames;
     const qsizetype luma = qsizetype(size.width()) * size.height();
-    for (qsizetype at = 0; at + luma * 3 / 2 <= raw.size(); at += luma * 3 / 2) {
-        QImage image(size, QImage::Format_Grayscale8);
-        for (int y = 0; y < size.height(); ++y)
-            memcpy(image.scanLine(y), raw.constData() + at + qsizetype(y) * size.width(),
-                   size_t(size.width()));
-        frames.append(image);
-    }
+    for (qsizetype at = 0; at + luma * 3 / 2 <= raw.size(); at += luma * 3 / 2)
+        frames.append(QImage(reinterpret_cast<const uchar *>(raw.constData() + at), size.width(),
+                             size.height(), size.width(), QImage::Format_Grayscale8)
+                          .copy());
     return frames;
 }
 

@@ -49,9 +49,7 @@ public:
     QString description;
     QStringList rows;
     QList<Message> messages;
-    QList<bool> buttons;  // ShowConvertingButtons arguments, in order
-    QList<bool> settings; // EnableOutputSettings arguments, in order
-    int previewStops = 0;
+    QList<bool> buttons;                     // ShowConvertingButtons arguments, in order
     QMap<int, int> repaints;                 // cell repaints asked for, per column
     QMap<int, QString> failures;             // ReportTaskFailure reasons per row
     QMap<int, QList<int>> states;            // per row: every state (or FINISHED) its cell showed
@@ -81,12 +79,12 @@ public:
     void AddProfileRow(const QString &title) override { rows.append(title); }
     void SetProfileSelection(int row) override { profileRow = row; }
     void ShowConvertingButtons(bool converting) override { buttons.append(converting); }
-    void EnableOutputSettings(bool enable) override { settings.append(enable); }
+    void EnableOutputSettings(bool) override {}
     void ShowMessage(const QString &text, const QString &caption, MessageIcon icon) override
     {
         messages.append({text, caption, icon});
     }
-    void StopPreview() override { ++previewStops; }
+    void StopPreview() override {}
     void ReportTaskFailure(int row, const QString &reason) override { failures[row] = reason; }
 
 private:

@@ -6,7 +6,6 @@
 // files by ffprobe, mediainfo and ffmpeg itself. Header-only, Qt only.
 
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,15 +16,13 @@
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <memory>
 #include <vector>
 
 #include <sys/stat.h>
@@ -69,31 +66,6 @@ inline mode_t ModeOf(const QString &path)
     struct stat st {
     };
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-// Sets the process's umask for the life of the object.
-class Umask
-{
-public:
-    explicit Umask(mode_t mask) : saved(::umask(mask)) {}
-    ~Umask() { ::umask(saved); }
-    Umask(const Umask &) = delete;
-    Umask &operator=(const Umask &) = delete;
-
-private:
-    mode_t saved;
-};
-
-// Waits until `path` exists with at least `minBytes`; false when the time ran out.
-inline bool WaitForFile(const QString &path, int timeoutMs, qint64 minBytes = 1)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!(QFileInfo::exists(path) && QFileInfo(path).size() >= minBytes)) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
 }
 
 // ---- processes ----
@@ -184,24 +156,16 @@ struct Clip {
     QString video = QStringLiteral("mpeg4"); // or libx264, h263, ...
     QString audio = QStringLiteral("aac");   // or libopencore_amrnb, ...
     int sampleRate = 44100;
-    QString sar;       // pixel shape, e.g. "2/1"
-    int rotate = 0;    // degrees, as a phone marks its clips
-    QStringList extra; // more output options, before the file
+    QString sar = {};       // pixel shape, e.g. "2/1"
+    int rotate = 0;         // degrees, as a phone marks its clips
+    QStringList extra = {}; // more output options, before the file
 
     QString Key(const QString &name) const
     {
-        return QStringList{size,
-                           QString::number(seconds),
-                           rate,
-                           QString::number(sound),
-                           QString::number(gop),
-                           video,
-                           audio,
-                           QString::number(sampleRate),
-                           sar,
-                           QString::number(rotate),
-                           extra.join(u'|'),
-                           name}
+        return (QStringList() << size << QString::number(seconds) << rate << QString::number(sound)
+                              << QString::number(gop) << video << audio
+                              << QString::number(sampleRate) << sar << QString::number(rotate)
+                              << extra.join(u'|') << name)
             .join(u'/');
     }
 };
@@ -209,31 +173,25 @@ struct Clip {
 // Makes the clip at `path` (the container follows the extension); the path, or empty on failure.
 inline QString MakeClip(const QString &path, const Clip &clip = {})
 {
-    QStringList args{
-        "-nostdin", "-v",
-        "error",    "-y",
-        "-f",       "lavfi",
-        "-i",       QStringLiteral("testsrc2=size=%1:rate=%2").arg(clip.size, clip.rate)};
+    const auto words = [](const QString &text) { return text.split(u' '); }; // none hold blanks
+    QStringList args =
+        words(QStringLiteral("-nostdin -v error -y -f lavfi -i testsrc2=size=%1:rate=%2")
+                  .arg(clip.size, clip.rate));
     if (clip.sound)
-        args << "-f"
-             << "lavfi"
-             << "-i" << QStringLiteral("sine=frequency=440:sample_rate=%1").arg(clip.sampleRate);
-    args << "-t" << QString::number(clip.seconds, 'f', 3) << "-c:v" << clip.video << "-g"
-         << QString::number(clip.gop) << "-pix_fmt"
-         << "yuv420p";
+        args << words(
+            QStringLiteral("-f lavfi -i sine=frequency=440:sample_rate=%1").arg(clip.sampleRate));
+    args << words(
+        QStringLiteral("-t %1 -c:v %2 -g %3 -pix_fmt yuv420p")
+            .arg(QString::number(clip.seconds, 'f', 3), clip.video, QString::number(clip.gop)));
     if (clip.video == QLatin1String("libx264"))
-        args << "-preset"
-             << "veryfast"
-             << "-keyint_min" << QString::number(clip.gop) << "-sc_threshold"
-             << "0";
+        args << words(
+            QStringLiteral("-preset veryfast -keyint_min %1 -sc_threshold 0").arg(clip.gop));
     else if (clip.video == QLatin1String("mpeg4"))
-        args << "-q:v"
-             << "4";
+        args << words(QStringLiteral("-q:v 4"));
     if (!clip.sar.isEmpty())
-        args << "-vf"
-             << "setsar=" + clip.sar;
+        args << words(QStringLiteral("-vf setsar=") + clip.sar);
     if (clip.sound)
-        args << "-c:a" << clip.audio << "-ar" << QString::number(clip.sampleRate);
+        args << words(QStringLiteral("-c:a %1 -ar %2").arg(clip.audio).arg(clip.sampleRate));
     // ffmpeg marks a rotation only when it copies the stream: a second step does that.
     const QString encoded = clip.rotate ? path + QStringLiteral(".unrotated.mp4") : path;
     args << clip.extra << "file:" + encoded;
@@ -314,20 +272,16 @@ inline QString Brand(const QJsonObject &probe)
 // One field of mediainfo's General section, e.g. "Movie name" or "Codec ID".
 inline QString MediaInfoGeneral(const QString &path, const QString &field)
 {
-    QString value =
-        QString::fromUtf8(RunTool("mediainfo", {"--Inform=General;%" + field + "%", path}).out);
-    while (value.endsWith(u'\n') || value.endsWith(u'\r'))
-        value.chop(1); // only the line end: blanks belong to the value
-    return value;
+    // Only the line end goes: blanks belong to the value.
+    return QString::fromUtf8(RunTool("mediainfo", {"--Inform=General;%" + field + "%", path}).out)
+        .remove(QRegularExpression("[\r\n]+$"));
 }
 
 // Presentation times of every video frame, in seconds from the file's start time, sorted.
 inline std::vector<double> FrameTimes(const QString &file)
 {
-    const double origin = RunTool("ffprobe", {"-v", "error", "-show_entries", "format=start_time",
-                                              "-of", "default=nw=1:nk=1", file})
-                              .out.trimmed()
-                              .toDouble(); // "N/A" reads as 0, which is what it means
+    // None (ffprobe's "N/A") reads as 0, which is what it means.
+    const double origin = Probe(file).value("format")["start_time"].toString().toDouble();
     const QByteArray out =
         RunTool("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
                             "frame=best_effort_timestamp_time", "-of", "csv=p=0", file})
@@ -375,11 +329,9 @@ inline QImage FfmpegFrame(const QString &file, const std::vector<double> &times,
             .out;
     if (raw.size() != qsizetype(size.width()) * size.height() * 4)
         return {};
-    QImage image(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y)
-        memcpy(image.scanLine(y), raw.constData() + qsizetype(y) * size.width() * 4,
-               size_t(size.width()) * 4);
-    return image;
+    return QImage(reinterpret_cast<const uchar *>(raw.constData()), size.width(), size.height(),
+                  QImage::Format_RGB32)
+        .copy();
 }
 
 // Peak signal-to-noise ratio of two pictures of one size, in dB; 0 when they cannot be compared.

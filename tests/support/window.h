@@ -5,7 +5,7 @@
 // settings folder and a program folder of the test's own, and a closer for the modal message
 // boxes the window shows, which records what they said.
 
-#include "support.h"
+#include "engine.h"
 
 #include "celllistctrl.h"
 #include "globals.h"
@@ -34,26 +34,10 @@ inline void UseSettingsFolder(const QString &folder)
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, folder + "/system");
 }
 
-inline std::unique_ptr<QSettings> OpenTestSettings()
-{
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                       QStringLiteral("Kestrani"), QStringLiteral("Kestrani"));
-}
-
-// Makes `folder` the window's program folder; app/ links to the built profiles and tools,
-// except the files named in `replacements`, which get the given text.
+// Makes `folder` the window's program folder, made as MakeProgramFolder makes one.
 inline void UseProgramFolder(const QString &folder, const QMap<QString, QString> &replacements = {})
 {
-    QDir(folder).mkpath(QStringLiteral("app"));
-    const QString app = folder + QStringLiteral("/app/");
-    const QDir built(QStringLiteral(KESTRANI_PROGRAM_DIR "/app"));
-    for (const QString &name : built.entryList(QDir::Files))
-        if (name != QLatin1String("log.txt") && !replacements.contains(name))
-            QFile::link(built.filePath(name), app + name);
-    for (auto it = replacements.begin(); it != replacements.end(); ++it) {
-        QFile::remove(app + it.key());
-        WriteFile(app + it.key(), it.value().toUtf8());
-    }
+    MakeProgramFolder(folder, replacements);
     programFolder = WithTrailingSeparator(QDir::toNativeSeparators(folder));
 }
 
@@ -113,7 +97,6 @@ struct Window {
         slider()->GetRange(left, right);
         return {left, right};
     }
-    bool rowSelected(int row) { return list()->GetItemState(row, LVIS_SELECTED) != 0; }
 
     // Adds files through the add button and the open-file dialog's answer.
     void add(const QStringList &files)
