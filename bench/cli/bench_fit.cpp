@@ -10,6 +10,8 @@
 //
 //   bench_fit [LONGEST [TYPES [LIMITS]]]   (default: 600 s, types 0,1,2, 300K,600K,1M,10M;
 //                                          LIMITS "none": only the long source in parts)
+#include "childrencpu.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,7 +23,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
 
 namespace {
 
@@ -33,15 +34,6 @@ struct Run {
     double cpu = 0.0;
     QByteArray said; // standard output and error
 };
-
-double ChildrenCpu()
-{
-    struct rusage usage {
-    };
-    ::getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 Run Batch(const QStringList &arguments)
 {

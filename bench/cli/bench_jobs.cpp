@@ -6,6 +6,8 @@
 // it could be at best: the cores divided by the cores one task keeps busy.
 //
 //   bench_jobs [CLIPS [SECONDS [TYPE]]]   (default: 16 clips of 4 s 640x480, type 0)
+#include "childrencpu.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,7 +16,6 @@
 #include <QThread>
 
 #include <cstdio>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,15 +28,6 @@ struct Run {
     double cpu = 0.0;
     int exitCode = -1;
 };
-
-double ChildrenCpu()
-{
-    struct rusage usage {
-    };
-    ::getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // kestrani-cli reaps its tools, so once it is reaped the children's time holds them all.
 Run Batch(const QStringList &arguments)
