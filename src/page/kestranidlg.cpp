@@ -41,8 +41,7 @@ using namespace Page;
 CKestraniDlg::CKestraniDlg(QWidget *parent)
     : QWidget(parent), host(std::make_unique<CPageEngineHost>(*this)),
       engine(std::make_unique<ConversionEngine>(*host, tasks,
-                                                EnginePaths::ForProgramFolder(programFolder))),
-      icon(ApplicationIcon())
+                                                EnginePaths::ForProgramFolder(programFolder)))
 {
     connect(engine.get(), &ConversionEngine::batchEnded, this, [this] {
         if (closeRequested)
@@ -87,6 +86,13 @@ QIcon CKestraniDlg::ApplicationIcon()
     for (const QString &path : ApplicationIconFiles())
         appIcon.addPixmap(Artwork::Pixmap(path));
     return appIcon;
+}
+
+const QIcon &CKestraniDlg::Icon() const
+{
+    if (icon.isNull())
+        icon = ApplicationIcon();
+    return icon;
 }
 
 QStringList CKestraniDlg::ApplicationIconFiles()
@@ -166,7 +172,7 @@ void CKestraniDlg::CreateControls()
 
 void CKestraniDlg::OnInitDialog()
 {
-    setWindowIcon(icon);
+    setWindowIcon(Icon());
     SetWindowTitleFromVersion();
     InitControls();
     {

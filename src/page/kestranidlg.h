@@ -57,8 +57,9 @@ public:
     void OnDestroy();
 
     static QIcon ApplicationIcon();
-    // The page's copy of it, read once.
-    const QIcon &Icon() const { return icon; }
+    // The page's copy of it, read once, when first asked for: the pictures are still being read
+    // while the page builds its controls.
+    const QIcon &Icon() const;
     static QStringList ApplicationIconFiles();
 
     // The control with this id, or nullptr.
@@ -229,7 +230,7 @@ private:
     bool endUnsettled = false;
     int fileNumber = 0;
     QPixmap background;
-    QIcon icon;
+    mutable QIcon icon;
     bool closeRequested = false;
     bool destroyed = false;
     // The folder the page proposed when none was stored; it may not exist yet.

@@ -17,7 +17,7 @@
 CKestraniFrameDlg::CKestraniFrameDlg(QWidget *parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      page(this), icon(page.Icon())
+      page(this)
 {
     setWindowTitle(QString::fromLatin1(productName));
     // The page's own key handling keeps Enter and Escape; F1 is the frame's help key.
@@ -38,6 +38,7 @@ CKestraniFrameDlg::~CKestraniFrameDlg()
 
 void CKestraniFrameDlg::OnInitDialog()
 {
+    icon = page.Icon();
     setWindowIcon(icon);
     frameDialog = this;
     // The size is the client area's: the window manager adds its own frame around it. The page

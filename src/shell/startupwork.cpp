@@ -15,14 +15,16 @@ namespace {
 
 QStringList PicturesShownAtOnce()
 {
-    QStringList paths{QStringLiteral(":/bitmaps/%1.png").arg(Page::backgroundBitmap),
-                      QStringLiteral(":/bitmaps/%1.png").arg(Page::pictureBitmap)};
+    // In the order the window asks for them as it is set up: its icon, the buttons', the trim
+    // slider's, the picture, the background.
+    QStringList paths = CKestraniDlg::ApplicationIconFiles();
     for (const Page::ImageButtonSetup &button : Page::imageButtons)
         for (int id : {button.hoverIcon, button.normalIcon})
             paths << QStringLiteral(":/icons/%1.png").arg(id);
     for (int id = 212; id <= 215; ++id) // the trim slider's
         paths << QStringLiteral(":/bitmaps/%1.png").arg(id);
-    return paths << CKestraniDlg::ApplicationIconFiles();
+    return paths << QStringLiteral(":/bitmaps/%1.png").arg(Page::pictureBitmap)
+                 << QStringLiteral(":/bitmaps/%1.png").arg(Page::backgroundBitmap);
 }
 
 // Joined at the latest when the process ends.
