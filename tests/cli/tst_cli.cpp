@@ -219,14 +219,13 @@ private slots:
             "[…\"-i\",\"file:@OUT/filetype_fixture2_source.mkv\",…]\n[…kestrani-amrenc…]\n"
             "[…AtomicParsley…]\n§");
         row("--loudness=-20 --print-commands: the part's sound measured first, pass 1 shows "
-            "where the gain goes, the finished file's sound read last",
+            "where the gain goes",
             "-t 1 -p 1 -o @OUT --loudness=-20 --print-commands @CLIP", 0, {},
             "[…\"-vn\",…\"-af\",\"aformat=sample_rates=22050:channel_layouts=mono,astats@source=…"
-            "ebur128@source=peak=true:framelog=verbose\",\"-f\",\"null\",\"-\"]\n"
+            "ebur128@source=framelog=verbose,aresample=88200,astats@peak=…\",\"-f\",\"null\",\"-\"]\n"
             "[…\"-af\",\"aformat=sample_rates=22050:channel_layouts=mono,volume=(the gain the "
             "measuring runs find)\",\"-c:a\",\"pcm_s16le\",…]\n[…\"-c:a\",\"aac\",…]\n"
-            "[…AtomicParsley…]\n[…\"file:@OUT/clip.3gp\",\"-map\",\"0:a:0\",\"-af\","
-            "\"ebur128@finished=peak=true:framelog=verbose\",…]\n§");
+            "[…AtomicParsley…]\n§");
         row("few file descriptors: fewer tasks at once, every one converts",
             "/usr/bin/prlimit --nofile=30 @CLI -t 1 -p 1 -j 6 -e 0.5 -o @OUT @CLIP @CLIP @CLIP "
             "@CLIP @CLIP @CLIP",

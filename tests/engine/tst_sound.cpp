@@ -32,7 +32,8 @@ QByteArray Printed(const QString &name, double i, double lra, double tp, double 
                           "    LRA high:  %6 LUFS\n\n  True peak:\n    Peak:       %7 dBFS\n"
                           "[astats@%1 @ 0x55d0c0a1c9c0] Overall\n"
                           "[astats@%1 @ 0x55d0c0a1c9c0] DC offset: %8\n"
-                          "[astats@%1 @ 0x55d0c0a1c9c0] Number of samples: %9\n")
+                          "[astats@%1 @ 0x55d0c0a1c9c0] Number of samples: %9\n"
+                          "[astats@peak @ 0x55d0c0a1c9d0] Peak level dB: %7\n")
         .arg(name, Figure(i), Figure(i - 10), Figure(lra), Figure(i - lra - 2), Figure(i + 2),
              std::isinf(tp) ? QStringLiteral("-inf") : Figure(tp), QString::number(dc, 'f', 6))
         .arg(samples)

@@ -16,7 +16,8 @@
 namespace {
 
 using ProbeEntry = void (*)(const QString &, SourceInfo &);
-using VerifyEntry = void (*)(const QString &, const OutputExpectation &, QString &);
+using VerifyEntry = void (*)(const QString &, const OutputExpectation &, QString &,
+                            SoundLevels &);
 
 struct Module {
     ProbeEntry probe = nullptr;
@@ -123,12 +124,16 @@ SourceInfo SourceProbe::Probe(const QString &path)
     return info;
 }
 
-QString OutputCheck::Verify(const QString &path, const OutputExpectation &expected)
+QString OutputCheck::Verify(const QString &path, const OutputExpectation &expected,
+                            SoundLevels *levels)
 {
     const Module &m = Checks();
     if (!m.verify)
         return QStringLiteral("the file cannot be read back: %1").arg(m.failure);
     QString faults;
-    m.verify(path, expected, faults);
+    SoundLevels measured;
+    m.verify(path, expected, faults, measured);
+    if (levels)
+        *levels = measured;
     return faults;
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <limits>
+
 struct ConversionTask;
 struct SourceInfo;
 
@@ -26,6 +28,8 @@ struct OutputExpectation {
     // gives fewer than its packets promise. Empty: no second look.
     QString sourcePath;
     double sourceBeginSeconds = 0.0;
+    // Measure the decoded sound's loudness as well (SoundLevels).
+    bool meterSound = false;
 
     // The lengths a task's file must have: its part of the source, up to where the source's
     // picture and sound end when that comes first. Brands and the Check entry are not set.
@@ -40,6 +44,14 @@ struct OutputExpectation {
                         QString *error = nullptr);
 };
 
+// The loudness of a file's decoded sound as ITU-R BS.1770 measures it, as ffmpeg's ebur128
+// filter prints it; NaN where it was not measured (no sound, or a format that does not decode).
+struct SoundLevels {
+    static constexpr double none = std::numeric_limits<double>::quiet_NaN();
+    double integrated = none; // LUFS; -70 when no 400 ms block passed the absolute gate
+    double truePeak = none;   // dBTP; minus infinity for digital silence
+};
+
 // Reads a finished file back to tell a good result from one that the tools only claimed: its
 // headers, every packet, and every picture and sound decoded.
 class OutputCheck
@@ -48,6 +60,7 @@ public:
     // Empty when the file meets the expectation; otherwise every way it falls short, in plain
     // words for the log and the command line ("picture is 320x240 instead of 176x144").
     // Called on a thread that is asked to stop (QThread::requestInterruption), it ends early
-    // with a reason.
-    static QString Verify(const QString &path, const OutputExpectation &expected);
+    // with a reason. With expected.meterSound, *levels gets the sound's loudness.
+    static QString Verify(const QString &path, const OutputExpectation &expected,
+                          SoundLevels *levels = nullptr);
 };

@@ -33,6 +33,10 @@ QString TaskAddOn::Summary() const
     return QString();
 }
 
+void TaskAddOn::AskOfCheck(OutputExpectation &) const {}
+
+void TaskAddOn::TakeCheckReadings(const SoundLevels &) {}
+
 QString TaskAddOn::CheckOutput(const QString &, bool *again)
 {
     if (again)

@@ -12,6 +12,8 @@
 
 class OutputType;
 struct BatchOptions;
+struct OutputExpectation;
+struct SoundLevels;
 struct ConversionTask;
 struct Profile;
 struct SourceInfo;
@@ -80,6 +82,11 @@ public:
     // What the add-on will do for the task, in a few words for the Output cell's tip before
     // Start ("about 280 KB", "in 3 parts", "subtitles: Film.en.srt"); asked after Prepare.
     virtual QString Summary() const;
+    // What the read-back check is to measure of the finished file for this add-on, before it
+    // runs (expected.meterSound); what it measured comes to TakeCheckReadings, before the stage
+    // AfterPasses.
+    virtual void AskOfCheck(OutputExpectation &expected) const;
+    virtual void TakeCheckReadings(const SoundLevels &levels);
     // After the stage AfterPasses: empty when the finished file at `path` is what this
     // add-on promised; otherwise the problem, with *again set when converting once more from
     // pass 1 (with what EditPass does changed) may mend it. A task does so at most

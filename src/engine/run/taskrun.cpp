@@ -338,16 +338,24 @@ void TaskRun::Complete()
     OutputExpectation expected = OutputExpectation::ForPart(task, source);
     expected.brands = context.type->Brands();
     expected.ReadCheckEntry(profile.keys, profile.values);
+    for (const auto &addOn : addOns)
+        addOn->AskOfCheck(expected);
     // The check decodes the whole file: on a thread of its own, so the window stays live.
-    auto problem = std::make_shared<QString>();
-    checker = QThread::create(
-        [output, expected, problem] { *problem = OutputCheck::Verify(output, expected); });
+    struct Result {
+        QString problem;
+        SoundLevels levels;
+    };
+    auto result = std::make_shared<Result>();
+    checker = QThread::create([output, expected, result] {
+        result->problem = OutputCheck::Verify(output, expected, &result->levels);
+    });
     checker->setParent(this);
-    connect(checker, &QThread::finished, this, [this, problem] { OnCheckEnded(*problem); });
+    connect(checker, &QThread::finished, this,
+            [this, result] { OnCheckEnded(result->problem, result->levels); });
     checker->start();
 }
 
-void TaskRun::OnCheckEnded(const QString &problem)
+void TaskRun::OnCheckEnded(const QString &problem, const SoundLevels &levels)
 {
     checker->deleteLater();
     checker = nullptr;
@@ -361,6 +369,8 @@ void TaskRun::OnCheckEnded(const QString &problem)
              QString(), QStringList(), QStringLiteral("the result is not right: %1").arg(problem));
         return;
     }
+    for (const auto &addOn : addOns)
+        addOn->TakeCheckReadings(levels);
     stage = TaskAddOn::Stage::AfterPasses; // the add-ons' checks
     QueueAddOnSteps(stage);
     RunNextStep();

@@ -114,7 +114,7 @@ private:
     void SetState(int state);
     void ShowProgress();
     void Complete();
-    void OnCheckEnded(const QString &problem);
+    void OnCheckEnded(const QString &problem, const SoundLevels &levels);
     void Fail(int pass, const QString &status, const QString &command = QString(),
               const QStringList &lastLines = QStringList(), const QString &reason = QString());
     void EndCancelled();

@@ -2,6 +2,7 @@
 #include "sound/loudnessaddon.h"
 
 #include "conversiontask.h"
+#include "mediacheck/outputcheck.h"
 #include "mediacheck/sourceprobe.h"
 #include "profiles/outputtypes.h"
 #include "profiles/profilecatalog.h"
@@ -21,7 +22,6 @@ QString Lufs(double value)
 QString LoudnessAddOn::Prepare(const TaskSetup &setup)
 {
     plan.target = plan.expected = target;
-    output = setup.outputFolder + setup.type.FileName(TaskFile::Output, setup.task.outputName);
     if (setup.source.audioIndex < 0)
         return QString(); // no sound to set (and the task says so itself when it has some)
     ConversionTask read = setup.task;
@@ -47,23 +47,13 @@ QString LoudnessAddOn::Prepare(const TaskSetup &setup)
 
 QList<QStringList> LoudnessAddOn::Steps(Stage stage) const
 {
-    if (stage == Stage::BeforePasses)
-        return planner && !planner->Done() ? QList<QStringList>{planner->NextRun()}
-                                           : QList<QStringList>();
-    if (!planner || (planner->Done() && plan.leftAsItIs))
-        return {};
-    // The finished file's sound read as the measuring runs read the source's.
-    return {{"ffmpeg", "-hide_banner", "-nostdin", "-vn", "-sn", "-dn", "-i", "file:" + output,
-             "-map", "0:a:0", "-af", "ebur128@finished=peak=true:framelog=verbose", "-f", "null",
-             "-"}};
+    if (stage == Stage::BeforePasses && planner && !planner->Done())
+        return {planner->NextRun()};
+    return {};
 }
 
-QString LoudnessAddOn::StepEnded(Stage stage, int, const QByteArray &printed)
+QString LoudnessAddOn::StepEnded(Stage, int, const QByteArray &printed)
 {
-    if (stage == Stage::AfterPasses) {
-        finished = MeterReport::Read(printed).Loudness(QStringLiteral("finished"));
-        return QString();
-    }
     if (!planner || planner->Done())
         return QString();
     planner->TakeRun(printed, true); // a step that failed has failed the task already
@@ -103,6 +93,18 @@ void LoudnessAddOn::EditPass(int pass, QStringList &arguments) const
         at = arguments.size() - 1;
     for (qsizetype i = 0; i < added.size(); ++i)
         arguments.insert(at + i, added.at(i));
+}
+
+void LoudnessAddOn::AskOfCheck(OutputExpectation &expected) const
+{
+    // The finished file's sound, decoded by the check, measured as the measuring runs measure.
+    if (planner && !(planner->Done() && plan.leftAsItIs))
+        expected.meterSound = true;
+}
+
+void LoudnessAddOn::TakeCheckReadings(const SoundLevels &levels)
+{
+    finished = LoudnessReading{.integrated = levels.integrated, .truePeak = levels.truePeak};
 }
 
 QString LoudnessAddOn::Summary() const

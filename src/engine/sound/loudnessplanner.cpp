@@ -10,8 +10,9 @@
 
 namespace {
 
-// The meters' names: the first run's, the compressed sound's.
+// The meters' names: the first run's, its true peak's, the compressed sound's.
 const QString source = QStringLiteral("source");
+const QString sourcePeak = QStringLiteral("peak");
 const QString shaped = QStringLiteral("shaped");
 
 // Readings beyond these are not a meter's.
@@ -77,11 +78,16 @@ QStringList LoudnessPlanner::Input() const
 QStringList LoudnessPlanner::NextRun() const
 {
     if (stage == Stage::Measure) {
+        // The true peak is read at four times the rate, as BS.1770 reads it at 48 kHz: ebur128's
+        // own interpolates to 192 kHz whatever the rate, 24 times an AMR part's.
         const QString filter =
             plan.Shaping() +
             QStringLiteral(",astats@%1=measure_perchannel=none:measure_overall=DC_offset+"
-                           "Number_of_samples,ebur128@%1=peak=true:framelog=verbose")
-                .arg(source);
+                           "Number_of_samples,ebur128@%1=framelog=verbose,aresample=%2,"
+                           "astats@%3=measure_perchannel=none:measure_overall=Peak_level")
+                .arg(source)
+                .arg(std::min(4 * plan.format.sampleRate, 192000))
+                .arg(sourcePeak);
         return Input() + QStringList{"-map", part.audioMap, "-af", filter, "-f", "null", "-"};
     }
     if (stage == Stage::Shape) {
@@ -130,7 +136,10 @@ void LoudnessPlanner::Leave(const QString &why)
 void LoudnessPlanner::Decide(const QByteArray &output, bool ok)
 {
     const MeterReport report = MeterReport::Read(output);
-    const std::optional<LoudnessReading> read = report.Loudness(source);
+    std::optional<LoudnessReading> read = report.Loudness(source);
+    if (read)
+        read->truePeak =
+            report.Stat(sourcePeak, QStringLiteral("Peak level dB")).value_or(LoudnessReading::none);
     const std::optional<double> samples = report.Stat(source, QStringLiteral("Number of samples"));
     // What a meter can print: loudness no louder than full-scale square waves give, peaks
     // within what a decoder's float output can hold; anything else is no reading.

@@ -24,8 +24,9 @@ bool AmrFramesSound(const AVPacket *packet)
 
 } // namespace
 
-DecodeTally::DecodeTally(const AVStream *stream)
-    : stream(stream), decoder(OpenDecoder(stream->codecpar)), frame(av_frame_alloc())
+DecodeTally::DecodeTally(const AVStream *stream, bool meter)
+    : stream(stream), decoder(OpenDecoder(stream->codecpar)), frame(av_frame_alloc()),
+      metering(meter && stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
 {
     if (decoder)
         decoder->pkt_timebase = stream->time_base;
@@ -69,6 +70,49 @@ void DecodeTally::Receive()
         ++frames;
         if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT))
             ++damaged;
+        if (metering)
+            Meter(frame.get());
         av_frame_unref(frame.get());
     }
+}
+
+void DecodeTally::Meter(const AVFrame *sound)
+{
+    const int channels = sound->ch_layout.nb_channels;
+    if (!meter)
+        meter.emplace(sound->sample_rate, channels);
+    const AVSampleFormat format = AVSampleFormat(sound->format);
+    const AVSampleFormat packed = av_get_packed_sample_fmt(format);
+    const bool planar = av_sample_fmt_is_planar(format);
+    // One meter for the whole sound: a change of rate or channels midway is not measured.
+    if (sound->sample_rate != meter->SampleRate() || channels != meter->Channels() ||
+        channels < 1 || !sound->extended_data) {
+        metering = false;
+        return;
+    }
+    samples.resize(size_t(sound->nb_samples) * size_t(channels));
+    for (int c = 0; c < channels; ++c) {
+        const uint8_t *data = sound->extended_data[planar ? c : 0];
+        for (int i = 0; i < sound->nb_samples; ++i) {
+            const int at = planar ? i : i * channels + c;
+            float v = 0.0f;
+            switch (packed) {
+            case AV_SAMPLE_FMT_FLT: v = reinterpret_cast<const float *>(data)[at]; break;
+            case AV_SAMPLE_FMT_DBL: v = float(reinterpret_cast<const double *>(data)[at]); break;
+            case AV_SAMPLE_FMT_S16: v = reinterpret_cast<const int16_t *>(data)[at] / 32768.0f; break;
+            case AV_SAMPLE_FMT_S32:
+                v = float(reinterpret_cast<const int32_t *>(data)[at] / 2147483648.0);
+                break;
+            case AV_SAMPLE_FMT_U8: v = (data[at] - 128) / 128.0f; break;
+            default: metering = false; return;
+            }
+            samples[size_t(i) * size_t(channels) + size_t(c)] = v;
+        }
+    }
+    meter->Add(samples.data(), sound->nb_samples);
+}
+
+SoundLevels DecodeTally::Levels() const
+{
+    return metering && meter ? meter->Reading() : SoundLevels();
 }

@@ -80,14 +80,14 @@ struct ReadBack {
     bool stopped = false;
 };
 
-ReadBack ReadAll(AVFormatContext *fmt, int video, int audio)
+ReadBack ReadAll(AVFormatContext *fmt, int video, int audio, bool meterSound)
 {
     ReadBack r;
     r.spans.assign(fmt->nb_streams, StreamSpan());
     r.read.assign(fmt->nb_streams, 0);
     r.picture.emplace(fmt->streams[video]);
     if (audio >= 0)
-        r.sound.emplace(fmt->streams[audio]);
+        r.sound.emplace(fmt->streams[audio], meterSound);
     Packet packet(av_packet_alloc());
     if (!packet)
         return r;
@@ -239,7 +239,8 @@ void CheckWhole(const AVFormatContext *fmt, const ReadBack &r, QStringList &faul
 
 } // namespace
 
-static QString VerifyNow(const QString &path, const OutputExpectation &expected)
+static QString VerifyNow(const QString &path, const OutputExpectation &expected,
+                         SoundLevels &levels)
 {
     std::unique_ptr<MediaInput> input;
     try {
@@ -258,9 +259,11 @@ static QString VerifyNow(const QString &path, const OutputExpectation &expected)
     const AVStream *picture = fmt->streams[video];
     CheckPictureFormat(picture, expected, faults);
     const int audio = FirstStream(fmt, AVMEDIA_TYPE_AUDIO);
-    const ReadBack r = ReadAll(fmt, video, audio);
+    const ReadBack r = ReadAll(fmt, video, audio, expected.meterSound);
     if (r.stopped)
         return QStringLiteral("the check was stopped");
+    if (r.sound)
+        levels = r.sound->Levels();
     CheckWhole(fmt, r, faults);
     CheckDecoding("picture", *r.picture, faults);
     const double pictureSeconds =
@@ -273,8 +276,9 @@ static QString VerifyNow(const QString &path, const OutputExpectation &expected)
     return faults.join(QStringLiteral("; "));
 }
 
-extern "C" Q_DECL_EXPORT void
-kestrani_verify_output(const QString &path, const OutputExpectation &expected, QString &faults)
+extern "C" Q_DECL_EXPORT void kestrani_verify_output(const QString &path,
+                                                     const OutputExpectation &expected,
+                                                     QString &faults, SoundLevels &levels)
 {
-    faults = VerifyNow(path, expected);
+    faults = VerifyNow(path, expected, levels);
 }
