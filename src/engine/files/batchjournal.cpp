@@ -44,7 +44,7 @@ const QString endedSuffix = QStringLiteral(".ended");
 // file may have been removed, or the journals are on a file system without shared locks).
 constexpr qint64 liveNs = qint64(5) * BatchJournal::heartbeatMs * 1000000;
 // How long recovery waits for a live watcher to mark its program's end.
-constexpr int markWaitMs = 1000;
+constexpr int markWaitMs = 2500; // the watcher waits up to a second for the tools
 
 // The file system's clock, which stamps the journals: a file made now says what it reads.
 qint64 FileSystemNow(const QString &folder)
@@ -190,6 +190,12 @@ void BatchJournal::AddToolGroup(int row, qint64 pid)
         return;
     tasks[row].groups.append({pid, processes::Read(pid).start});
     Write();
+    watcher.Tool(pid, true);
+}
+
+void BatchJournal::ToolEnded(qint64 pid)
+{
+    watcher.Tool(pid, false);
 }
 
 void BatchJournal::EndTask(int row)

@@ -43,6 +43,8 @@ public:
     void SetTask(int row, const QJsonObject &files);
     // A tool of the task started in a process group of its own, whose id is its pid.
     void AddToolGroup(int row, qint64 pid);
+    // That tool has ended (its watcher need not wait for it).
+    void ToolEnded(qint64 pid);
     // The task has ended and cleaned up; its tools are gone.
     void EndTask(int row);
 

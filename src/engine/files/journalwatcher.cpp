@@ -20,9 +20,29 @@ extern char **environ;
 
 namespace {
 
-// An empty read is the end of the other side without a goodbye: the marker is made then.
-// "$0" names the watcher in the process list; "$1" is the marker.
-const char *const script = "read -r word; [ -z \"$word\" ] && : > \"$1\"";
+// Lines from the program: "run PID" when a tool starts, "end PID" when it has ended, "done" as
+// its goodbye. The end of the other side without a goodbye is the program's death: the watcher
+// then waits until the tools still running have died with it (their last writes done; a tool
+// that is a zombie has), at most a second each, and makes the marker. "$0" names the watcher in
+// the process list; "$1" is the marker.
+const char *const script =
+    "live=\n"
+    "while read -r word pid; do\n"
+    "  case $word in\n"
+    "  done) exit 0 ;;\n"
+    "  run) live=\"$live $pid\" ;;\n"
+    "  end) left=; for p in $live; do [ \"$p\" = \"$pid\" ] || left=\"$left $p\"; done; "
+    "live=$left ;;\n"
+    "  esac\n"
+    "done\n"
+    "for p in $live; do\n"
+    "  n=0\n"
+    "  while [ $n -lt 100 ] && read -r stat < \"/proc/$p/stat\"; do\n"
+    "    case $stat in *') Z '*) break ;; esac\n"
+    "    sleep 0.01; n=$((n + 1))\n"
+    "  done\n"
+    "done\n"
+    ": > \"$1\"\n";
 
 // A watcher that does not go within this long after its goodbye is left alone.
 constexpr int reapWaitMs = 2000;
@@ -79,6 +99,19 @@ bool JournalWatcher::Start(const QString &markerPath)
 #else
     Q_UNUSED(markerPath);
     return false;
+#endif
+}
+
+void JournalWatcher::Tool(qint64 toolPid, bool running)
+{
+#ifdef Q_OS_UNIX
+    if (socket < 0 || toolPid <= 0)
+        return;
+    const QByteArray line = (running ? "run " : "end ") + QByteArray::number(toolPid) + '\n';
+    ::send(socket, line.constData(), size_t(line.size()), MSG_NOSIGNAL);
+#else
+    Q_UNUSED(toolPid);
+    Q_UNUSED(running);
 #endif
 }
 

@@ -216,8 +216,12 @@ void TaskRun::RunPass(int next)
         pass == 1 || addOnStep ? PassRunner::Mode::Piped : PassRunner::Mode::Quiet, this);
     runner = tool;
     stepOutput.clear();
-    connect(tool, &PassRunner::started, this,
-            [this](qint64 pid) { context.journal.AddToolGroup(key, pid); });
+    auto pid = std::make_shared<qint64>(0);
+    connect(tool, &PassRunner::started, this, [this, pid](qint64 started) {
+        *pid = started;
+        context.journal.AddToolGroup(key, started);
+    });
+    connect(tool, &PassRunner::ended, this, [this, pid] { context.journal.ToolEnded(*pid); });
     if (addOnStep)
         connect(tool, &PassRunner::output, this, [this, afterPasses](const QByteArray &chunk) {
             constexpr qsizetype kept = 256 * 1024;
