@@ -222,7 +222,8 @@ private slots:
             "where the gain goes",
             "-t 1 -p 1 -o @OUT --loudness=-20 --print-commands @CLIP", 0, {},
             "[…\"-vn\",…\"-af\",\"aformat=sample_rates=22050:channel_layouts=mono,astats@source=…"
-            "ebur128@source=framelog=verbose,aresample=88200,astats@peak=…\",\"-f\",\"null\",\"-\"]\n"
+            "ebur128@source=framelog=verbose,aresample=88200,astats@peak=…\",\"-f\",\"null\",\"-\"]"
+            "\n"
             "[…\"-af\",\"aformat=sample_rates=22050:channel_layouts=mono,volume=(the gain the "
             "measuring runs find)\",\"-c:a\",\"pcm_s16le\",…]\n[…\"-c:a\",\"aac\",…]\n"
             "[…AtomicParsley…]\n§");

@@ -16,8 +16,7 @@
 namespace {
 
 using ProbeEntry = void (*)(const QString &, SourceInfo &);
-using VerifyEntry = void (*)(const QString &, const OutputExpectation &, QString &,
-                            SoundLevels &);
+using VerifyEntry = void (*)(const QString &, const OutputExpectation &, QString &, SoundLevels &);
 
 struct Module {
     ProbeEntry probe = nullptr;

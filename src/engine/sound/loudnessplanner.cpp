@@ -138,8 +138,8 @@ void LoudnessPlanner::Decide(const QByteArray &output, bool ok)
     const MeterReport report = MeterReport::Read(output);
     std::optional<LoudnessReading> read = report.Loudness(source);
     if (read)
-        read->truePeak =
-            report.Stat(sourcePeak, QStringLiteral("Peak level dB")).value_or(LoudnessReading::none);
+        read->truePeak = report.Stat(sourcePeak, QStringLiteral("Peak level dB"))
+                             .value_or(LoudnessReading::none);
     const std::optional<double> samples = report.Stat(source, QStringLiteral("Number of samples"));
     // What a meter can print: loudness no louder than full-scale square waves give, peaks
     // within what a decoder's float output can hold; anything else is no reading.

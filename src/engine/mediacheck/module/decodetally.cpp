@@ -97,14 +97,24 @@ void DecodeTally::Meter(const AVFrame *sound)
             const int at = planar ? i : i * channels + c;
             float v = 0.0f;
             switch (packed) {
-            case AV_SAMPLE_FMT_FLT: v = reinterpret_cast<const float *>(data)[at]; break;
-            case AV_SAMPLE_FMT_DBL: v = float(reinterpret_cast<const double *>(data)[at]); break;
-            case AV_SAMPLE_FMT_S16: v = reinterpret_cast<const int16_t *>(data)[at] / 32768.0f; break;
+            case AV_SAMPLE_FMT_FLT:
+                v = reinterpret_cast<const float *>(data)[at];
+                break;
+            case AV_SAMPLE_FMT_DBL:
+                v = float(reinterpret_cast<const double *>(data)[at]);
+                break;
+            case AV_SAMPLE_FMT_S16:
+                v = reinterpret_cast<const int16_t *>(data)[at] / 32768.0f;
+                break;
             case AV_SAMPLE_FMT_S32:
                 v = float(reinterpret_cast<const int32_t *>(data)[at] / 2147483648.0);
                 break;
-            case AV_SAMPLE_FMT_U8: v = (data[at] - 128) / 128.0f; break;
-            default: metering = false; return;
+            case AV_SAMPLE_FMT_U8:
+                v = (data[at] - 128) / 128.0f;
+                break;
+            default:
+                metering = false;
+                return;
             }
             samples[size_t(i) * size_t(channels) + size_t(c)] = v;
         }

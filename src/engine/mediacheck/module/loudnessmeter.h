@@ -3,7 +3,6 @@
 
 #include "mediacheck/outputcheck.h"
 
-#include <QList>
 #include <QtGlobal>
 
 #include <array>
