@@ -8,6 +8,8 @@
 // moves), for the whole batch and for the made sources alone (the samples hold test tones,
 // which AMR-NB carries unevenly: their second tries weigh on the whole).
 //
+// Last, one batch of all the sources per type at -j 0, with the option and without.
+//
 //   bench_loudness [--target LUFS] [--seconds S]      default -16 LUFS, 15 s sources
 #include "../../tests/support/support.h"
 #include "enginepaths.h"
@@ -21,6 +23,7 @@
 #include <cmath>
 #include <cstdio>
 #include <sys/resource.h>
+#include <utility>
 
 using namespace support;
 
@@ -156,6 +159,23 @@ Outcome Convert(const QString &cli, const EnginePaths &paths, int type, const QS
     return o;
 }
 
+// Wall and processor seconds of one batch of all the sources at -j 0, with the option or
+// without.
+std::pair<double, double> TimeBatch(const QString &cli, int type, const QStringList &sources,
+                                    const QString &outputDir, std::optional<double> target)
+{
+    QDir(outputDir).removeRecursively();
+    QDir().mkpath(outputDir);
+    QStringList arguments{"-t", QString::number(type), "-o", outputDir, "-j", "0"};
+    if (target)
+        arguments.append(QStringLiteral("--loudness=%1").arg(*target));
+    QElapsedTimer clock;
+    clock.start();
+    const double cpu = ChildCpuSeconds();
+    RunTool(cli, arguments + sources, -1);
+    return {clock.elapsed() / 1000.0, ChildCpuSeconds() - cpu};
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -251,8 +271,23 @@ int main(int argc, char **argv)
     const double all = (with[0] + with[1] + with[2]) / (without[0] + without[1] + without[2]);
     const double allCpu =
         (cpuWith[0] + cpuWith[1] + cpuWith[2]) / (cpuWithout[0] + cpuWithout[1] + cpuWithout[2]);
-    std::printf("\nthe whole batch: %.2f; %.2f (the made sources alone: %.2f; %.2f)\n\n", all,
-                allCpu, madeWith / madeWithout, madeCpuWith / madeCpuWithout);
+    std::printf("\nthe whole batch: %.2f; %.2f (the made sources alone: %.2f; %.2f)\n", all, allCpu,
+                madeWith / madeWithout, madeCpuWith / madeCpuWithout);
+    // The same, as one batch per type with the tasks side by side: a task's measuring, which
+    // keeps one core busy, runs beside another's encoding.
+    std::printf("one batch of all the sources at -j 0, with the option against without (wall; "
+                "processor):");
+    double batchWith[2] = {}, batchWithout[2] = {};
+    for (int type = 0; type < 3; ++type) {
+        const auto plain = TimeBatch(cli, type, sources, out, std::nullopt);
+        const auto even = TimeBatch(cli, type, sources, out, target);
+        batchWithout[0] += plain.first, batchWithout[1] += plain.second;
+        batchWith[0] += even.first, batchWith[1] += even.second;
+        std::printf(" %s %.2f; %.2f", types[type], even.first / plain.first,
+                    even.second / plain.second);
+    }
+    std::printf("; the three: %.2f; %.2f\n\n", batchWith[0] / batchWithout[0],
+                batchWith[1] / batchWithout[1]);
     for (const QString &note : notes)
         std::printf("%s\n", qPrintable(note));
     return 0;
