@@ -19,6 +19,13 @@ struct Preloaded {
     QHash<QString, QImage> images;
     QSet<QString> pending; // still to be read by the thread
     std::thread thread;
+    // Joined here too: a program that ends without its application object's end (its display
+    // went away) must not end as a crash.
+    ~Preloaded()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
 };
 
 Preloaded &State()

@@ -253,6 +253,14 @@ private slots:
             "/bin/sh -c \"ln -s @CLIP $(printf 'caf\\351.mp4') && QT_QPA_PLATFORM=offscreen "
             "KESTRANI_PRINT_TASKS=1 exec @WINDOW $(printf 'caf\\351.mp4')\"",
             0, {}, "title\tKestrani V…\ntask\t…/café.mp4\t0\t2\n§…");
+        row("the display going away: the window ends with status 1, not a crash",
+            "/bin/sh -c \"f=$(mktemp); Xvfb -displayfd 9 -nolisten tcp 9>$f 2>/dev/null & x=$!; "
+            "n=0; until [ -s $f ] || [ $n -gt 100 ]; do sleep 0.1; n=$((n+1)); done; "
+            "QT_QPA_PLATFORM=xcb DISPLAY=:$(cat $f) @WINDOW & w=$!; until DISPLAY=:$(cat $f) "
+            "xwininfo -root -tree 2>/dev/null | grep -q Kestrani || [ $n -gt 300 ]; do sleep 0.1; "
+            "n=$((n+1)); done; "
+            "kill $x; wait $w; echo status $?; rm -f $f\"",
+            0, {}, "status 1\n§…X11 connection broke…");
         row("on a terminal: the first pass's progress live on the line of its task",
             "/usr/bin/script -qefc \"@CLI -p 1 -o @OUT @CLIP\" /dev/null", 0, {"clip.3gp"},
             "[1/1] clip.mp4 -> clip.3gp: Encoding\r\n…\r[1/1] clip.mp4 -> clip.3gp  00:00:0…MB  "
