@@ -12,6 +12,7 @@
 //
 //   bench_loudness [--target LUFS] [--seconds S]      default -16 LUFS, 15 s sources
 #include "../../tests/support/support.h"
+#include "childrencpu.h"
 #include "enginepaths.h"
 #include "sound/loudnessplan.h"
 
@@ -22,8 +23,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <sys/resource.h>
-#include <utility>
 
 using namespace support;
 
@@ -34,14 +33,6 @@ const QString speechText = QStringLiteral(
     "music are lost, and a clip from one camera is far louder than a clip from another. This "
     "is a test of even loudness across a batch of videos, spoken by a machine, with music and "
     "noise under it.");
-
-double ChildCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 LoudnessReading Read(const QString &file, const QString &filter = QString())
 {
@@ -129,27 +120,28 @@ struct Outcome {
     double seconds = 0, cpu = 0;
 };
 
-// One batch of one file through kestrani-cli, the default profile of `type`, with the option
-// (a target) or without; its log is the program folder's own.
-Outcome Convert(const QString &cli, const EnginePaths &paths, int type, const QString &source,
-                const QString &outputDir, std::optional<double> target)
+// One batch through kestrani-cli, the default profile of `type`, with the option (a target) or
+// without; its log is the program folder's own. Of a batch of one file, the output is read.
+Outcome Convert(const QString &cli, const EnginePaths &paths, int type, const QStringList &sources,
+                const QString &outputDir, std::optional<double> target,
+                const QStringList &more = {})
 {
     QDir(outputDir).removeRecursively();
     QDir().mkpath(outputDir);
     QFile::remove(paths.logFile);
-    QStringList arguments{"-t", QString::number(type), "-o", outputDir};
+    QStringList arguments = QStringList{"-t", QString::number(type), "-o", outputDir} + more;
     if (target)
         arguments.append(QStringLiteral("--loudness=%1").arg(*target));
     Outcome o;
     QElapsedTimer clock;
     clock.start();
-    const double cpu = ChildCpuSeconds();
-    const ToolResult run = RunTool(cli, arguments + QStringList{source}, -1);
+    const double cpu = ChildrenCpu();
+    const ToolResult run = RunTool(cli, arguments + sources, -1);
     o.seconds = clock.elapsed() / 1000.0;
-    o.cpu = ChildCpuSeconds() - cpu;
+    o.cpu = ChildrenCpu() - cpu;
     o.finished = run.ok();
     const QStringList made = FilesIn(outputDir);
-    if (o.finished && made.size() == 1)
+    if (o.finished && sources.size() == 1 && made.size() == 1)
         o.out = Read(outputDir + u'/' + made.front());
     for (const QString &line : QString::fromUtf8(Contents(paths.logFile)).split(u'\n'))
         if (line.startsWith("       ") && !line.contains(" = "))
@@ -157,23 +149,6 @@ Outcome Convert(const QString &cli, const EnginePaths &paths, int type, const QS
     if (!o.finished)
         o.told += QString::fromUtf8(run.err).section(u'\n', 0, 0) + u'\n';
     return o;
-}
-
-// Wall and processor seconds of one batch of all the sources at -j 0, with the option or
-// without.
-std::pair<double, double> TimeBatch(const QString &cli, int type, const QStringList &sources,
-                                    const QString &outputDir, std::optional<double> target)
-{
-    QDir(outputDir).removeRecursively();
-    QDir().mkpath(outputDir);
-    QStringList arguments{"-t", QString::number(type), "-o", outputDir, "-j", "0"};
-    if (target)
-        arguments.append(QStringLiteral("--loudness=%1").arg(*target));
-    QElapsedTimer clock;
-    clock.start();
-    const double cpu = ChildCpuSeconds();
-    RunTool(cli, arguments + sources, -1);
-    return {clock.elapsed() / 1000.0, ChildCpuSeconds() - cpu};
 }
 
 } // namespace
@@ -232,8 +207,8 @@ int main(int argc, char **argv)
         if (made)
             sourceLevels.append(in.integrated);
         for (int type = 0; type < 3; ++type) {
-            const Outcome plain = Convert(cli, paths, type, source, out, std::nullopt);
-            const Outcome even = Convert(cli, paths, type, source, out, target);
+            const Outcome plain = Convert(cli, paths, type, {source}, out, std::nullopt);
+            const Outcome even = Convert(cli, paths, type, {source}, out, target);
             without[type] += plain.seconds, cpuWithout[type] += plain.cpu;
             with[type] += even.seconds, cpuWith[type] += even.cpu;
             if (made) {
@@ -279,12 +254,12 @@ int main(int argc, char **argv)
                 "processor):");
     double batchWith[2] = {}, batchWithout[2] = {};
     for (int type = 0; type < 3; ++type) {
-        const auto plain = TimeBatch(cli, type, sources, out, std::nullopt);
-        const auto even = TimeBatch(cli, type, sources, out, target);
-        batchWithout[0] += plain.first, batchWithout[1] += plain.second;
-        batchWith[0] += even.first, batchWith[1] += even.second;
-        std::printf(" %s %.2f; %.2f", types[type], even.first / plain.first,
-                    even.second / plain.second);
+        const Outcome plain = Convert(cli, paths, type, sources, out, std::nullopt, {"-j", "0"});
+        const Outcome even = Convert(cli, paths, type, sources, out, target, {"-j", "0"});
+        batchWithout[0] += plain.seconds, batchWithout[1] += plain.cpu;
+        batchWith[0] += even.seconds, batchWith[1] += even.cpu;
+        std::printf(" %s %.2f; %.2f", types[type], even.seconds / plain.seconds,
+                    even.cpu / plain.cpu);
     }
     std::printf("; the three: %.2f; %.2f\n\n", batchWith[0] / batchWithout[0],
                 batchWith[1] / batchWithout[1]);

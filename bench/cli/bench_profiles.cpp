@@ -10,13 +10,13 @@
 //     SOURCE default: 20 s of 1280x720 testsrc2 at 30 fps and of 640x480 mandelbrot at 25 fps
 #include "../../tests/support/levelcheck.h"
 #include "../../tests/support/support.h"
+#include "childrencpu.h"
 #include "profilerunner.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cstdio>
-#include <sys/resource.h>
 
 using namespace support;
 
@@ -55,16 +55,6 @@ double Ssim(const QString &output, const QString &source, const QString &picture
     return m.hasMatch() ? m.captured(1).toDouble() : -1.0;
 }
 
-// Processor seconds of the tools this process has started and reaped so far: unlike the wall
-// clock, hardly moved by other work on a shared machine.
-double ChildCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 QString ArgumentAfter(const QStringList &arguments, const QString &option)
 {
     const qsizetype at = arguments.indexOf(option);
@@ -81,9 +71,9 @@ void Measure(const QString &appFolder, const QString &source, const QString &out
         const ProfileRunner profiles(appFolder, type);
         for (int row = 0; row < profiles.ProfileCount(); ++row) {
             ConversionTask task = ConversionTask::ForSource(source, length);
-            const double cpuBefore = ChildCpuSeconds();
+            const double cpuBefore = ChildrenCpu();
             const QList<ProfileRunner::Pass> passes = profiles.Run(row, task, outputDir);
-            const double cpu = ChildCpuSeconds() - cpuBefore;
+            const double cpu = ChildrenCpu() - cpuBefore;
             qint64 ms = 0;
             for (const ProfileRunner::Pass &p : passes)
                 ms += p.milliseconds;

@@ -16,6 +16,7 @@
 //   bench_readback [FOLDER|FILE...]        e.g. bench_readback /path/to/more/media
 #include "../../tests/support/engine.h"
 
+#include "childrencpu.h"
 #include "mediacheck/outputcheck.h"
 #include "mediacheck/sourceprobe.h"
 #include "mediaerror.h"
@@ -63,14 +64,6 @@ struct Tally {
         byCheck += !o.finished && o.byCheck;
     }
 };
-
-double ChildCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 double ThreadCpuSeconds()
 {
@@ -328,10 +321,10 @@ int main(int argc, char **argv)
     for (const Source &source : sources) {
         for (int type = 0; type < 3; ++type) {
             const QString out = NewFolder(dir, folders);
-            const double cpu = ChildCpuSeconds();
+            const double cpu = ChildrenCpu();
             const ToolResult run =
                 RunTool(cliProgram, {"-t", QString::number(type), "-o", out, source.path}, 600000);
-            const double taskSeconds = ChildCpuSeconds() - cpu;
+            const double taskSeconds = ChildrenCpu() - cpu;
             const Outcome o = Outcomes(run, 1).value(0);
             const QString name = QFileInfo(source.path).fileName().left(32);
             if (!source.convertible) {

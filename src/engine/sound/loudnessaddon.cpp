@@ -67,7 +67,7 @@ QString LoudnessAddOn::StepEnded(Stage, int, const QByteArray &printed)
 
 QList<QStringList> LoudnessAddOn::StepsAfter(Stage stage, int) const
 {
-    return stage == Stage::BeforePasses ? Steps(stage) : QList<QStringList>();
+    return Steps(stage); // the next measuring run, once the last one's reading is taken
 }
 
 QString LoudnessAddOn::TakeNote()
